@@ -1,0 +1,19 @@
+// Reader for Windows and OS/2 device-independent bitmap files (.bmp).
+#pragma once
+
+#include "image.h"
+
+// The information record is the format's own 40-byte information header.
+using BmpInfo = BitmapInfoHeader;
+
+// Reads the file's header into info (core headers are widened to the 40-byte
+// form, defaults applied). Returns 0 or a negative status.
+ImgStatus bmp_info(const char* path, BmpInfo* info);
+
+// Fills an allocated descriptor with the file's pixels and palette. The
+// descriptor's bits per pixel: the file's, 8 for a 4-bit file, 24 for 16 and 32
+// bits. Rows land in the area of interest.
+ImgStatus bmp_load(const char* path, ImageDesc* image);
+
+// Deletes the reader's lock (run by library_shutdown).
+void bmp_cleanup();

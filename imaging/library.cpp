@@ -1,0 +1,61 @@
+// Library start-up and shutdown, and the module locks.
+
+#include "image.h"
+#include "module_lock.h"
+
+#include <array>
+
+namespace {
+
+// Set once by platform_detect. There are no device section bitmaps on this
+// platform, so images always keep their rows in plain memory.
+bool g_use_section_bitmaps = false;
+
+// Serialises the creation and deletion of module locks (a constant-initialised
+// mutex, so it exists before any module can ask for its lock).
+std::mutex g_creation_mutex;
+
+using CleanupHook = void (*)();
+
+// Every module that keeps a lock registers its cleanup hook here, in the order
+// the modules were added; library_shutdown runs the list from last to first.
+constexpr std::array<CleanupHook, 0> kCleanupHooks{};
+
+}  // namespace
+
+std::unique_lock<std::mutex> ModuleLock::acquire() {
+    std::mutex* mutex;
+    {
+        std::lock_guard<std::mutex> guard(g_creation_mutex);
+        if (mutex_ == nullptr) {
+            mutex_ = new std::mutex;
+        }
+        mutex = mutex_;
+    }
+    return std::unique_lock<std::mutex>(*mutex);
+}
+
+void ModuleLock::destroy() {
+    std::lock_guard<std::mutex> guard(g_creation_mutex);
+    delete mutex_;
+    mutex_ = nullptr;
+}
+
+bool ModuleLock::created() const {
+    std::lock_guard<std::mutex> guard(g_creation_mutex);
+    return mutex_ != nullptr;
+}
+
+void platform_detect() {
+    g_use_section_bitmaps = false;
+}
+
+bool use_section_bitmaps() {
+    return g_use_section_bitmaps;
+}
+
+void library_shutdown() {
+    for (auto hook = kCleanupHooks.rbegin(); hook != kCleanupHooks.rend(); ++hook) {
+        (*hook)();
+    }
+}

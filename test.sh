@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need, builds, and runs every test twice:
+# once in a normal build (warnings are errors) and once in an AddressSanitizer +
+# UndefinedBehaviorSanitizer build. With clang present, the sanitizer build also
+# runs each libFuzzer target briefly. The output ends with CTest's summary.
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/deps.sh
+install_missing "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+
+jobs=$(nproc 2>/dev/null || echo 2)
+fuzz_seconds=${PELORA_FUZZ_SECONDS:-30}
+
+echo "== normal build =="
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELORA_WERROR=ON
+cmake --build build/release -j "$jobs"
+ctest --test-dir build/release --output-on-failure -j "$jobs"
+
+echo "== sanitizer build =="
+sanitize_args=(-DPELORA_SANITIZE=ON -DPELORA_WERROR=ON -DCMAKE_BUILD_TYPE=Debug)
+if command -v clang++ >/dev/null 2>&1; then
+    sanitize_args+=(-DCMAKE_CXX_COMPILER=clang++ -DPELORA_FUZZ=ON
+                    -DPELORA_FUZZ_SECONDS="$fuzz_seconds")
+else
+    echo "clang++ not found: fuzz targets only replay their seeds"
+fi
+cmake -S . -B build/sanitize -G Ninja "${sanitize_args[@]}"
+cmake --build build/sanitize -j "$jobs"
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
