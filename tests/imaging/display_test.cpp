@@ -241,15 +241,15 @@ TEST(DitherOrdered, EightBitSourceGoesThroughItsPalette) {
     EXPECT_EQ(out.image.type_flags & IMAGE_GRAY, 0u);
 }
 
-// A channel between two cube levels (25 = level 0, remainder 25) is raised where
-// the threshold is below 25; the tile row counts from the top of the source's
+// A channel between two cube levels (10 = level 0, remainder 10) is raised where
+// the threshold is below 10; the tile row counts from the top of the source's
 // area and the tile column from the right end of the row.
 TEST(DitherOrdered, TileRunsFromTheAreaTopAndTheRowEnd) {
     Picture source(16, 12, 24);
     source.fill(200, 0, 0);
     for (uint32_t y = 2; y < 10; ++y) {
         for (uint32_t x = 3; x < 13; ++x) {
-            source.rgb(x, y, 25, 25, 25);
+            source.rgb(x, y, 10, 10, 10);
         }
     }
     image_set_area(&source.image, 3, 2, 12, 9);
@@ -257,7 +257,7 @@ TEST(DitherOrdered, TileRunsFromTheAreaTopAndTheRowEnd) {
     ASSERT_EQ(dither_ordered(&source.image, &out.image, kDitherPalette256), IMG_OK);
     for (uint32_t n = 0; n < 8; ++n) {
         for (uint32_t x = 0; x < 10; ++x) {
-            const bool up = DITHER_MATRIX[n][(9 - x) % 8] < 25;
+            const bool up = DITHER_MATRIX[n][(9 - x) % 8] < 10;
             EXPECT_EQ(out.index(x, n), up ? cube_index(51, 51, 51) : 225) << x << "," << n;
         }
     }
