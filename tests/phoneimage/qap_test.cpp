@@ -203,81 +203,57 @@ TEST_F(Qap, FailureKeepsWhatWasReadBefore) {
     EXPECT_EQ(image.color_count, 256);  // the colour information is set only on success
 }
 
-TEST_F(Qap, SmallPictureLiesInTheTopLeftCorner) {
-    const std::vector<uint8_t> values = random_values(5 * 3, 2);
-    const std::string path = write(phone_document::image_document(5, 3, 2, values));
-    ASSERT_EQ(open_like_viewer(path), IMG_OK);
-    // Header, area and rows describe the allocated 16 x 16 image.
-    EXPECT_EQ(image.header->biWidth, 16);
-    EXPECT_EQ(image.header->biHeight, 16);
-    EXPECT_EQ(image.area_right, 15u);
-    EXPECT_EQ(image.area_bottom, 15u);
-    for (uint32_t y = 0; y < 16; ++y) {
-        for (uint32_t x = 0; x < 16; ++x) {
-            const uint8_t expected = (x < 5 && y < 3) ? 3 - values[y * 5 + x] : 3;
-            ASSERT_EQ(at(x, y), expected) << x << "," << y;
+// Whatever sizes the document gives, header, area and rows keep the allocated
+// size; the picture lies in the top-left corner with the document's Width as
+// its row length, and pixels it does not reach are white.
+TEST_F(Qap, PictureLiesInTheTopLeftCorner) {
+    const std::vector<uint8_t> values = random_values(40 * 40, 2);
+    const auto data = [&](size_t count) {
+        return "<Data>" +
+               hex_data({values.begin(), values.begin() + static_cast<ptrdiff_t>(count)}) +
+               "</Data>";
+    };
+    struct Case {
+        std::string what;
+        std::string children;
+        int32_t allocated;  // 0: as the viewer allocates
+        uint32_t row_length, width, height;
+        size_t count;
+    };
+    const Case cases[] = {
+        {"smaller than 16", "<Width>5</Width><Height>3</Height>" + data(15), 0, 5, 5, 3, 15},
+        {"size after Data", data(24) + "<Width>6</Width><Height>4</Height>", 0, 6, 6, 4, 24},
+        {"no Width", data(256), 0, 16, 16, 16, 256},
+        {"Data falls short", "<Width>20</Width><Height>20</Height>" + data(30), 0, 20, 20, 20, 30},
+        {"no Data", "<Width>16</Width>", 0, 16, 0, 0, 0},
+        {"larger than allocated", "<Width>40</Width><Height>1000</Height>" + data(1600), 16, 40, 40,
+         1000, 1600},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = write(document(c.children));
+        if (c.allocated == 0) {
+            ASSERT_EQ(open_like_viewer(path), IMG_OK);
+        } else {
+            image_free(&image);
+            ASSERT_EQ(image_alloc(&image, c.allocated, c.allocated, 4), IMG_OK);
+            ASSERT_EQ(qap_load(path.c_str(), &image), IMG_OK);
         }
-    }
-}
-
-TEST_F(Qap, SizeAfterDataStillGivesTheRowLength) {
-    const std::vector<uint8_t> values = random_values(6 * 4, 3);
-    const std::string path =
-        write(document("<Data>" + hex_data(values) + "</Data><Width>6</Width><Height>4</Height>"));
-    QapInfo info;
-    ASSERT_EQ(qap_info(path.c_str(), &info), IMG_OK);
-    EXPECT_EQ(info.width, 0);
-    ASSERT_EQ(open_like_viewer(path), IMG_OK);
-    EXPECT_EQ(image.header->biWidth, 16);
-    for (uint32_t y = 0; y < 16; ++y) {
-        for (uint32_t x = 0; x < 16; ++x) {
-            const uint8_t expected = (x < 6 && y < 4) ? 3 - values[y * 6 + x] : 3;
-            ASSERT_EQ(at(x, y), expected) << x << "," << y;
-        }
-    }
-}
-
-TEST_F(Qap, PixelsDataDoesNotReachAreWhite) {
-    // 20 x 20 declared, 30 values given: row 0 whole, row 1 up to x = 9.
-    const std::vector<uint8_t> values(30, 3);
-    const std::string path = write(phone_document::image_document(20, 20, 2, values));
-    ASSERT_EQ(open_like_viewer(path), IMG_OK);
-    for (uint32_t y = 0; y < 20; ++y) {
-        for (uint32_t x = 0; x < 20; ++x) {
-            ASSERT_EQ(at(x, y), y * 20 + x < 30 ? 0 : 3) << x << "," << y;
-        }
-    }
-    // No Data at all: all white.
-    ASSERT_EQ(open_like_viewer(write(document("<Width>16</Width>"))), IMG_OK);
-    for (uint32_t y = 0; y < 16; ++y) {
-        ASSERT_EQ(at(15, y), 3);
-    }
-}
-
-TEST_F(Qap, LargerDocumentIsClippedToTheRows) {
-    // The document claims far more than was allocated: only the 16 x 16 corner
-    // is written, with the document's row length.
-    const std::vector<uint8_t> values = random_values(40 * 40, 4);
-    const std::string path = write(
-        document("<Width>40</Width><Height>1000</Height><Data>" + hex_data(values) + "</Data>"));
-    ASSERT_EQ(image_alloc(&image, 16, 16, 4), IMG_OK);
-    ASSERT_EQ(qap_load(path.c_str(), &image), IMG_OK);
-    EXPECT_EQ(image.header->biWidth, 16);
-    EXPECT_EQ(image.header->biHeight, 16);
-    for (uint32_t y = 0; y < 16; ++y) {
-        for (uint32_t x = 0; x < 16; ++x) {
-            ASSERT_EQ(at(x, y), 3 - values[y * 40 + x]) << x << "," << y;
-        }
-    }
-}
-
-TEST_F(Qap, WithoutWidthTheAreaGivesTheRowLength) {
-    const std::vector<uint8_t> values = random_values(16 * 16, 5);
-    const std::string path = write(document("<Data>" + hex_data(values) + "</Data>"));
-    ASSERT_EQ(open_like_viewer(path), IMG_OK);
-    for (uint32_t y = 0; y < 16; ++y) {
-        for (uint32_t x = 0; x < 16; ++x) {
-            ASSERT_EQ(at(x, y), 3 - values[y * 16 + x]);
+        const QapInfo zero{};
+        QapInfo info = zero;
+        qap_info(path.c_str(), &info);
+        const int32_t width = c.allocated ? c.allocated : std::max(16, info.width);
+        const int32_t height = c.allocated ? c.allocated : std::max(16, info.height);
+        ASSERT_EQ(image.header->biWidth, width);
+        ASSERT_EQ(image.header->biHeight, height);
+        ASSERT_EQ(image.area_right, static_cast<uint32_t>(width - 1));
+        ASSERT_EQ(image.area_bottom, static_cast<uint32_t>(height - 1));
+        for (uint32_t y = 0; y < static_cast<uint32_t>(height); ++y) {
+            for (uint32_t x = 0; x < static_cast<uint32_t>(width); ++x) {
+                const size_t index = y * c.row_length + x;
+                const bool inside = x < c.width && y < c.height && index < c.count;
+                ASSERT_EQ(at(x, y), inside ? 3 - values[index] : 3) << x << "," << y;
+            }
         }
     }
 }
