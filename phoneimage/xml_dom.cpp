@@ -81,8 +81,8 @@ struct ParseMessages {
     std::string first_error;  // first error of any kind, for a failure without one
 };
 
-// Parses run on one thread at a time per thread: the routing below is
-// thread-local in libxml2 and so is this pointer.
+// The parse in progress on this thread. libxml2 keeps its message handlers per
+// thread too, so parses on different threads do not disturb each other.
 thread_local ParseMessages* current_messages = nullptr;
 
 std::string one_line(const char* message) {
