@@ -12,7 +12,7 @@ struct QapInfo {
     int32_t width;
     int32_t height;
     int32_t depth;
-    char title[kPhoneTextBytes];   // first 255 bytes, not terminated when longer
+    char title[kPhoneTextBytes];  // first 255 bytes, not terminated when longer
     char prompt[kPhoneTextBytes];
 };
 
@@ -25,3 +25,20 @@ ImgStatus qap_info(const char* path, QapInfo* info);
 // document's pixels, attributes and its four-entry black-to-white palette.
 // Returns 0 or a code from IMG_ERR_XML_LOAD to IMG_ERR_XML_UNKNOWN.
 ImgStatus qap_load(const char* path, ImageDesc* image);
+
+// Reading modes of phone_image_read_document.
+inline constexpr int32_t kQapReadInformation = 0;  // attributes only; stops before Data
+inline constexpr int32_t kQapReadLoad = 1;         // attributes, pixels and palette
+
+// Reads the document into image: the attributes into location_x, location_y,
+// depth, title and prompt; in information mode Width and Height into the
+// header; in load mode the pixels into the allocated 8-bit rows, each value v
+// stored as the index 3 - v, and the palette black, 85, 170, white. In load
+// mode the header keeps the allocated size: the picture is laid into the area
+// of interest from its top-left corner with the document's Width as its row
+// length and clipped to the allocated rows, and pixels the picture does not
+// cover are white. Returns 0, IMG_ERR_XML_NO_DEST when image cannot take the
+// document (null, no header, or in load mode no 8-bit rows), a code from
+// IMG_ERR_XML_LOAD to IMG_ERR_XML_UNKNOWN, or IMG_ERR_MEMORY. What was read
+// before a failure stays in image.
+ImgStatus phone_image_read_document(const char* path, ImageDesc* image, int32_t mode);

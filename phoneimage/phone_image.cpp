@@ -1,0 +1,101 @@
+// The converter's front end: the shared reading steps with a PhoneImage as the
+// destination and failures thrown as text.
+
+#include "phone_image.h"
+
+#include "phone_image_reader.h"
+
+namespace {
+
+using phoneimage::StepResult;
+
+void throw_if_failed(const StepResult& result) {
+    if (result.ok()) {
+        return;
+    }
+    if (result.fixed_message != nullptr) {
+        throw result.fixed_message;
+    }
+    throw result.message;
+}
+
+class RecordDestination final : public phoneimage::ReadDestination {
+  public:
+    explicit RecordDestination(PhoneImage& image) : image_(image) {}
+
+    void set_number(phoneimage::NumberField field, int32_t value) override {
+        switch (field) {
+            case phoneimage::NumberField::location_x:
+                image_.location_x = value;
+                break;
+            case phoneimage::NumberField::location_y:
+                image_.location_y = value;
+                break;
+            case phoneimage::NumberField::width:
+                image_.width = value;
+                break;
+            case phoneimage::NumberField::height:
+                image_.height = value;
+                break;
+            case phoneimage::NumberField::depth:
+                image_.depth = value;
+                break;
+        }
+    }
+
+    void set_text(phoneimage::TextField field, std::string_view text) override {
+        (field == phoneimage::TextField::title ? image_.title : image_.prompt).assign(text);
+    }
+
+    void set_pixels(phoneimage::PixelData&& pixels) override {
+        // Each Data element replaces the values of the one before.
+        image_.pixel_values.resize(pixels.size());
+        pixels.copy_values(0, pixels.size(), image_.pixel_values.data(), 0);
+    }
+
+  private:
+    PhoneImage& image_;
+};
+
+}  // namespace
+
+void phone_image_load(PhoneImage& image, const std::string& path) {
+    image.title.clear();
+    image.prompt.clear();
+    image.pixel_values.clear();
+    xmldom::Document document;
+    if (!document.load_file(path)) {
+        throw document.parse_error_reason();
+    }
+    phone_image_load_document(image, document);
+}
+
+void phone_image_load_document(PhoneImage& image, const xmldom::Document& document) {
+    image.title.clear();
+    image.prompt.clear();
+    image.pixel_values.clear();
+    RecordDestination destination(image);
+    throw_if_failed(phoneimage::read_document(document, destination, phoneimage::ReadMode::load));
+}
+
+void phone_image_check_root(const xmldom::NodeList* top_level) {
+    throw_if_failed(phoneimage::check_root(top_level));
+}
+
+void phone_image_read_element(PhoneImage& image, const xmldom::Node* node) {
+    RecordDestination destination(image);
+    throw_if_failed(phoneimage::read_element(&destination, node));
+}
+
+int32_t phone_image_parse_number(std::string_view name, std::string_view text) {
+    int32_t value = 0;
+    // The status is the viewer's concern; any failure code serves here.
+    throw_if_failed(phoneimage::parse_number(name, text, IMG_ERR_XML_WIDTH, &value));
+    return value;
+}
+
+void phone_image_decode_data(PhoneImage& image, std::string_view text) {
+    phoneimage::PixelData pixels;
+    throw_if_failed(phoneimage::decode_data(text, &pixels));
+    RecordDestination(image).set_pixels(std::move(pixels));
+}

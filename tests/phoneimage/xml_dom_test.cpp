@@ -1,0 +1,214 @@
+#include "xml_dom.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/test_support.h"
+
+namespace {
+
+using test_support::TempDir;
+
+bool parse(xmldom::Document& document, std::string_view text) {
+    return document.parse(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+}
+
+const xmldom::Node& root_of(const xmldom::Document& document, xmldom::NodeList& keep) {
+    keep = document.child_nodes();
+    return *keep.item(0);
+}
+
+// Runs body with standard error sent to a file and returns what was written.
+template <typename Body>
+std::string captured_stderr(Body body) {
+    TempDir dir;
+    const std::string path = (dir / "err").string();
+    fflush(stderr);
+    const int saved = dup(2);
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(fd, 2);
+    close(fd);
+    body();
+    fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    return test_support::read_text(path);
+}
+
+TEST(XmlDomLists, SkipCommentsInstructionsDoctypeAndBlankText) {
+    xmldom::Document document;
+    ASSERT_TRUE(parse(document,
+                      "<?xml version=\"1.0\"?>\n<!DOCTYPE r [<!ELEMENT r ANY>]>\n"
+                      "<!-- before --><?pi data?>\n<r>\n  <a>1</a> <!-- c -->\r\n\t<?x?>"
+                      "<b>  two words \n</b>\n</r>\n<!-- after -->"));
+    const xmldom::NodeList top = document.child_nodes();
+    ASSERT_EQ(top.length(), 1u);
+    const xmldom::Node& root = *top.item(0);
+    EXPECT_EQ(root.type(), xmldom::kElementNode);
+    EXPECT_EQ(root.type_name(), "element");
+    EXPECT_EQ(root.local_name(), "r");
+    const xmldom::NodeList children = root.child_nodes();
+    ASSERT_EQ(children.length(), 2u);
+    EXPECT_EQ(children.item(2), nullptr);
+    EXPECT_EQ(children.item(0)->local_name(), "a");
+    const xmldom::NodeList text = children.item(1)->child_nodes();
+    ASSERT_EQ(text.length(), 1u);
+    EXPECT_EQ(text.item(0)->type(), xmldom::kTextNode);
+    EXPECT_EQ(text.item(0)->type_name(), "text");
+    EXPECT_EQ(text.item(0)->local_name(), "");
+    // Trimmed at both ends, inner white space kept.
+    EXPECT_EQ(text.item(0)->text(), "two words");
+}
+
+TEST(XmlDomNodes, TypesOfContentNodes) {
+    xmldom::Document document;
+    ASSERT_TRUE(parse(document,
+                      "<!DOCTYPE r [<!ENTITY logo \"TARVO\">]>"
+                      "<r><c><![CDATA[ 1 ]]></c><e>&logo;</e><p>&lt;&#x41;&amp;&#66;&gt;</p></r>"));
+    xmldom::NodeList top;
+    const xmldom::NodeList children = root_of(document, top).child_nodes();
+    ASSERT_EQ(children.length(), 3u);
+
+    const xmldom::NodeList cdata = children.item(0)->child_nodes();
+    ASSERT_EQ(cdata.length(), 1u);
+    EXPECT_EQ(cdata.item(0)->type(), xmldom::kCdataSectionNode);
+    EXPECT_EQ(cdata.item(0)->type_name(), "cdatasection");
+    EXPECT_EQ(cdata.item(0)->text(), "1");
+
+    // An entity declared in the document stays a reference: it is not expanded.
+    const xmldom::NodeList entity = children.item(1)->child_nodes();
+    ASSERT_EQ(entity.length(), 1u);
+    EXPECT_EQ(entity.item(0)->type(), xmldom::kEntityReferenceNode);
+    EXPECT_EQ(entity.item(0)->type_name(), "entityreference");
+    EXPECT_EQ(entity.item(0)->text(), "");
+    EXPECT_EQ(entity.item(0)->child_nodes().length(), 0u);
+
+    // Predefined entities and character references are expanded into one text.
+    const xmldom::NodeList predefined = children.item(2)->child_nodes();
+    ASSERT_EQ(predefined.length(), 1u);
+    EXPECT_EQ(predefined.item(0)->text(), "<A&B>");
+}
+
+TEST(XmlDomNodes, LocalNamesAndAttributeCounts) {
+    xmldom::Document document;
+    ASSERT_TRUE(parse(document,
+                      "<t:r xmlns:t=\"urn:t\" a=\"1\"><t:Width>1</t:Width><u:Height>2</u:Height>"
+                      "<Depth xmlns=\"urn:d\"/></t:r>"));
+    xmldom::NodeList top;
+    const xmldom::Node& root = root_of(document, top);
+    EXPECT_EQ(root.local_name(), "r");
+    EXPECT_EQ(root.attribute_count(), 2u);  // the namespace declaration counts
+    const xmldom::NodeList children = root.child_nodes();
+    ASSERT_EQ(children.length(), 3u);
+    EXPECT_EQ(children.item(0)->local_name(), "Width");
+    EXPECT_EQ(children.item(1)->local_name(), "Height");  // undeclared prefix tolerated
+    EXPECT_EQ(children.item(2)->local_name(), "Depth");
+    EXPECT_EQ(children.item(2)->attribute_count(), 1u);
+    EXPECT_EQ(children.item(0)->child_nodes().item(0)->attribute_count(), 0u);
+}
+
+TEST(XmlDomParse, FailureReasonIsTheFirstMessageOnOneLine) {
+    xmldom::Document document;
+    std::string stderr_text =
+        captured_stderr([&] { EXPECT_FALSE(parse(document, "<r><a></b></r>")); });
+    EXPECT_EQ(document.parse_error_reason(), "Opening and ending tag mismatch: a line 1 and b");
+    EXPECT_EQ(document.child_nodes().length(), 0u);
+    EXPECT_EQ(stderr_text, "");
+
+    stderr_text = captured_stderr([&] { EXPECT_FALSE(parse(document, "")); });
+    EXPECT_EQ(document.parse_error_reason(), "Document is empty");
+    EXPECT_EQ(stderr_text, "");
+
+    // An encoding the converter cannot handle is reported, not printed.
+    stderr_text = captured_stderr(
+        [&] { EXPECT_FALSE(parse(document, "<?xml version=\"1.0\" encoding=\"no-such\"?><r/>")); });
+    EXPECT_NE(document.parse_error_reason(), "");
+    EXPECT_EQ(document.parse_error_reason().find('\n'), std::string::npos);
+    EXPECT_EQ(stderr_text, "");
+
+    // A success clears the reason.
+    EXPECT_TRUE(parse(document, "<r/>"));
+    EXPECT_EQ(document.parse_error_reason(), "");
+}
+
+TEST(XmlDomParse, UndeclaredEntitiesAreErrors) {
+    xmldom::Document document;
+    EXPECT_FALSE(parse(document, "<r>&nope;</r>"));
+    EXPECT_EQ(document.parse_error_reason(), "Entity 'nope' not defined");
+    // With an external DTD named (and not loaded) libxml2 would let it pass.
+    const std::string stderr_text = captured_stderr(
+        [&] { EXPECT_FALSE(parse(document, "<!DOCTYPE r SYSTEM \"r.dtd\"><r>&nope;</r>")); });
+    EXPECT_EQ(document.parse_error_reason(), "Entity 'nope' not defined");
+    EXPECT_EQ(stderr_text, "");
+}
+
+TEST(XmlDomParse, NothingOutsideTheDocumentIsLoaded) {
+    TempDir dir;
+    test_support::write_text(dir / "secret.txt", "SECRET");
+    test_support::write_text(dir / "r.dtd", "<!ENTITY inner \"SECRET\">");
+    const std::string secret = (dir / "secret.txt").string();
+    const std::string dtd = (dir / "r.dtd").string();
+
+    xmldom::Document document;
+    ASSERT_TRUE(parse(document,
+                      "<!DOCTYPE r [<!ENTITY ext SYSTEM \"" + secret + "\">]><r><a>&ext;</a></r>"));
+    xmldom::NodeList top;
+    const xmldom::NodeList a = root_of(document, top).child_nodes().item(0)->child_nodes();
+    ASSERT_EQ(a.length(), 1u);
+    EXPECT_EQ(a.item(0)->type(), xmldom::kEntityReferenceNode);
+
+    // The external DTD is not read, so its entity stays undeclared.
+    EXPECT_FALSE(parse(document, "<!DOCTYPE r SYSTEM \"" + dtd + "\"><r>&inner;</r>"));
+    EXPECT_FALSE(
+        parse(document, "<!DOCTYPE r [<!ENTITY % p SYSTEM \"" + dtd + "\"> %p;]><r>&inner;</r>"));
+}
+
+TEST(XmlDomLoadFile, ReadsPlainFilesOnly) {
+    TempDir dir;
+    test_support::write_text(dir / "ok.xml", "<r><a>1</a></r>");
+    xmldom::Document document;
+    ASSERT_TRUE(document.load_file((dir / "ok.xml").string()));
+    EXPECT_EQ(document.child_nodes().length(), 1u);
+
+    const std::string missing = (dir / "missing.xml").string();
+    EXPECT_FALSE(document.load_file(missing));
+    EXPECT_EQ(document.parse_error_reason(),
+              "Unable to read file " + missing + ": No such file or directory");
+    EXPECT_EQ(document.child_nodes().length(), 0u);
+
+    EXPECT_FALSE(document.load_file(dir.path().string()));
+    EXPECT_EQ(document.parse_error_reason(),
+              "Unable to read file " + dir.path().string() + ": not a regular file");
+
+    // A named pipe is refused without waiting for a writer.
+    const std::string fifo = (dir / "pipe").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(document.load_file(fifo));
+    EXPECT_EQ(document.parse_error_reason(),
+              "Unable to read file " + fifo + ": not a regular file");
+
+    // "-" is a file name like any other, not standard input.
+    EXPECT_FALSE(document.load_file("-"));
+    EXPECT_EQ(document.parse_error_reason(), "Unable to read file -: No such file or directory");
+}
+
+TEST(XmlDomLoadFile, CompressedFilesAreNotInflated) {
+    // "<r/>" compressed with gzip: libxml2 reading the path itself would inflate it.
+    const std::vector<uint8_t> gzip = {0x1f, 0x8b, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                       0x02, 0x03, 0xb3, 0x29, 0xd2, 0xb7, 0x03, 0x00,
+                                       0xfd, 0x01, 0xb1, 0x1f, 0x04, 0x00, 0x00, 0x00};
+    TempDir dir;
+    test_support::write_file(dir / "r.xml.gz", gzip);
+    xmldom::Document document;
+    const std::string stderr_text =
+        captured_stderr([&] { EXPECT_FALSE(document.load_file((dir / "r.xml.gz").string())); });
+    EXPECT_NE(document.parse_error_reason(), "");
+    EXPECT_EQ(stderr_text, "");
+}
+
+}  // namespace

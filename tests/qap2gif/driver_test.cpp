@@ -1,0 +1,243 @@
+#include "driver.h"
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "phoneimage/phone_document.h"
+#include "qap2gif/gif_decode.h"
+#include "support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using phone_document::document;
+
+struct Outcome {
+    int status;
+    std::string out;
+};
+
+Outcome run(const std::vector<std::string>& args) {
+    std::vector<const char*> argv = {"qap2gif"};
+    for (const std::string& arg : args) {
+        argv.push_back(arg.c_str());
+    }
+    argv.push_back(nullptr);
+    std::ostringstream out;
+    const int status = run_qap2gif(static_cast<int>(argv.size()) - 1, argv.data(), out);
+    return {status, out.str()};
+}
+
+const std::string kUsage = "\nUsage: Qap2Gif input-file output-file\n\n";
+
+std::string start_line(const std::string& in, const std::string& out) {
+    return "\nConverting Tarvo Image File " + in + " to GIF " + out + "\n";
+}
+
+const std::vector<uint8_t> kFourByOneGif = {
+    0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x04, 0x00, 0x01, 0x00, 0x91, 0x00, 0x00, 0xFF,
+    0xFF, 0xFF, 0xAA, 0xAA, 0xAA, 0x55, 0x55, 0x55, 0x00, 0x00, 0x00, 0x2C, 0x00, 0x00,
+    0x00, 0x00, 0x04, 0x00, 0x01, 0x00, 0x00, 0x02, 0x03, 0x44, 0x34, 0x05, 0x00, 0x3B};
+
+class Qap2Gif : public ::testing::Test {
+  protected:
+    std::string path(const std::string& name) const { return (dir / name).string(); }
+    std::string write(const std::string& name, const std::string& text) const {
+        test_support::write_text(path(name), text);
+        return path(name);
+    }
+    std::string four_by_one() const {
+        return write("in.qap", document("<Width>4</Width><Height>1</Height><Depth>2</Depth>"
+                                        "<Data>E4</Data>"));
+    }
+
+    test_support::TempDir dir;
+};
+
+TEST_F(Qap2Gif, UsageAndHelp) {
+    EXPECT_EQ(run({}).status, 2);
+    EXPECT_EQ(run({}).out, kUsage);
+    EXPECT_EQ(run({"only.qap"}).status, 2);
+    EXPECT_EQ(run({"only.qap"}).out, kUsage);
+    for (const char* help : {"--help", "-h"}) {
+        const Outcome result = run({help});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, kUsage);
+    }
+    // With two arguments "-h" is a file name.
+    const Outcome result = run({"-h", path("out.gif")});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, start_line("-h", path("out.gif")) +
+                              "Exception thrown processing image: Unable to read file -h: No such "
+                              "file or directory\n");
+}
+
+TEST_F(Qap2Gif, ConvertsAndPrintsThreeLines) {
+    const std::string in = four_by_one();
+    const std::string out = path("out.gif");
+    const Outcome result = run({in, out, "ignored", "also ignored"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out,
+              start_line(in, out) + "Image is 4 x 1 with pixel size of 2 bits.\nDone!\n");
+    EXPECT_EQ(test_support::read_file(out), kFourByOneGif);
+
+    // An existing file is replaced whole.
+    test_support::write_text(out, std::string(5000, 'x'));
+    EXPECT_EQ(run({in, out}).status, 0);
+    EXPECT_EQ(test_support::read_file(out), kFourByOneGif);
+}
+
+TEST_F(Qap2Gif, InputErrorsCreateNoOutput) {
+    const std::string out = path("out.gif");
+    const std::string in =
+        write("bad.qap", document("<Width>4</Width><Sparkle>yes</Sparkle><Data>E4</Data>"));
+    Outcome result = run({in, out});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, start_line(in, out) +
+                              "Exception thrown processing image: Saw an unrecognized input "
+                              "element: Sparkle\n");
+    EXPECT_FALSE(fs::exists(out));
+
+    // Nor do they touch an existing one.
+    test_support::write_text(out, "keep");
+    const std::string broken = write("broken.qap", "<TarvoIPPhoneImage>");
+    result = run({broken, out});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, start_line(broken, out) +
+                              "Exception thrown processing image: Premature end of data in tag "
+                              "TarvoIPPhoneImage line 1\n");
+    EXPECT_EQ(test_support::read_text(out), "keep");
+
+    const std::string root = write("root.qap", "<TarvoIPPhoneImage a=\"b\"/>");
+    EXPECT_EQ(run({root, out}).out, start_line(root, out) +
+                                        "Exception thrown processing image: No attributes are "
+                                        "allowed for TarvoIpPhoneImage.\n");
+}
+
+TEST_F(Qap2Gif, RecordsTheGifCannotHoldAreRefused) {
+    const std::string out = path("out.gif");
+    struct Case {
+        std::string children;
+        std::string lines;
+    };
+    const Case cases[] = {
+        {"<Height>1</Height><Depth>2</Depth><Data>E4</Data>",
+         "Image is 0 x 1 with pixel size of 2 bits.\nException thrown processing image: Width "
+         "and Height must be between 1 and 65535, saw 0 x 1.\n"},
+        {"<Width>70000</Width><Height>1</Height><Depth>2</Depth>",
+         "Image is 70000 x 1 with pixel size of 2 bits.\nException thrown processing image: "
+         "Width and Height must be between 1 and 65535, saw 70000 x 1.\n"},
+        {"<Width>4</Width><Height>1</Height><Data>E4</Data>",
+         "Image is 4 x 1 with pixel size of 0 bits.\nException thrown processing image: Depth "
+         "must be between 2 and 8, saw 0.\n"},
+        {"<Width>4</Width><Height>2</Height><Depth>2</Depth><Data>E4</Data>",
+         "Image is 4 x 2 with pixel size of 2 bits.\nException thrown processing image: Data "
+         "holds 4 pixels, but 4 x 2 needs 8.\n"},
+        {"<Width>65535</Width><Height>65535</Height><Depth>2</Depth><Data>E4</Data>",
+         "Image is 65535 x 65535 with pixel size of 2 bits.\nException thrown processing image: "
+         "Data holds 4 pixels, but 65535 x 65535 needs 4294836225.\n"},
+    };
+    for (const Case& c : cases) {
+        const std::string in = write("in.qap", document(c.children));
+        const Outcome result = run({in, out});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, start_line(in, out) + c.lines);
+        EXPECT_FALSE(fs::exists(out));
+    }
+}
+
+TEST_F(Qap2Gif, OutputThatCannotBeOpened) {
+    const std::string in = four_by_one();
+    const std::string out = path("no-such-folder/out.gif");
+    Outcome result = run({in, out});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, start_line(in, out) +
+                              "Image is 4 x 1 with pixel size of 2 bits.\nException thrown "
+                              "processing image: Unable to open output file: " +
+                              out + ", errno = 2.\n");
+    result = run({in, dir.path().string()});
+    EXPECT_NE(
+        result.out.find("Unable to open output file: " + dir.path().string() + ", errno = 21."),
+        std::string::npos);
+}
+
+TEST_F(Qap2Gif, FullDeviceIsReportedAndLeftInPlace) {
+    const std::string in = four_by_one();
+    const Outcome result = run({in, "/dev/full"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, start_line(in, "/dev/full") +
+                              "Image is 4 x 1 with pixel size of 2 bits.\nException thrown "
+                              "processing image: Unable to write output file: /dev/full, errno "
+                              "= 28.\n");
+    struct stat info {};
+    ASSERT_EQ(lstat("/dev/full", &info), 0);
+    EXPECT_TRUE(S_ISCHR(info.st_mode));
+}
+
+TEST_F(Qap2Gif, OutputNamingTheInputIsRefused) {
+    const std::string in = four_by_one();
+    const std::string original = test_support::read_text(in);
+    const std::string link = path("link.qap");
+    const std::string hard = path("hard.qap");
+    ASSERT_EQ(symlink(in.c_str(), link.c_str()), 0);
+    ASSERT_EQ(::link(in.c_str(), hard.c_str()), 0);
+    for (const std::string& out : {in, link, hard, dir.path().string() + "/./in.qap"}) {
+        const Outcome result = run({in, out});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, start_line(in, out) +
+                                  "Image is 4 x 1 with pixel size of 2 bits.\nException thrown "
+                                  "processing image: Output file is the same as the input file: " +
+                                  out + ".\n");
+        EXPECT_EQ(test_support::read_text(in), original);
+    }
+}
+
+// Writes that fail on a regular file (here: beyond the file size limit) leave
+// no partial file behind, whether the run created the file or truncated it.
+TEST_F(Qap2Gif, PartialRegularFileIsRemoved) {
+    std::vector<uint8_t> values(300 * 300);
+    for (size_t i = 0; i < values.size(); ++i) {
+        values[i] = static_cast<uint8_t>((i * 7 + i / 300) % 4);
+    }
+    const std::string in = write("big.qap", phone_document::image_document(300, 300, 2, values));
+    const std::string created = path("created.gif");
+    const std::string existing = path("existing.gif");
+    test_support::write_text(existing, "old contents");
+
+    struct rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto saved_handler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = saved;
+    limited.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const Outcome first = run({in, created});
+    const Outcome second = run({in, existing});
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, saved_handler);
+
+    EXPECT_EQ(first.status, 1);
+    EXPECT_NE(first.out.find("Unable to write output file: " + created + ", errno = 27.\n"),
+              std::string::npos)
+        << first.out;
+    EXPECT_EQ(first.out.find("Done!"), std::string::npos);
+    EXPECT_FALSE(fs::exists(created));
+    EXPECT_EQ(second.status, 1);
+    EXPECT_FALSE(fs::exists(existing));
+
+    // Without the limit the same conversion succeeds and decodes.
+    EXPECT_EQ(run({in, created}).status, 0);
+    const DecodedGif decoded = decode_gif(test_support::read_file(created));
+    ASSERT_TRUE(decoded.ok) << decoded.error;
+    EXPECT_EQ(decoded.pixels, values);
+}
+
+}  // namespace
