@@ -147,6 +147,20 @@ bool can_take(const ImageDesc* image, ReadMode mode) {
     return true;
 }
 
+// The colour information of a phone image: 8 bits per pixel, four colours,
+// not gray; in load mode also the black-to-white palette.
+void set_phone_colours(ImageDesc& image, ReadMode mode) {
+    image.header->biBitCount = 8;
+    image.color_count = 4;
+    image.header->biClrUsed = 4;
+    image.header->biClrImportant = 4;
+    image.type_flags &= ~IMAGE_GRAY;
+    if (mode == ReadMode::load) {
+        std::copy(std::begin(kPhonePalette), std::end(kPhonePalette), image.palette);
+        image_sync_palette(&image);
+    }
+}
+
 }  // namespace
 
 ImgStatus phone_image_read_document(const char* path, ImageDesc* image, int32_t mode) {
@@ -161,10 +175,13 @@ ImgStatus phone_image_read_document(const char* path, ImageDesc* image, int32_t 
         DescriptorDestination destination(*image, read_mode);
         const phoneimage::StepResult result = phoneimage::read_file(path, destination, read_mode);
         // Once the root was accepted, the picture read so far is laid even when
-        // a later element fails, like the attributes read before the failure.
+        // a later element fails, like the attributes read before the failure,
+        // and it gets its four-level palette: its rows hold indices 0..3, which
+        // the allocation's gray ramp would show as all but black.
         if (read_mode == ReadMode::load && result.status != IMG_ERR_XML_LOAD &&
             result.status != IMG_ERR_XML_ROOT) {
             destination.lay_pixels();
+            set_phone_colours(*image, read_mode);
         }
         if (!result.ok()) {
             return result.status;
@@ -174,16 +191,7 @@ ImgStatus phone_image_read_document(const char* path, ImageDesc* image, int32_t 
     } catch (...) {
         return IMG_ERR_XML_LOAD;  // the parser could not be set up
     }
-
-    image->header->biBitCount = 8;
-    image->color_count = 4;
-    image->header->biClrUsed = 4;
-    image->header->biClrImportant = 4;
-    image->type_flags &= ~IMAGE_GRAY;
-    if (read_mode == ReadMode::load) {
-        std::copy(std::begin(kPhonePalette), std::end(kPhonePalette), image->palette);
-        image_sync_palette(image);
-    }
+    set_phone_colours(*image, read_mode);
     return IMG_OK;
 }
 

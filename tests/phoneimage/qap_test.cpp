@@ -200,7 +200,19 @@ TEST_F(Qap, FailureKeepsWhatWasReadBefore) {
     EXPECT_EQ(image.title[0], 0);
     EXPECT_EQ(at(0, 0), 0);             // value 3 stored as 0
     EXPECT_EQ(at(4, 0), 3);             // beyond Data: white
-    EXPECT_EQ(image.color_count, 256);  // the colour information is set only on success
+    // The picture read so far shows in its own four levels, not the gray ramp.
+    EXPECT_EQ(image.color_count, 4);
+    EXPECT_EQ(image.palette[0].red, 0);
+    EXPECT_EQ(image.palette[3].red, 255);
+    EXPECT_EQ(image.type_flags & IMAGE_GRAY, 0u);
+}
+
+TEST_F(Qap, DocumentThatDoesNotParseKeepsTheAllocatedPicture) {
+    const std::string path = write("<TarvoIPPhoneImage><Width>");
+    ASSERT_EQ(image_alloc(&image, 16, 16, 4), IMG_OK);
+    EXPECT_EQ(qap_load(path.c_str(), &image), IMG_ERR_XML_LOAD);
+    EXPECT_EQ(image.color_count, 256);
+    EXPECT_EQ(image.type_flags, IMAGE_GRAY);
 }
 
 // Whatever sizes the document gives, header, area and rows keep the allocated
