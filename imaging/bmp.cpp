@@ -327,7 +327,9 @@ RowGeometry row_geometry(Mode mode, int32_t width, uint16_t bits) {
 // and so has every row while the file has more data.
 struct Chunk {
     uint8_t* data = nullptr;
-    size_t size = 0;       // B: at least kMinChunkBytes and 2 * need
+    size_t size = 0;       // B: at least kMinChunkBytes, and 2 * need so that each
+                           // refill follows at least `need` consumed bytes and the
+                           // moves of unread bytes stay linear in the data
     size_t need = 0;       // N: bytes one row may take
     size_t pos = 0;        // start of the next row
     size_t valid = 0;      // bytes read into the buffer
@@ -336,8 +338,8 @@ struct Chunk {
 };
 
 // Moves the unread bytes to the front and fills the buffer behind them.
-// Truncation policy: a short read means the data ends there; rows that the
-// bytes left do not complete are not stored.
+// Truncation policy: a short read means the data ends there (no more reads are
+// tried); rows that the bytes left do not complete are not stored.
 void refill(Chunk& chunk, File& file) {
     const size_t keep = chunk.valid - chunk.pos;
     std::memmove(chunk.data, chunk.data + chunk.pos, keep);
@@ -509,10 +511,10 @@ void store_bit_fields(const uint8_t* row, uint8_t* destination, uint32_t columns
 
 // Where the rows go and how many of them and of their pixels.
 struct Placement {
-    uint32_t rows;        // R: rows to store, at least 1
-    uint32_t columns;     // C: pixels of each row to store, at least 1
+    uint32_t rows;        // R: rows to store, 1..32768 (the area's height at most)
+    uint32_t columns;     // C: pixels of each row to store, 1..65535 (the area's width at most)
     bool top_down;        // the file's first row is the picture's top row
-    uint32_t bytes_left;  // byte offset of the area's left column in a row
+    uint32_t bytes_left;  // byte offset of the area's left column in an image row
 };
 
 // The image row (counted from the top) that the k-th stored file row fills.
@@ -628,6 +630,24 @@ ImgStatus pixel_pass(File& file, const HeaderFacts& facts, Mode mode, ImageDesc&
     return IMG_OK;
 }
 
+// Checks a parsed header against the target image, in this order: the target
+// depth (IMG_ERR_BPP), the pair of depth and compression (IMG_ERR_ENCODING),
+// the width (IMG_ERR_RANGE). On success *mode holds the decode mode.
+ImgStatus check_header(const BmpInfo& info, int32_t target_bits, Mode* mode) {
+    if (!target_fits(info.biBitCount, target_bits)) {
+        return IMG_ERR_BPP;
+    }
+    const std::optional<Mode> found = decode_mode(info.biBitCount, info.biCompression);
+    if (!found) {
+        return IMG_ERR_ENCODING;
+    }
+    if (info.biWidth < 1 || info.biWidth > kMaxWidth) {
+        return IMG_ERR_RANGE;
+    }
+    *mode = *found;
+    return IMG_OK;
+}
+
 // Header parse, checks and pixel pass of bmp_load. The caller holds the lock.
 ImgStatus load_pixels(const char* path, ImageDesc& image) {
     HeaderFacts facts;
@@ -640,16 +660,11 @@ ImgStatus load_pixels(const char* path, ImageDesc& image) {
         return IMG_ERR_OPEN;
     }
     const BmpInfo& info = facts.info;
-    const int32_t target_bits = image.header->biBitCount;
-    if (!target_fits(info.biBitCount, target_bits)) {
-        return IMG_ERR_BPP;
-    }
-    const std::optional<Mode> mode = decode_mode(info.biBitCount, info.biCompression);
-    if (!mode) {
-        return IMG_ERR_ENCODING;
-    }
-    if (info.biWidth < 1 || info.biWidth > kMaxWidth) {
-        return IMG_ERR_RANGE;
+    const int32_t target_bits = image.header->biBitCount;  // 1, 8 or 24 (image_check)
+    Mode mode{};
+    status = check_header(info, target_bits, &mode);
+    if (status != IMG_OK) {
+        return status;
     }
     const uint32_t height = static_cast<uint32_t>(std::abs(int64_t{info.biHeight}));
     if (height == 0) {
@@ -667,7 +682,7 @@ ImgStatus load_pixels(const char* path, ImageDesc& image) {
     if (!file.seek(facts.data_offset)) {
         return IMG_OK;  // no data reachable
     }
-    return pixel_pass(file, facts, *mode, image, place);
+    return pixel_pass(file, facts, mode, image, place);
 }
 
 // Reads the palette into the image. Returns the entries read (the number the

@@ -25,7 +25,7 @@ using test_support::TempDir;
 // ---------------------------------------------------------------------------
 // Building BMP files in memory.
 
-struct BmpSpec {
+struct BmpFile {
     int32_t width = 1;
     int32_t height = 1;
     uint16_t bits = 8;
@@ -48,7 +48,7 @@ void put32(std::vector<uint8_t>& out, uint32_t v) {
     put16(out, v >> 16);
 }
 
-std::vector<uint8_t> build(const BmpSpec& s) {
+std::vector<uint8_t> build(const BmpFile& s) {
     std::vector<uint8_t> out = {'B', 'M'};
     put32(out, 0);  // file size: ignored by the reader
     put32(out, 0);
@@ -130,13 +130,13 @@ std::vector<uint8_t> encode_row(const Picture& picture, uint32_t width, uint32_t
     return row;
 }
 
-BmpSpec picture_file(const Picture& picture, uint32_t width, uint32_t height, uint16_t bits,
+BmpFile picture_file(const Picture& picture, uint32_t width, uint32_t height, uint16_t bits,
                      bool top_down = false) {
     std::vector<std::vector<uint8_t>> rows;
     for (uint32_t y = 0; y < height; ++y) {
         rows.push_back(encode_row(picture, width, y, bits));
     }
-    BmpSpec s;
+    BmpFile s;
     s.width = static_cast<int32_t>(width);
     s.height = top_down ? -static_cast<int32_t>(height) : static_cast<int32_t>(height);
     s.bits = bits;
@@ -210,7 +210,7 @@ int differences(const ImageDesc& image, const Picture& expected) {
 // bmp_info
 
 TEST_F(Bmp, InfoReportsTheHeaderWithDefaults) {
-    BmpSpec s = picture_file(test_index, 3, 2, 8);
+    BmpFile s = picture_file(test_index, 3, 2, 8);
     BmpInfo info{};
     ASSERT_EQ(bmp_info(write(build(s)).c_str(), &info), IMG_OK);
     EXPECT_EQ(info.biSize, 40u);
@@ -307,7 +307,7 @@ TEST_F(Bmp, FillsOnlyTheAreaOfInterest) {
 
     // A 1-bit row stored from column 3 starts at bit position 3 of its first
     // byte; the three bits before it and the bits after it keep their values.
-    BmpSpec ones = picture_file([](uint32_t, uint32_t) { return 1u; }, 8, 1, 1);
+    BmpFile ones = picture_file([](uint32_t, uint32_t) { return 1u; }, 8, 1, 1);
     ASSERT_EQ(load(build(ones), 16, 1, 1), IMG_OK);
     image.pixels[0] = 0xA0;
     image.pixels[1] = 0x05;
@@ -322,7 +322,7 @@ TEST_F(Bmp, FillsOnlyTheAreaOfInterest) {
 
 TEST_F(Bmp, FourBitFileBecomesOneIndexPerByte) {
     const Picture nibble = [](uint32_t x, uint32_t y) { return (x + y) % 16; };
-    BmpSpec s = picture_file(nibble, 7, 3, 4);
+    BmpFile s = picture_file(nibble, 7, 3, 4);
     s.palette.assign(16, PaletteEntry{0, 0, 0x80, 0});
     ASSERT_EQ(load(build(s), 7, 3, 8), IMG_OK);
     EXPECT_EQ(differences(image, nibble), 0);
@@ -347,7 +347,7 @@ TEST_F(Bmp, SixteenBitLayouts) {
              Case{3, {0xF800, 0x07C0, 0x003F}, 40, 0x03E0, 0x00FF00},  // other masks: 5-5-5
          }) {
         SCOPED_TRACE(testing::Message() << std::hex << c.word << " masks " << c.masks.size());
-        BmpSpec s;
+        BmpFile s;
         s.bits = 16;
         s.compression = c.compression;
         s.masks = c.masks;
@@ -377,7 +377,7 @@ TEST_F(Bmp, ThirtyTwoBitPixelsThroughTheirMasks) {
              Case{3, {0x00000F00, 0x000000F0, 0x0000000F}, 0x00000A5F, 0xAA55FF},  // 4 bits
          }) {
         SCOPED_TRACE(testing::Message() << std::hex << c.word);
-        BmpSpec s;
+        BmpFile s;
         s.bits = 32;
         s.compression = c.compression;
         s.masks = c.masks;
@@ -408,7 +408,7 @@ TEST_F(Bmp, ModeTableAndTargetDepths) {
           Case{1, 0, 8, IMG_ERR_BPP, 0}, Case{2, 0, 8, IMG_ERR_BPP, 0},
           Case{0, 0, 24, IMG_ERR_BPP, 0}}) {
         SCOPED_TRACE(testing::Message() << c.bits << " bits, compression " << c.compression);
-        BmpSpec s;
+        BmpFile s;
         s.width = 2;
         s.height = 2;
         s.bits = c.bits;
@@ -421,14 +421,14 @@ TEST_F(Bmp, ModeTableAndTargetDepths) {
 }
 
 TEST_F(Bmp, RefusesAnEmptyDescriptorAndUnusableWidths) {
-    EXPECT_EQ(bmp_load(write(build(BmpSpec{})).c_str(), &image), IMG_ERR_BAD_BUFFER);
+    EXPECT_EQ(bmp_load(write(build(BmpFile{})).c_str(), &image), IMG_ERR_BAD_BUFFER);
     for (int32_t width : {0, -4, 65536, INT32_MIN}) {
-        BmpSpec s = picture_file(test_index, 4, 4, 8);
+        BmpFile s = picture_file(test_index, 4, 4, 8);
         s.width = width;
         EXPECT_EQ(load(build(s), 4, 4, 8), IMG_ERR_RANGE) << width;
     }
     // The widest accepted row, clipped to a small image.
-    BmpSpec wide = picture_file([](uint32_t x, uint32_t) { return x % 3 == 0; }, 65535, 2, 1);
+    BmpFile wide = picture_file([](uint32_t x, uint32_t) { return x % 3 == 0; }, 65535, 2, 1);
     ASSERT_EQ(load(build(wide), 16, 2, 1), IMG_OK);
     EXPECT_EQ(image.pixels[0], 0x92);
 }
@@ -436,8 +436,8 @@ TEST_F(Bmp, RefusesAnEmptyDescriptorAndUnusableWidths) {
 // ---------------------------------------------------------------------------
 // Run-length data
 
-BmpSpec rle_file(int32_t width, int32_t height, uint16_t bits, std::vector<uint8_t> codes) {
-    BmpSpec s;
+BmpFile rle_file(int32_t width, int32_t height, uint16_t bits, std::vector<uint8_t> codes) {
+    BmpFile s;
     s.width = width;
     s.height = height;
     s.bits = bits;
@@ -451,7 +451,7 @@ BmpSpec rle_file(int32_t width, int32_t height, uint16_t bits, std::vector<uint8
 TEST_F(Bmp, DecodesRunsOfBothKinds) {
     // RLE8: encoded run, absolute run with its pad byte, end of line; then a
     // short row ended by end of bitmap, whose unreached pixels become index 0.
-    BmpSpec s = rle_file(5, 2, 8, {3, 7, 0, 3, 1, 2, 3, 0, 0, 0, 2, 9, 0, 1});
+    BmpFile s = rle_file(5, 2, 8, {3, 7, 0, 3, 1, 2, 3, 0, 0, 0, 2, 9, 0, 1});
     ASSERT_EQ(load(build(s), 5, 2, 8, 0xEE), IMG_OK);
     const std::vector<uint32_t> rle8 = {9, 9, 0, 0, 0, 7, 7, 7, 1, 2};
     for (uint32_t i = 0; i < 10; ++i) {
@@ -525,7 +525,7 @@ TEST_F(Bmp, RowsAcrossChunkRefills) {
     ASSERT_EQ(load(build(picture_file(test_index, 999, 300, 8)), 999, 300, 8), IMG_OK);
     EXPECT_EQ(differences(image, test_index), 0);
     // Rows of 120000 bytes, each larger than the least chunk.
-    BmpSpec wide;
+    BmpFile wide;
     wide.width = 30000;
     wide.height = 3;
     wide.bits = 32;
@@ -542,7 +542,7 @@ TEST_F(Bmp, RowsAcrossChunkRefills) {
 
 TEST_F(Bmp, TruncatedAtEachBoundary) {
     // 6 x 4 pixels, 8 bits, 16 palette entries at 54, rows of 8 bytes at 118.
-    BmpSpec s = picture_file(test_index, 6, 4, 8);
+    BmpFile s = picture_file(test_index, 6, 4, 8);
     s.clr_used = 16;
     for (uint8_t i = 0; i < 16; ++i) {
         s.palette.push_back({i, static_cast<uint8_t>(2 * i), 200, 0});
@@ -579,7 +579,7 @@ TEST_F(Bmp, TruncatedAtEachBoundary) {
     s.data.clear();
     ASSERT_EQ(load(build(s), 6, 4, 8), IMG_OK);
     EXPECT_EQ(pixel(image, 0, 3), 0u);
-    BmpSpec masks;
+    BmpFile masks;
     masks.bits = 16;
     masks.compression = 3;
     std::vector<uint8_t> cut_masks = build(masks);
@@ -592,7 +592,7 @@ TEST_F(Bmp, TruncatedAtEachBoundary) {
 
 TEST_F(Bmp, PaletteEntriesAndCount) {
     // Core header: 3-byte entries; the reserved byte is always 0.
-    BmpSpec core = picture_file(test_index, 2, 2, 8);
+    BmpFile core = picture_file(test_index, 2, 2, 8);
     core.header_size = 12;
     core.palette.assign(256, PaletteEntry{1, 2, 3, 0});
     ASSERT_EQ(load(build(core), 2, 2, 8), IMG_OK);
@@ -601,7 +601,7 @@ TEST_F(Bmp, PaletteEntriesAndCount) {
     EXPECT_EQ(image.palette[255].reserved, 0);
 
     // 300 entries declared: 256 read; the reserved bytes are cleared.
-    BmpSpec many = picture_file(test_index, 2, 2, 8);
+    BmpFile many = picture_file(test_index, 2, 2, 8);
     many.clr_used = 300;
     many.palette.assign(300, PaletteEntry{9, 8, 7, 0x77});
     ASSERT_EQ(load(build(many), 2, 2, 8), IMG_OK);
@@ -611,7 +611,7 @@ TEST_F(Bmp, PaletteEntriesAndCount) {
 
     // A 1-bit image's colour table holds 2 entries whatever the file says;
     // its rows right behind the table stay intact.
-    BmpSpec one = picture_file([](uint32_t x, uint32_t) { return x & 1; }, 8, 1, 1);
+    BmpFile one = picture_file([](uint32_t x, uint32_t) { return x & 1; }, 8, 1, 1);
     one.clr_used = 256;
     one.palette.assign(256, PaletteEntry{0x33, 0x33, 0x33, 0});
     ASSERT_EQ(load(build(one), 8, 1, 1), IMG_OK);
@@ -619,7 +619,7 @@ TEST_F(Bmp, PaletteEntriesAndCount) {
     EXPECT_EQ(image.pixels[0], 0x55);
 
     // An exact gray ramp sets the gray flag; a single tinted entry does not.
-    BmpSpec gray = picture_file(test_index, 2, 2, 8);
+    BmpFile gray = picture_file(test_index, 2, 2, 8);
     for (int i = 0; i < 256; ++i) {
         const auto v = static_cast<uint8_t>(i);
         gray.palette.push_back({v, v, v, 0});
@@ -841,6 +841,7 @@ TEST(BmpCorpus, PixelsMatchTheSuiteRenderings) {
         }
         ImageDesc image{};
         if (open_like_viewer(corpus / name.substr(3), &image) != IMG_OK) {
+            image_free(&image);
             continue;  // a refusal the first test accounts for
         }
         SCOPED_TRACE(name);
