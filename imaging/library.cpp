@@ -1,9 +1,10 @@
 // Library start-up and shutdown, and the module locks.
 
+#include "bmp.h"
 #include "image.h"
 #include "module_lock.h"
 
-#include <array>
+#include <iterator>
 
 namespace {
 
@@ -19,7 +20,9 @@ using CleanupHook = void (*)();
 
 // Every module that keeps a lock registers its cleanup hook here, in the order
 // the modules were added; library_shutdown runs the list from last to first.
-constexpr std::array<CleanupHook, 0> kCleanupHooks{};
+constexpr CleanupHook kCleanupHooks[] = {
+    bmp_cleanup,
+};
 
 }  // namespace
 
@@ -55,7 +58,7 @@ bool use_section_bitmaps() {
 }
 
 void library_shutdown() {
-    for (auto hook = kCleanupHooks.rbegin(); hook != kCleanupHooks.rend(); ++hook) {
+    for (auto hook = std::rbegin(kCleanupHooks); hook != std::rend(kCleanupHooks); ++hook) {
         (*hook)();
     }
 }

@@ -1,0 +1,763 @@
+// Reader for Windows and OS/2 device-independent bitmap files (.bmp).
+//
+// File layout (little-endian, offsets from the start of the file):
+//
+//   0        2   signature "BM"
+//   2        8   file size and reserved words (ignored)
+//   10       4   offset of the pixel data
+//   14       4   header size H: 12 or less is an OS/2 core header, anything
+//                larger an information header (of which the first 40 bytes
+//                are used)
+//   18           core header: width, height, planes, bits (16 bits each), or
+//                the rest of the 40-byte information header
+//   54       12  bit-field masks red, green, blue (compression 3): right after
+//                a 40-byte header, or inside a longer one at the same place
+//   14 + H       palette: biClrUsed entries of blue, green, red, reserved
+//                (3 bytes without the reserved one after a core header)
+//   data         rows, bottom row first (top row first when the height is
+//                negative), each padded to a multiple of 4 bytes; or RLE8 /
+//                RLE4 codes, one run of codes per row ended by an escape.
+//
+// The load streams the pixel data through one chunk buffer and stores the
+// rows into the descriptor's area of interest, then reads the palette in a
+// separate pass. Pixels of 4 bits are widened to one byte; 16 and 32-bit
+// pixels become 24-bit blue, green, red.
+
+#include "bmp.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cassert>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <optional>
+
+#include "bits_copy.h"
+#include "checked_math.h"
+#include "module_lock.h"
+
+namespace {
+
+// Serialises every call of the reader (the information call, the pixel pass
+// and the palette pass).
+ModuleLock g_lock;
+
+constexpr uint32_t kFileHeaderBytes = 14;
+constexpr uint32_t kInfoHeaderBytes = 40;
+constexpr uint32_t kCoreHeaderMaxBytes = 12;
+// The masks follow a 40-byte header; longer headers hold them at the same
+// offset (their fields 40 to 51).
+constexpr uint32_t kMaskOffset = kFileHeaderBytes + kInfoHeaderBytes;
+constexpr uint32_t kCompressionBitFields = 3;
+
+// The widest file row the reader accepts: an image holds at most 65535
+// columns (1-bit images), so wider rows could never be shown whole.
+constexpr int32_t kMaxWidth = 65535;
+// The chunk buffer's least size.
+constexpr size_t kMinChunkBytes = 98304;
+
+uint16_t le16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+uint32_t le32(const uint8_t* p) {
+    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+// A file opened by name for reading. Only regular files are accepted (a
+// directory, device or pipe cannot be a picture, and a pipe could block).
+class File {
+  public:
+    File() = default;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+
+    bool open(const char* path) {
+        if (path == nullptr) {
+            return false;
+        }
+        fd_ = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (fd_ < 0) {
+            return false;
+        }
+        struct stat st {};
+        return ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+    }
+
+    // Reads up to size bytes; fewer only at the end of the file (or on a read
+    // error, which ends the data just the same).
+    size_t read(uint8_t* destination, size_t size) {
+        size_t done = 0;
+        while (done < size) {
+            const ssize_t n = ::read(fd_, destination + done, size - done);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                break;
+            }
+            done += static_cast<size_t>(n);
+        }
+        return done;
+    }
+
+    bool seek(uint64_t offset) { return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0; }
+
+  private:
+    int fd_ = -1;
+};
+
+// One colour channel of a 32-bit bit-field pixel: the mask, the position of
+// its lowest bit and its largest value once shifted down.
+struct ChannelField {
+    uint32_t mask = 0;
+    uint32_t shift = 0;
+    uint32_t max = 0;  // mask >> shift; 0 for an empty mask
+};
+
+ChannelField channel_field(uint32_t mask) {
+    ChannelField field;
+    field.mask = mask;
+    if (mask != 0) {
+        field.shift = static_cast<uint32_t>(__builtin_ctz(mask));
+        field.max = mask >> field.shift;
+    }
+    return field;
+}
+
+// The channel's value scaled from 0..max to 0..255, rounded.
+uint8_t channel_value(uint32_t word, const ChannelField& field) {
+    if (field.max == 0) {
+        return 0;
+    }
+    const uint32_t v = (word & field.mask) >> field.shift;  // 0..max
+    if (field.max == 255) {
+        return static_cast<uint8_t>(v);
+    }
+    return static_cast<uint8_t>((uint64_t{v} * 255 + field.max / 2) / field.max);
+}
+
+// What the header parse learns about a file.
+struct HeaderFacts {
+    BmpInfo info{};                   // the 40-byte record, defaults applied
+    uint32_t data_offset = 0;         // offset of the pixel data
+    uint32_t palette_entry_size = 4;  // 4, or 3 after a core header
+    uint64_t palette_offset = 0;      // 14 + H, H as stored
+    uint32_t palette_count = 0;       // biClrUsed after its default
+    bool layout_565 = false;          // 16-bit pixels are 5-6-5 (else 5-5-5)
+    ChannelField red, green, blue;    // 32-bit bit fields
+};
+
+// The image size field's default: ((bits * width + 31) / 32) * height * 4,
+// each step in 32-bit signed arithmetic.
+uint32_t default_image_size(const BmpInfo& info) {
+    const int32_t bits_wide = wrap_to_i32(int64_t{info.biBitCount} * info.biWidth);
+    const int32_t words = wrap_to_i32(int64_t{bits_wide} + 31) / 32;
+    const int32_t words_high = wrap_to_i32(int64_t{words} * info.biHeight);
+    return static_cast<uint32_t>(wrap_to_i32(int64_t{words_high} * 4));
+}
+
+// Reads the file header, the bitmap header and, for bit-field files, the
+// masks. Returns 0, IMG_ERR_OPEN or IMG_ERR_NOT_BMP. The caller holds the lock.
+ImgStatus parse_header(const char* path, HeaderFacts* facts) {
+    File file;
+    if (!file.open(path)) {
+        return IMG_ERR_OPEN;
+    }
+    uint8_t file_header[kFileHeaderBytes] = {};
+    file.read(file_header, sizeof file_header);
+    if (file_header[0] != 'B' || file_header[1] != 'M') {
+        return IMG_ERR_NOT_BMP;
+    }
+    uint8_t raw[kInfoHeaderBytes] = {};
+    if (file.read(raw, sizeof raw) < sizeof raw) {
+        return IMG_ERR_NOT_BMP;
+    }
+
+    *facts = HeaderFacts{};
+    facts->data_offset = le32(file_header + 10);
+    const uint32_t header_size = le32(raw);
+    BmpInfo& info = facts->info;
+    if (header_size > kCoreHeaderMaxBytes) {
+        // An information header shorter than 40 bytes (OS/2 2.x allows 16 and
+        // up) ends early: the fields it does not hold are 0, not whatever
+        // bytes (the palette) follow it.
+        if (header_size < kInfoHeaderBytes) {
+            std::memset(raw + header_size, 0, kInfoHeaderBytes - header_size);
+        }
+        info.biSize = header_size;
+        info.biWidth = static_cast<int32_t>(le32(raw + 4));
+        info.biHeight = static_cast<int32_t>(le32(raw + 8));
+        info.biPlanes = le16(raw + 12);
+        info.biBitCount = le16(raw + 14);
+        info.biCompression = le32(raw + 16);
+        info.biSizeImage = le32(raw + 20);
+        info.biXPelsPerMeter = static_cast<int32_t>(le32(raw + 24));
+        info.biYPelsPerMeter = static_cast<int32_t>(le32(raw + 28));
+        info.biClrUsed = le32(raw + 32);
+        info.biClrImportant = le32(raw + 36);
+        facts->palette_entry_size = 4;
+    } else {
+        info.biSize = kInfoHeaderBytes;
+        info.biWidth = le16(raw + 4);
+        info.biHeight = le16(raw + 6);
+        info.biPlanes = le16(raw + 8);
+        info.biBitCount = le16(raw + 10);
+        facts->palette_entry_size = 3;
+    }
+    if (info.biClrUsed == 0) {
+        info.biClrUsed = info.biBitCount < 16 ? uint32_t{1} << info.biBitCount : 0;
+    }
+    if (info.biClrImportant == 0) {
+        info.biClrImportant = info.biClrUsed;
+    }
+    if (info.biSizeImage == 0) {
+        info.biSizeImage = default_image_size(info);
+    }
+    facts->palette_offset = uint64_t{kFileHeaderBytes} + header_size;
+    facts->palette_count = info.biClrUsed;
+
+    if (info.biCompression == kCompressionBitFields &&
+        (info.biBitCount == 16 || info.biBitCount == 32)) {
+        // Tolerance: masks cut off by the end of the file read as absent:
+        // 5-5-5 for 16 bits, blue-green-red bytes for 32 bits.
+        uint8_t masks[12] = {};
+        const bool have_masks =
+            file.seek(kMaskOffset) && file.read(masks, sizeof masks) == sizeof masks;
+        const uint32_t red = have_masks ? le32(masks) : 0x00FF0000;
+        const uint32_t green = have_masks ? le32(masks + 4) : 0x0000FF00;
+        const uint32_t blue = have_masks ? le32(masks + 8) : 0x000000FF;
+        facts->layout_565 = info.biBitCount == 16 && red == 0xF800 && green == 0x07E0;
+        facts->red = channel_field(red);
+        facts->green = channel_field(green);
+        facts->blue = channel_field(blue);
+    }
+    return IMG_OK;
+}
+
+// How a row of the file becomes a row of the image.
+enum class Mode {
+    kOneBit,         // 1 bit: bits copied
+    kFourBit,        // 4 bits: one index per byte, high nibble first
+    kRle4,           // 4 bits, RLE4 codes
+    kEightBit,       // 8 bits: indexes copied
+    kRle8,           // 8 bits, RLE8 codes
+    kSixteenBit,     // 5-5-5 or 5-6-5 widened to blue, green, red
+    kTwentyFourBit,  // blue, green, red copied
+    kThirtyTwoBit,   // blue, green, red kept, the fourth byte dropped
+    kBitFields32,    // 32 bits through the red, green and blue masks
+};
+
+// The mode for (bits per pixel, compression), or none when unsupported. 1 and
+// 24-bit files are read as uncompressed whatever their compression 0 to 3.
+std::optional<Mode> decode_mode(uint16_t bits, uint32_t compression) {
+    switch (bits) {
+        case 1:
+            return compression <= 3 ? std::optional(Mode::kOneBit) : std::nullopt;
+        case 4:
+            return compression == 0   ? std::optional(Mode::kFourBit)
+                   : compression == 2 ? std::optional(Mode::kRle4)
+                                      : std::nullopt;
+        case 8:
+            return compression == 0   ? std::optional(Mode::kEightBit)
+                   : compression == 1 ? std::optional(Mode::kRle8)
+                                      : std::nullopt;
+        case 16:
+            return compression == 0 || compression == 3 ? std::optional(Mode::kSixteenBit)
+                                                        : std::nullopt;
+        case 24:
+            return compression <= 3 ? std::optional(Mode::kTwentyFourBit) : std::nullopt;
+        case 32:
+            return compression == 0   ? std::optional(Mode::kThirtyTwoBit)
+                   : compression == 3 ? std::optional(Mode::kBitFields32)
+                                      : std::nullopt;
+        default:
+            return std::nullopt;
+    }
+}
+
+// The target image's bits per pixel may be the file's, 8 for a 4-bit file and
+// 24 for 16 and 32-bit files.
+bool target_fits(uint16_t file_bits, int32_t target_bits) {
+    return target_bits == file_bits || (file_bits == 4 && target_bits == 8) ||
+           ((file_bits == 16 || file_bits == 32) && target_bits == 24);
+}
+
+// Sizes of one file row, fixed for the whole pass.
+struct RowGeometry {
+    uint32_t source_bytes;  // S: bytes of an uncompressed row, 4..262140
+    uint32_t limit;         // L: pixels an RLE row may hold (S, or 2 * S for RLE4)
+    size_t need;            // N: bytes the chunk keeps ahead of each row
+    size_t rle_row_bytes;   // the RLE row area (L bytes), 0 for other modes
+};
+
+// width is 1..kMaxWidth and bits at most 32, so nothing here can overflow.
+RowGeometry row_geometry(Mode mode, int32_t width, uint16_t bits) {
+    RowGeometry g{};
+    g.source_bytes = ((uint32_t{bits} * static_cast<uint32_t>(width) + 31) / 32) * 4;
+    g.limit = mode == Mode::kRle4 ? 2 * g.source_bytes : g.source_bytes;
+    if (mode == Mode::kRle4 || mode == Mode::kRle8) {
+        // Each code pair yields at least one pixel, and a row that reaches L
+        // pixels must end with an escape pair next: any row the decoder
+        // accepts fits in 2 * L + 2 bytes.
+        g.need = 2 * size_t{g.limit} + 2;
+        g.rle_row_bytes = g.limit;
+    } else {
+        g.need = g.source_bytes;
+    }
+    return g;
+}
+
+// The chunk buffer through which the pixel data streams.
+//
+// Invariant: 0 <= pos <= valid <= size. Bytes [0, valid) hold file data and
+// [pos, valid) is still unread. After a refill, threshold = valid - need (or
+// 0); a row that starts below the threshold has at least `need` bytes ahead,
+// and so has every row while the file has more data.
+struct Chunk {
+    uint8_t* data = nullptr;
+    size_t size = 0;       // B: at least kMinChunkBytes, and 2 * need so that each
+                           // refill follows at least `need` consumed bytes and the
+                           // moves of unread bytes stay linear in the data
+    size_t need = 0;       // N: bytes one row may take
+    size_t pos = 0;        // start of the next row
+    size_t valid = 0;      // bytes read into the buffer
+    size_t threshold = 0;  // refill once pos reaches it
+    bool at_end = false;   // a read came back short: the rest of the data is here
+};
+
+// Moves the unread bytes to the front and fills the buffer behind them.
+// Truncation policy: a short read means the data ends there (no more reads are
+// tried); rows that the bytes left do not complete are not stored.
+void refill(Chunk& chunk, File& file) {
+    const size_t keep = chunk.valid - chunk.pos;
+    std::memmove(chunk.data, chunk.data + chunk.pos, keep);
+    const size_t wanted = chunk.size - keep;
+    const size_t got = file.read(chunk.data + keep, wanted);
+    chunk.at_end = got < wanted;
+    chunk.valid = keep + got;
+    chunk.pos = 0;
+    chunk.threshold = chunk.valid > chunk.need ? chunk.valid - chunk.need : 0;
+}
+
+// Makes the next row's bytes available; false when no data is left at all.
+bool next_row(Chunk& chunk, File& file) {
+    if (chunk.pos >= chunk.threshold && !chunk.at_end) {
+        refill(chunk, file);
+    }
+    return chunk.pos < chunk.valid;
+}
+
+// The bytes ahead of the chunk position. Every read is charged against what
+// the file delivered; nothing past it is ever touched.
+class RowBytes {
+  public:
+    RowBytes(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+
+    bool byte(uint8_t* out) {
+        if (used_ == size_) {
+            return false;
+        }
+        *out = data_[used_++];
+        return true;
+    }
+
+    // The next count bytes, or null when fewer are left.
+    const uint8_t* span(size_t count) {
+        if (size_ - used_ < count) {
+            return nullptr;
+        }
+        const uint8_t* start = data_ + used_;
+        used_ += count;
+        return start;
+    }
+
+    size_t used() const { return used_; }
+
+  private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t used_ = 0;
+};
+
+// How an RLE row ended.
+enum class RleEnd {
+    kEndOfLine,    // the row is complete
+    kEndOfBitmap,  // the row is complete and is the last one
+    kCut,          // the data ended inside the row
+    kMalformed,    // a delta code, or a run past the row's pixel limit
+};
+
+// Decodes one RLE8 (four_bit false) or RLE4 row into row[0 .. limit); reached
+// receives the pixels written (the rest of the row is not touched).
+RleEnd decode_rle_row(RowBytes& in, bool four_bit, uint8_t* row, uint32_t limit,
+                      uint32_t* reached) {
+    uint32_t x = 0;
+    for (;;) {
+        *reached = x;
+        uint8_t count = 0;
+        uint8_t value = 0;
+        if (!in.byte(&count) || !in.byte(&value)) {
+            return RleEnd::kCut;
+        }
+        if (count > 0) {
+            // Encoded run: one value (or a pair of nibbles) repeated.
+            if (count > limit - x) {
+                return RleEnd::kMalformed;
+            }
+            if (four_bit) {
+                const uint8_t pair[2] = {static_cast<uint8_t>(value >> 4),
+                                         static_cast<uint8_t>(value & 0x0F)};
+                for (uint32_t i = 0; i < count; ++i) {
+                    row[x + i] = pair[i & 1];
+                }
+            } else {
+                std::memset(row + x, value, count);
+            }
+            x += count;
+            continue;
+        }
+        switch (value) {
+            case 0:
+                return RleEnd::kEndOfLine;
+            case 1:
+                return RleEnd::kEndOfBitmap;
+            case 2:
+                return RleEnd::kMalformed;  // delta: not supported
+            default:
+                break;
+        }
+        // Absolute run: `value` pixels stored one per byte (RLE8) or two per
+        // byte high nibble first (RLE4), padded to an even number of bytes.
+        const uint32_t pixels = value;
+        if (pixels > limit - x) {
+            return RleEnd::kMalformed;
+        }
+        const uint32_t bytes = four_bit ? (pixels + 1) / 2 : pixels;
+        const uint8_t* run = in.span(bytes + (bytes & 1));
+        if (run == nullptr) {
+            return RleEnd::kCut;
+        }
+        if (four_bit) {
+            for (uint32_t i = 0; i < pixels; ++i) {
+                const uint8_t b = run[i / 2];
+                row[x + i] = (i & 1) ? (b & 0x0F) : (b >> 4);
+            }
+        } else {
+            std::memcpy(row + x, run, pixels);
+        }
+        x += pixels;
+    }
+}
+
+void store_four_bit(const uint8_t* row, uint8_t* destination, uint32_t columns) {
+    for (uint32_t x = 0; x < columns; ++x) {
+        const uint8_t b = row[x / 2];
+        destination[x] = (x & 1) ? (b & 0x0F) : (b >> 4);
+    }
+}
+
+// 5-bit and 6-bit channel values widened to 8 bits by repeating their top bits.
+uint8_t widen5(uint32_t v) {
+    return static_cast<uint8_t>(v * 8 + v / 4);
+}
+uint8_t widen6(uint32_t v) {
+    return static_cast<uint8_t>(v * 4 + v / 16);
+}
+
+void store_sixteen_bit(const uint8_t* row, uint8_t* destination, uint32_t columns,
+                       bool layout_565) {
+    for (uint32_t x = 0; x < columns; ++x) {
+        const uint32_t w = le16(row + 2 * x);
+        uint8_t* out = destination + 3 * x;
+        out[0] = widen5(w & 0x1F);
+        if (layout_565) {
+            out[1] = widen6((w >> 5) & 0x3F);
+            out[2] = widen5((w >> 11) & 0x1F);
+        } else {
+            out[1] = widen5((w >> 5) & 0x1F);
+            out[2] = widen5((w >> 10) & 0x1F);
+        }
+    }
+}
+
+void store_thirty_two_bit(const uint8_t* row, uint8_t* destination, uint32_t columns) {
+    for (uint32_t x = 0; x < columns; ++x) {
+        std::memcpy(destination + 3 * x, row + 4 * x, 3);
+    }
+}
+
+void store_bit_fields(const uint8_t* row, uint8_t* destination, uint32_t columns,
+                      const HeaderFacts& facts) {
+    for (uint32_t x = 0; x < columns; ++x) {
+        const uint32_t word = le32(row + 4 * x);
+        uint8_t* out = destination + 3 * x;
+        out[0] = channel_value(word, facts.blue);
+        out[1] = channel_value(word, facts.green);
+        out[2] = channel_value(word, facts.red);
+    }
+}
+
+// Where the rows go and how many of them and of their pixels.
+struct Placement {
+    uint32_t rows;        // R: rows to store, 1..32768 (the area's height at most)
+    uint32_t columns;     // C: pixels of each row to store, 1..65535 (the area's width at most)
+    bool top_down;        // the file's first row is the picture's top row
+    uint32_t bytes_left;  // byte offset of the area's left column in an image row
+};
+
+// The image row (counted from the top) that the k-th stored file row fills.
+// Bottom-up files fill the area from its bottom row upwards; top-down files
+// fill the same rows from the top down, so the picture lands in the same place
+// either way.
+uint32_t target_row(const ImageDesc& image, const Placement& place, uint32_t k) {
+    return place.top_down ? image.area_bottom + 1 - place.rows + k : image.area_bottom - k;
+}
+
+// Streams the pixel data from the file's current position into the area of
+// interest. Returns 0 (also when the data ends early), IMG_ERR_ENCODING or
+// IMG_ERR_MEMORY.
+ImgStatus pixel_pass(File& file, const HeaderFacts& facts, Mode mode, ImageDesc& image,
+                     const Placement& place) {
+    const BmpInfo& info = facts.info;
+    const RowGeometry geometry = row_geometry(mode, info.biWidth, info.biBitCount);
+
+    Chunk chunk;
+    chunk.need = geometry.need;
+    chunk.size = std::max(2 * geometry.need, kMinChunkBytes);
+    // The RLE row area lies behind the chunk, with 4 spare bytes.
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow)
+                                          uint8_t[chunk.size + geometry.rle_row_bytes + 4]);
+    if (!buffer) {
+        return IMG_ERR_MEMORY;
+    }
+    chunk.data = buffer.get();
+    uint8_t* rle_row = buffer.get() + chunk.size;
+
+    // |height| rows; a negative height marks rows stored top-down.
+    uint32_t remaining = static_cast<uint32_t>(std::abs(int64_t{info.biHeight}));
+    uint32_t stored = 0;
+    const uint32_t columns = place.columns;
+    while (remaining > 0) {
+        if (!next_row(chunk, file)) {
+            break;  // the data ends before the picture does
+        }
+        const bool storing = place.top_down ? stored < place.rows : remaining <= place.rows;
+        --remaining;
+        uint8_t* destination = nullptr;
+        if (storing) {
+            destination = image_row(image, target_row(image, place, stored)) + place.bytes_left;
+        }
+
+        RowBytes in(chunk.data + chunk.pos, chunk.valid - chunk.pos);
+        if (mode == Mode::kRle4 || mode == Mode::kRle8) {
+            uint32_t reached = 0;
+            const RleEnd end =
+                decode_rle_row(in, mode == Mode::kRle4, rle_row, geometry.limit, &reached);
+            if (end == RleEnd::kMalformed) {
+                return IMG_ERR_ENCODING;
+            }
+            if (end == RleEnd::kCut) {
+                // Every accepted row fits in `need` bytes, so only the end of
+                // the data can cut one. Tolerance: the row keeps its contents.
+                assert(chunk.at_end);
+                break;
+            }
+            if (storing) {
+                // Pixels the codes did not reach show palette index 0.
+                if (reached < columns) {
+                    std::memset(rle_row + reached, 0, columns - reached);
+                }
+                std::memcpy(destination, rle_row, columns);
+                ++stored;
+            }
+            chunk.pos += in.used();
+            if (end == RleEnd::kEndOfBitmap) {
+                break;
+            }
+            continue;
+        }
+
+        const uint8_t* row = in.span(geometry.source_bytes);
+        if (row == nullptr) {
+            // Tolerance: a row cut off by the end of the data is not stored.
+            break;
+        }
+        chunk.pos += geometry.source_bytes;
+        if (!storing) {
+            continue;
+        }
+        switch (mode) {
+            case Mode::kOneBit:
+                bits_copy(destination, row, image.area_left, columns);
+                break;
+            case Mode::kFourBit:
+                store_four_bit(row, destination, columns);
+                break;
+            case Mode::kEightBit:
+                std::memcpy(destination, row, columns);
+                break;
+            case Mode::kSixteenBit:
+                store_sixteen_bit(row, destination, columns, facts.layout_565);
+                break;
+            case Mode::kTwentyFourBit:
+                std::memcpy(destination, row, 3 * size_t{columns});
+                break;
+            case Mode::kThirtyTwoBit:
+                store_thirty_two_bit(row, destination, columns);
+                break;
+            case Mode::kBitFields32:
+                store_bit_fields(row, destination, columns, facts);
+                break;
+            case Mode::kRle4:
+            case Mode::kRle8:
+                assert(false);
+                break;
+        }
+        ++stored;
+    }
+    return IMG_OK;
+}
+
+// Checks a parsed header against the target image, in this order: the target
+// depth (IMG_ERR_BPP), the pair of depth and compression (IMG_ERR_ENCODING),
+// the width (IMG_ERR_RANGE). On success *mode holds the decode mode.
+ImgStatus check_header(const BmpInfo& info, int32_t target_bits, Mode* mode) {
+    if (!target_fits(info.biBitCount, target_bits)) {
+        return IMG_ERR_BPP;
+    }
+    const std::optional<Mode> found = decode_mode(info.biBitCount, info.biCompression);
+    if (!found) {
+        return IMG_ERR_ENCODING;
+    }
+    if (info.biWidth < 1 || info.biWidth > kMaxWidth) {
+        return IMG_ERR_RANGE;
+    }
+    *mode = *found;
+    return IMG_OK;
+}
+
+// Header parse, checks and pixel pass of bmp_load. The caller holds the lock.
+ImgStatus load_pixels(const char* path, ImageDesc& image) {
+    HeaderFacts facts;
+    ImgStatus status = parse_header(path, &facts);
+    if (status != IMG_OK) {
+        return status;
+    }
+    File file;
+    if (!file.open(path)) {
+        return IMG_ERR_OPEN;
+    }
+    const BmpInfo& info = facts.info;
+    const int32_t target_bits = image.header->biBitCount;  // 1, 8 or 24 (image_check)
+    Mode mode{};
+    status = check_header(info, target_bits, &mode);
+    if (status != IMG_OK) {
+        return status;
+    }
+    const uint32_t height = static_cast<uint32_t>(std::abs(int64_t{info.biHeight}));
+    if (height == 0) {
+        return IMG_OK;  // no rows: nothing to store
+    }
+
+    // image_check has ordered the corners and kept them inside the image.
+    Placement place{};
+    place.rows = std::min(image.area_bottom - image.area_top + 1, height);
+    place.columns =
+        std::min(image.area_right - image.area_left + 1, static_cast<uint32_t>(info.biWidth));
+    place.top_down = info.biHeight < 0;
+    place.bytes_left = image.area_left * static_cast<uint32_t>(target_bits) / 8;
+
+    if (!file.seek(facts.data_offset)) {
+        return IMG_OK;  // no data reachable
+    }
+    return pixel_pass(file, facts, mode, image, place);
+}
+
+// Reads the palette into the image. Returns the entries read (the number the
+// header gives, at most 256 and at most what the image's colour table holds;
+// fewer when the file ends inside the palette), or a negative status.
+int32_t palette_pass(const char* path, ImageDesc& image) {
+    auto lock = g_lock.acquire();
+    HeaderFacts facts;
+    const ImgStatus status = parse_header(path, &facts);
+    if (status != IMG_OK) {
+        return status;
+    }
+    if (facts.info.biBitCount >= 16) {
+        return 0;
+    }
+    File file;
+    if (!file.open(path)) {
+        return IMG_ERR_OPEN;
+    }
+    const int32_t target_bits = image.header->biBitCount;
+    const uint32_t capacity = target_bits < 16 ? uint32_t{1} << target_bits : 0;
+    const uint32_t count = std::min({facts.palette_count, uint32_t{256}, capacity});
+    const uint32_t entry_size = facts.palette_entry_size;
+    uint8_t raw[256 * 4];
+    if (!file.seek(facts.palette_offset)) {
+        return 0;
+    }
+    // Tolerance: entries beyond the end of the file are not read; the count
+    // covers the complete entries only.
+    const size_t got = file.read(raw, size_t{count} * entry_size);
+    const uint32_t entries = static_cast<uint32_t>(got / entry_size);
+    for (uint32_t i = 0; i < entries; ++i) {
+        const uint8_t* e = raw + size_t{i} * entry_size;
+        image.palette[i] = PaletteEntry{e[0], e[1], e[2], 0};
+    }
+    return static_cast<int32_t>(entries);
+}
+
+}  // namespace
+
+ImgStatus bmp_info(const char* path, BmpInfo* info) {
+    if (info == nullptr) {
+        return IMG_ERR_RANGE;
+    }
+    auto lock = g_lock.acquire();
+    HeaderFacts facts;
+    const ImgStatus status = parse_header(path, &facts);
+    if (status == IMG_OK) {
+        *info = facts.info;
+    }
+    return status;
+}
+
+ImgStatus bmp_load(const char* path, ImageDesc* image) {
+    if (image == nullptr) {
+        return IMG_ERR_BAD_BUFFER;
+    }
+    ImgStatus status = image_check_1_8_24(image);
+    if (status != IMG_OK) {
+        return status;
+    }
+    {
+        auto lock = g_lock.acquire();
+        status = load_pixels(path, *image);
+    }
+    if (status != IMG_OK) {
+        return status;
+    }
+    // A palette pass that fails after a good pixel pass (the file removed in
+    // between) leaves the default gray palette.
+    const int32_t entries = palette_pass(path, *image);
+    palette_finish(image, std::max(entries, 0));
+    return IMG_OK;
+}
+
+void bmp_cleanup() {
+    g_lock.destroy();
+}
