@@ -26,7 +26,7 @@ class ScratchFile {
   public:
     ScratchFile() {
         const char* dir = std::getenv("TMPDIR");
-        path_ = std::string(dir != nullptr ? dir : "/tmp") + "/bmp_load_fuzzer.XXXXXX";
+        path_ = std::string(dir != nullptr ? dir : "/tmp") + "/bmp_load_fuzz.XXXXXX";
         fd_ = ::mkstemp(path_.data());
         if (fd_ < 0) {
             std::abort();
