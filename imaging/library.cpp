@@ -2,6 +2,7 @@
 
 #include "image.h"
 #include "module_lock.h"
+#include "palette_map.h"
 
 #include <array>
 
@@ -19,7 +20,9 @@ using CleanupHook = void (*)();
 
 // Every module that keeps a lock registers its cleanup hook here, in the order
 // the modules were added; library_shutdown runs the list from last to first.
-constexpr std::array<CleanupHook, 0> kCleanupHooks{};
+constexpr auto kCleanupHooks = std::to_array<CleanupHook>({
+    mapping_cleanup,
+});
 
 }  // namespace
 
