@@ -162,6 +162,21 @@ int32_t box_size(int32_t step) {
     return (step + round) >> 15;
 }
 
+// sums[i] += in[i] for i < n, in blocks of a fixed length that the compiler
+// turns into vector adds.
+void add_values(const uint8_t* __restrict in, uint32_t* __restrict sums, size_t n) {
+    constexpr size_t kBlock = 16;
+    size_t i = 0;
+    for (; i + kBlock <= n; i += kBlock) {
+        for (size_t k = 0; k < kBlock; ++k) {
+            sums[i + k] += in[i + k];
+        }
+    }
+    for (; i < n; ++i) {
+        sums[i] += in[i];
+    }
+}
+
 // Adds the channels of a source row's area into per-column sums.
 void add_row(const SampleSource& source, const uint8_t* row, uint32_t* sums) {
     const uint32_t width = source.area.width;
@@ -175,11 +190,8 @@ void add_row(const SampleSource& source, const uint8_t* row, uint32_t* sums) {
         }
         return;
     }
-    const size_t values = size_t{width} * source.channels;
-    const uint8_t* in = row + size_t{source.area.left} * source.channels;
-    for (size_t i = 0; i < values; ++i) {
-        sums[i] += in[i];
-    }
+    add_values(row + size_t{source.area.left} * source.channels, sums,
+               size_t{width} * source.channels);
 }
 
 // Box averaging. For each destination row the box rows are first summed per
