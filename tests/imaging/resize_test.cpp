@@ -331,17 +331,6 @@ TEST(Resize, RejectsMismatchedDepthsEmptyAreasAndSixteenBits) {
     EXPECT_EQ(image_resize(rgb.get(), small.get(), 0), IMG_ERR_RANGE);
 }
 
-TEST(Resize, CornersGivenRightToLeftAreOrdered) {
-    Picture source(8, 6, 24);
-    fill_random(source, 8);
-    Picture reversed(4, 3, 24);
-    image_set_area(reversed.get(), 3, 2, 0, 0);
-    Picture expected(4, 3, 24);
-    ASSERT_EQ(image_resize(source.get(), reversed.get(), 1), IMG_OK);
-    ASSERT_EQ(image_resize(source.get(), expected.get(), 1), IMG_OK);
-    EXPECT_EQ(reversed.bytes(), expected.bytes());
-}
-
 struct Rect {
     uint32_t left, top, right, bottom;
 };
