@@ -3,6 +3,7 @@
 #include "bmp.h"
 #include "image.h"
 #include "module_lock.h"
+#include "palette_map.h"
 
 #include <iterator>
 
@@ -22,6 +23,7 @@ using CleanupHook = void (*)();
 // the modules were added; library_shutdown runs the list from last to first.
 constexpr CleanupHook kCleanupHooks[] = {
     bmp_cleanup,
+    mapping_cleanup,
 };
 
 }  // namespace

@@ -1,0 +1,109 @@
+// Conversion of colour pictures to 8-bit gray, and per-channel table lookup.
+//
+// The gray level of a colour is (59 G + 30 R + 11 B) / 100 in unsigned integer
+// arithmetic, truncated: 0..255. A 24-bit picture is converted pixel by pixel
+// into an 8-bit destination. An 8-bit picture is converted through its palette:
+// the palette becomes a 256-entry gray table (indices at or above the colour
+// count read 0), and the table lookup replaces every index by its gray level,
+// in place when source and destination are the same image. Either way the
+// destination ends with the gray ramp palette, so pixel value = gray level.
+
+#include "color_to_gray.h"
+
+#include <cstddef>
+
+namespace {
+
+constexpr uint8_t gray_level(uint32_t red, uint32_t green, uint32_t blue) {
+    return static_cast<uint8_t>((59 * green + 30 * red + 11 * blue) / 100);
+}
+
+void rgb_rows_to_gray(const ImageDesc& source, ImageDesc& destination) {
+    uint32_t rows = 0;
+    uint32_t columns = 0;
+    image_common_area(&source, &destination, &rows, &columns);
+    for (uint32_t r = 0; r < rows; ++r) {
+        const uint8_t* in = image_row(source, source.area_top + r) + 3 * size_t{source.area_left};
+        uint8_t* out = image_row(destination, destination.area_top + r) + destination.area_left;
+        for (uint32_t x = 0; x < columns; ++x) {
+            out[x] = gray_level(in[3 * x + 2], in[3 * x + 1], in[3 * x]);
+        }
+    }
+}
+
+}  // namespace
+
+ImgStatus color_to_gray(ImageDesc* source, ImageDesc* destination) {
+    ImgStatus status = image_check_8_24(source);
+    if (status != IMG_OK) {
+        return status;
+    }
+    status = image_check_8_24(destination);
+    if (status != IMG_OK) {
+        return status;
+    }
+    if (image_bits(*destination) != 8) {
+        return IMG_ERR_BPP;
+    }
+
+    if (image_bits(*source) == 24) {
+        rgb_rows_to_gray(*source, *destination);
+        palette_set_gray(destination);
+        return IMG_OK;
+    }
+
+    // 8 bits: the colour table holds 256 entries; only those in use count.
+    uint8_t table[256] = {};
+    const int32_t entries = source->palette == nullptr  ? 0
+                            : source->color_count > 256 ? 256
+                                                        : source->color_count;
+    for (int32_t i = 0; i < entries; ++i) {
+        const PaletteEntry& entry = source->palette[i];
+        table[i] = gray_level(entry.red, entry.green, entry.blue);
+    }
+    status = image_apply_lut(table, table, table, source, destination);
+    if (status == IMG_OK) {
+        palette_set_gray(destination);
+    }
+    return status;
+}
+
+ImgStatus image_apply_lut(const uint8_t* red_table, const uint8_t* green_table,
+                          const uint8_t* blue_table, ImageDesc* source, ImageDesc* destination) {
+    ImgStatus status = image_check_8_24(source);
+    if (status != IMG_OK) {
+        return status;
+    }
+    status = image_check_8_24(destination);
+    if (status != IMG_OK) {
+        return status;
+    }
+    const int32_t bits = image_bits(*source);
+    if (bits != image_bits(*destination)) {
+        return IMG_ERR_BPP;
+    }
+
+    uint32_t rows = 0;
+    uint32_t columns = 0;
+    image_common_area(source, destination, &rows, &columns);
+    const size_t bytes = bits == 24 ? 3 : 1;
+    for (uint32_t r = 0; r < rows; ++r) {
+        // Each byte is read before it is written, so the lookup also works in
+        // place on the values the image had before the call.
+        const uint8_t* in = image_row(*source, source->area_top + r) + bytes * source->area_left;
+        uint8_t* out =
+            image_row(*destination, destination->area_top + r) + bytes * destination->area_left;
+        if (bits == 8) {
+            for (uint32_t x = 0; x < columns; ++x) {
+                out[x] = red_table[in[x]];
+            }
+        } else {
+            for (uint32_t x = 0; x < columns; ++x) {
+                out[3 * x] = blue_table[in[3 * x]];
+                out[3 * x + 1] = green_table[in[3 * x + 1]];
+                out[3 * x + 2] = red_table[in[3 * x + 2]];
+            }
+        }
+    }
+    return IMG_OK;
+}
