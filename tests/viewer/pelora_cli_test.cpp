@@ -1,0 +1,159 @@
+// pelora-cli run as a user would: output texts, exit statuses and files.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "picture_files.h"
+#include "support/test_support.h"
+
+namespace {
+
+using test_pictures::Rgb;
+using test_support::RunResult;
+using test_support::TempDir;
+
+RunResult cli(const std::vector<std::string>& args) {
+    return test_support::run_program(PELORA_CLI_PATH, args);
+}
+
+class PeloraCliTest : public ::testing::Test {
+protected:
+    std::string path(const std::string& name) const { return (dir / name).string(); }
+
+    void write_logo() {
+        test_support::write_text(
+            dir / "logo.qap",
+            test_pictures::phone_image_text(
+                40, 20, [](int32_t x, int32_t y) { return (x / 5 + y / 5) % 4; },
+                "<Title>Main &amp; Co</Title>\n<Prompt>Press 1</Prompt>\n"
+                "<LocationX>4</LocationX>\n<LocationY>9</LocationY>\n"));
+    }
+
+    TempDir dir;
+};
+
+Rgb stripes(int32_t x, int32_t y) {
+    return Rgb{static_cast<uint8_t>(x * 9), static_cast<uint8_t>(y * 4), 60};
+}
+
+TEST_F(PeloraCliTest, InfoPrintsTitleAndLoadStatus) {
+    write_logo();
+    test_pictures::write_rgb_bmp(dir / "sky.bmp", 320, 200, stripes);
+    const RunResult r = cli({"info", path("logo.qap"), path("sky.bmp")});
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "logo.qap (40 x 20 x 8, Color, 4 colors in Palette)\nload: 0 IMG_OK\n"
+              "sky.bmp (320 x 200 x 24, Color, No Palette, RGB image)\nload: 0 IMG_OK\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(PeloraCliTest, InfoReportsEachKindOfFailure) {
+    test_support::write_text(dir / "bad.qap",
+                             "<TarvoIPPhoneImage><Data>00</Data><Colour>1</Colour>"
+                             "</TarvoIPPhoneImage>");
+    test_support::write_text(dir / "photo.jpeg", "x");
+    const RunResult r =
+        cli({"info", path("bad.qap"), path("photo.jpeg"), path("missing.bmp")});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.out,
+              "bad.qap (16 x 16 x 8, Color, 4 colors in Palette)\nload: -212 IMG_ERR_XML_UNKNOWN\n"
+              "photo.jpeg (256 x 240 x 8, Gray, 256 colors in Palette)\nunsupported: .jpeg\n"
+              "missing.bmp (256 x 240 x 8, Gray, 256 colors in Palette)\ninfo: -4 IMG_ERR_OPEN\n");
+    EXPECT_EQ(r.err,
+              "Error: cannot open bad.qap: IMG_ERR_XML_UNKNOWN (-212)\n"
+              "Error: Unsupported file format .jpeg\n"
+              "Error: cannot open missing.bmp: IMG_ERR_OPEN (-4)\n");
+}
+
+TEST_F(PeloraCliTest, ConvertWritesPpmOfTheWholePicture) {
+    test_pictures::write_rgb_bmp(dir / "s.bmp", 3, 2, stripes);
+    const RunResult r = cli({"convert", path("s.bmp"), path("s.ppm")});
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    // Allocated at 16 x 16: the picture in the bottom-left, the rest black.
+    const std::vector<uint8_t> bytes = test_support::read_file(dir / "s.ppm");
+    const std::string head = "P6\n16 16\n255\n";
+    ASSERT_EQ(bytes.size(), head.size() + 16 * 16 * 3);
+    const uint8_t* pixels = bytes.data() + head.size();
+    const auto at = [&](int x, int y) { return pixels + 3 * (16 * y + x); };
+    EXPECT_EQ(at(2, 14)[0], 18);  // file row 0 lands on picture row 14
+    EXPECT_EQ(at(2, 14)[1], 0);
+    EXPECT_EQ(at(2, 15)[1], 4);
+    EXPECT_EQ(at(0, 0)[2], 0);
+}
+
+TEST_F(PeloraCliTest, PhoneImageRoundTripsThroughQapAndQap2Gif) {
+    write_logo();
+    RunResult r = cli({"convert", path("logo.qap"), path("copy.qap")});
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    const std::string copy = test_support::read_text(dir / "copy.qap");
+    EXPECT_NE(copy.find("<Title>Main &amp; Co</Title>"), std::string::npos) << copy;
+    EXPECT_NE(copy.find("<Prompt>Press 1</Prompt>"), std::string::npos);
+    EXPECT_NE(copy.find("<LocationY>9</LocationY>"), std::string::npos);
+
+    r = test_support::run_program(QAP2GIF_PATH, {path("copy.qap"), path("copy.gif")});
+    EXPECT_EQ(r.exit_status, 0) << r.out;
+    EXPECT_NE(r.out.find("Image is 40 x 20 with pixel size of 2 bits."), std::string::npos)
+        << r.out;
+
+    r = cli({"info", path("copy.qap")});
+    EXPECT_EQ(r.out, "copy.qap (40 x 20 x 8, Color, 4 colors in Palette)\nload: 0 IMG_OK\n");
+
+    ASSERT_EQ(cli({"convert", path("logo.qap"), path("a.ppm")}).exit_status, 0);
+    ASSERT_EQ(cli({"convert", path("copy.qap"), path("b.ppm")}).exit_status, 0);
+    EXPECT_EQ(test_support::read_file(dir / "a.ppm"), test_support::read_file(dir / "b.ppm"));
+}
+
+TEST_F(PeloraCliTest, CommandsRunInOrder) {
+    test_pictures::write_rgb_bmp(dir / "big.bmp", 400, 300, stripes);
+    const RunResult r = cli({"convert", path("big.bmp"), path("small.qap"), "--resize",
+                             "--rgb-to-palette", "--reduce-to-4-colors"});
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    const RunResult info = cli({"info", path("small.qap")});
+    EXPECT_EQ(info.out, "small.qap (133 x 65 x 8, Color, 4 colors in Palette)\nload: 0 IMG_OK\n");
+}
+
+TEST_F(PeloraCliTest, FailingCommandStopsAndWritesNothing) {
+    test_pictures::write_rgb_bmp(dir / "c.bmp", 20, 20, stripes);
+    const RunResult r =
+        cli({"convert", path("c.bmp"), path("c.bmp.ppm"), "--reduce-to-4-colors", "--resize"});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.err, "Error: 4294967270, 0xFFFFFFE6\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "c.bmp.ppm"));
+}
+
+TEST_F(PeloraCliTest, DamagedFileIsWrittenAsShownButReported) {
+    test_support::write_text(dir / "bad.qap",
+                             "<TarvoIPPhoneImage><Width>16</Width><Height>16</Height>"
+                             "<Data>FFFF</Data><Colour>1</Colour></TarvoIPPhoneImage>");
+    const RunResult r = cli({"convert", path("bad.qap"), path("bad.ppm")});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.err, "Error: cannot open bad.qap: IMG_ERR_XML_UNKNOWN (-212)\n");
+    EXPECT_TRUE(std::filesystem::exists(dir / "bad.ppm"));
+
+    const RunResult unsupported = cli({"convert", path("x.jpeg"), path("x.ppm")});
+    EXPECT_EQ(unsupported.exit_status, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir / "x.ppm"));
+}
+
+TEST_F(PeloraCliTest, UsageHelpAndVersion) {
+    RunResult r = cli({});
+    EXPECT_EQ(r.exit_status, 2);
+    r = cli({"info"});
+    EXPECT_EQ(r.exit_status, 2);
+    r = cli({"convert", path("a.bmp"), path("a.png")});
+    EXPECT_EQ(r.exit_status, 2);
+    EXPECT_NE(r.err.find(".ppm, .bmp or .qap"), std::string::npos);
+    r = cli({"convert", path("a.bmp"), path("a.ppm"), "--sharpen"});
+    EXPECT_EQ(r.exit_status, 2);
+    EXPECT_NE(r.err.find("unknown command --sharpen"), std::string::npos);
+    r = cli({"--help"});
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_NE(r.out.find("pelora-cli info FILE..."), std::string::npos);
+    r = cli({"--version"});
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.out, "pelora-cli 1.0\n");
+}
+
+}  // namespace

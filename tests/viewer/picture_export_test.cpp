@@ -1,0 +1,180 @@
+#include "picture_export.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "bmp.h"
+#include "support/test_support.h"
+
+namespace {
+
+using test_support::TempDir;
+
+class Picture {
+public:
+    Picture(int32_t width, int32_t height, int32_t bits) {
+        EXPECT_EQ(image_alloc(&image, width, height, bits), IMG_OK);
+    }
+    ~Picture() { image_free(&image); }
+    ImageDesc image{};
+};
+
+// Loads a bitmap file the way the viewer does (allocation from its header).
+void load_bmp(const std::filesystem::path& path, Picture* out, int32_t bits) {
+    BmpInfo info{};
+    ASSERT_EQ(bmp_info(path.c_str(), &info), IMG_OK);
+    image_free(&out->image);
+    ASSERT_EQ(image_alloc(&out->image, info.biWidth, info.biHeight, bits), IMG_OK);
+    ASSERT_EQ(bmp_load(path.c_str(), &out->image), IMG_OK);
+}
+
+TEST(EncodePpm, PalettePixelsThroughTheTableTopRowFirst) {
+    Picture picture(2, 2, 8);
+    picture.image.palette[7] = PaletteEntry{3, 2, 1, 0};  // blue, green, red
+    image_row(picture.image, 0)[0] = 7;
+    image_row(picture.image, 1)[1] = 255;
+    const std::vector<uint8_t> bytes = encode_ppm(picture.image);
+    const std::string head = "P6\n2 2\n255\n";
+    ASSERT_EQ(bytes.size(), head.size() + 12);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + head.size()), head);
+    const std::vector<uint8_t> pixels(bytes.begin() + head.size(), bytes.end());
+    EXPECT_EQ(pixels, (std::vector<uint8_t>{1, 2, 3, 0, 0, 0, 0, 0, 0, 255, 255, 255}));
+}
+
+TEST(EncodePpm, SixteenBitGrayUsesTheHighByte) {
+    Picture picture(1, 1, 16);
+    image_row(picture.image, 0)[0] = 0x34;
+    image_row(picture.image, 0)[1] = 0x12;
+    const std::vector<uint8_t> bytes = encode_ppm(picture.image);
+    EXPECT_EQ(std::vector<uint8_t>(bytes.end() - 3, bytes.end()),
+              (std::vector<uint8_t>{0x12, 0x12, 0x12}));
+}
+
+TEST(EncodeBmp, RoundTripsThroughTheReaderAtEachDepth) {
+    TempDir dir;
+    for (int32_t bits : {1, 8, 24}) {
+        Picture picture(13, 5, bits);
+        for (uint32_t y = 0; y < 5; ++y) {
+            for (uint32_t b = 0; b < picture.image.row_bytes; ++b) {
+                image_row(picture.image, y)[b] = static_cast<uint8_t>(y * 31 + b * 7);
+            }
+        }
+        if (bits == 8) {
+            picture.image.palette[3] = PaletteEntry{9, 8, 7, 0};
+            picture.image.color_count = 200;
+        }
+        const auto path = dir / ("p" + std::to_string(bits) + ".bmp");
+        test_support::write_file(path, encode_bmp(picture.image));
+        Picture loaded(1, 1, 8);
+        load_bmp(path, &loaded, bits);
+        // Every bit of the 13 pixels of each row, none of the padding.
+        const uint32_t used_bits = 13 * static_cast<uint32_t>(bits);
+        for (uint32_t y = 0; y < 5; ++y) {
+            const uint8_t* a = image_row(picture.image, y);
+            const uint8_t* b = image_row(loaded.image, y);
+            for (uint32_t i = 0; i < used_bits; ++i) {
+                const int mask = 0x80 >> (i % 8);
+                ASSERT_EQ(a[i / 8] & mask, b[i / 8] & mask) << bits << " bits, row " << y;
+            }
+        }
+        EXPECT_EQ(loaded.image.color_count, picture.image.color_count);
+        if (bits == 8) {
+            EXPECT_EQ(loaded.image.palette[3].red, 7);
+        }
+    }
+}
+
+TEST(EncodeBmp, SixteenBitGrayBecomesEightBitGray) {
+    TempDir dir;
+    Picture picture(3, 2, 16);
+    image_row(picture.image, 1)[5] = 0xC8;  // pixel (2, 1), high byte
+    test_support::write_file(dir / "g.bmp", encode_bmp(picture.image));
+    Picture loaded(1, 1, 8);
+    load_bmp(dir / "g.bmp", &loaded, 8);
+    EXPECT_EQ(image_bits(loaded.image), 8);
+    EXPECT_EQ(image_row(loaded.image, 1)[2], 0xC8);
+    EXPECT_EQ(loaded.image.type_flags, IMAGE_GRAY);
+}
+
+TEST(EncodePhoneImage, FourLevelsPackedLowBitsFirst) {
+    Picture picture(4, 1, 24);
+    const uint8_t grays[4] = {255, 170, 85, 0};  // phone values 0, 1, 2, 3
+    for (int x = 0; x < 4; ++x) {
+        std::fill_n(image_row(picture.image, 0) + 3 * x, 3, grays[x]);
+    }
+    const std::string text = encode_phone_image(picture.image, PhoneAttributes{});
+    EXPECT_NE(text.find("<Data>E4</Data>"), std::string::npos) << text;
+    EXPECT_NE(text.find("<Width>4</Width>"), std::string::npos);
+    EXPECT_NE(text.find("<Depth>2</Depth>"), std::string::npos);
+    EXPECT_EQ(text.find("<Title>"), std::string::npos);  // empty texts are left out
+}
+
+TEST(EncodePhoneImage, GrayLevelsGoToTheNearestOfFour) {
+    Picture picture(8, 1, 24);
+    // Just either side of each midpoint between 255, 170, 85 and 0.
+    const uint8_t grays[8] = {213, 212, 128, 127, 43, 42, 1, 254};
+    for (int x = 0; x < 8; ++x) {
+        std::fill_n(image_row(picture.image, 0) + 3 * x, 3, grays[x]);
+    }
+    const std::string text = encode_phone_image(picture.image, PhoneAttributes{});
+    // Values 0,1,1,2 -> 0b10010100 = 94; values 2,3,3,0 -> 0b00111110 = 3E.
+    EXPECT_NE(text.find("<Data>943E</Data>"), std::string::npos) << text;
+}
+
+TEST(EncodePhoneImage, TextsAreEscapedAndCutSequencesDropped) {
+    Picture picture(2, 2, 8);
+    PhoneAttributes attributes;
+    attributes.location_x = -3;
+    attributes.title = "A & B <C> \xC3\xA9t\xC3";  // ends inside a two-byte sequence
+    attributes.prompt = "  ";
+    const std::string text = encode_phone_image(picture.image, attributes);
+    EXPECT_NE(text.find("<Title>A &amp; B &lt;C&gt; \xC3\xA9t</Title>"), std::string::npos) << text;
+    EXPECT_EQ(text.find("<Prompt>"), std::string::npos);
+    EXPECT_NE(text.find("<LocationX>-3</LocationX>"), std::string::npos);
+}
+
+TEST(EncodePhoneImage, DataLinesHoldAtMostSixtyFourDigits) {
+    Picture picture(133, 65, 8);
+    const std::string text = encode_phone_image(picture.image, PhoneAttributes{});
+    const size_t begin = text.find("<Data>") + 6;
+    const size_t end = text.find("</Data>");
+    size_t digits = 0;
+    size_t longest = 0;
+    size_t line = 0;
+    for (size_t i = begin; i < end; ++i) {
+        if (text[i] == '\n') {
+            line = 0;
+            continue;
+        }
+        ++digits;
+        longest = std::max(longest, ++line);
+    }
+    EXPECT_EQ(longest, 64u);
+    EXPECT_EQ(digits, 2 * ((133u * 65 + 3) / 4));
+}
+
+TEST(WriteFileAtomically, ReplacesWholeOrLeavesThePathAlone) {
+    TempDir dir;
+    const auto out = dir / "out.ppm";
+    test_support::write_text(out, "old contents that are longer");
+    EXPECT_EQ(write_file_atomically(out.string(), {'n', 'e', 'w'}), "");
+    EXPECT_EQ(test_support::read_text(out), "new");
+
+    const auto nowhere = dir / "missing" / "out.ppm";
+    const std::string error = write_file_atomically(nowhere.string(), {'x'});
+    EXPECT_NE(error.find("cannot create a file beside"), std::string::npos) << error;
+    EXPECT_FALSE(std::filesystem::exists(nowhere));
+
+    std::filesystem::create_directory(dir / "folder.bmp");  // rename onto a folder fails
+    EXPECT_NE(write_file_atomically((dir / "folder.bmp").string(), {'x'}), "");
+    int leftovers = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        leftovers += entry.path().filename().string().find(".XXX") == std::string::npos &&
+                     entry.path().filename().string().rfind("folder.bmp.", 0) == 0;
+    }
+    EXPECT_EQ(leftovers, 0);  // no temporary file left behind
+}
+
+}  // namespace

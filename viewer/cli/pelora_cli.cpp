@@ -1,0 +1,192 @@
+// pelora-cli: the viewer's document logic from the command line.
+//
+//   pelora-cli info FILE...
+//   pelora-cli convert FILE OUT [--rgb-to-palette] [--color-to-gray]
+//                               [--reduce-to-4-colors] [--resize]...
+//
+// Files open exactly as in the desktop viewer; messages the viewer would show
+// in a message box go to standard error.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "document.h"
+#include "image.h"
+#include "picture_export.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+const char kUsage[] =
+    "Usage: pelora-cli info FILE...\n"
+    "       pelora-cli convert FILE OUT [COMMAND]...\n"
+    "       pelora-cli --help | --version\n"
+    "\n"
+    "info     prints, for each FILE, the viewer's title for it and how its load ended\n"
+    "         (load: CODE NAME, info: CODE NAME, or unsupported: .EXT).\n"
+    "convert  opens FILE as the viewer does, runs the picture commands in the order\n"
+    "         given, and writes the picture to OUT as .ppm, .bmp or .qap.\n"
+    "\n"
+    "Commands (the viewer's Edit menu):\n"
+    "  --rgb-to-palette      reduce a true-colour picture to 256 colours\n"
+    "  --color-to-gray       convert to 8-bit gray\n"
+    "  --reduce-to-4-colors  reduce to the four gray levels of the phone display\n"
+    "  --resize              shrink to at most 133 x 65 pixels\n"
+    "\n"
+    "Formats read: .qap .bmp .gif .jpg .pcx .png .tga .tif\n";
+
+// Messages go to standard error, one per line.
+class StderrHost : public DocumentHost {
+public:
+    void show_message(const std::string& text) override {
+        std::fprintf(stderr, "%s\n", text.c_str());
+    }
+};
+
+int usage_error(const std::string& text) {
+    std::fprintf(stderr, "pelora-cli: %s\n%s", text.c_str(), kUsage);
+    return kExitUsage;
+}
+
+std::string outcome_line(const OpenOutcome& outcome) {
+    switch (outcome.stage) {
+        case OpenOutcome::Stage::Unsupported:
+            return "unsupported: " + outcome.extension;
+        case OpenOutcome::Stage::InfoFailed:
+        case OpenOutcome::Stage::AllocFailed:
+            return "info: " + std::to_string(outcome.status) + " " + status_name(outcome.status);
+        case OpenOutcome::Stage::Loaded:
+        case OpenOutcome::Stage::NotOpened:
+            break;
+    }
+    return "load: " + std::to_string(outcome.status) + " " + status_name(outcome.status);
+}
+
+bool loaded_cleanly(const OpenOutcome& outcome) {
+    return outcome.stage == OpenOutcome::Stage::Loaded && outcome.status == IMG_OK;
+}
+
+int run_info(const std::vector<std::string>& files) {
+    StderrHost host;
+    int exit_status = kExitOk;
+    for (const std::string& file : files) {
+        CPeloraDoc document(&host);
+        document.open_file(file);
+        std::printf("%s\n%s\n", document.title().c_str(),
+                    outcome_line(document.open_outcome()).c_str());
+        std::fflush(stdout);
+        if (!loaded_cleanly(document.open_outcome())) {
+            exit_status = kExitFailure;
+        }
+    }
+    return exit_status;
+}
+
+bool parse_command(const std::string& option, PictureCommand* command) {
+    if (option == "--rgb-to-palette") {
+        *command = PictureCommand::RGBToPalette;
+    } else if (option == "--color-to-gray") {
+        *command = PictureCommand::ColorToGray;
+    } else if (option == "--reduce-to-4-colors") {
+        *command = PictureCommand::ReduceTo4Colors;
+    } else if (option == "--resize") {
+        *command = PictureCommand::Resize;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+int run_convert(const std::string& input, const std::string& output,
+                const std::vector<PictureCommand>& commands) {
+    ExportFormat format;
+    if (!export_format_for_path(output, &format)) {
+        return usage_error("cannot write " + output + ": the output must end in .ppm, .bmp or .qap");
+    }
+    StderrHost host;
+    CPeloraDoc document(&host);
+    document.open_file(input);
+    const OpenOutcome& outcome = document.open_outcome();
+    if (outcome.stage != OpenOutcome::Stage::Loaded) {
+        return kExitFailure;  // nothing to write; the document has said why
+    }
+    // A phone image's attributes, before a command replaces the picture.
+    PhoneAttributes attributes;
+    if (document.format() == PictureFormat::PhoneImage) {
+        attributes = phone_attributes_of(document.image());
+    }
+    for (PictureCommand command : commands) {
+        if (document.run_command(command) != IMG_OK) {
+            return kExitFailure;  // the document has shown the command's error
+        }
+    }
+
+    std::vector<uint8_t> bytes;
+    switch (format) {
+        case ExportFormat::Ppm:
+            bytes = encode_ppm(document.image());
+            break;
+        case ExportFormat::Bmp:
+            bytes = encode_bmp(document.image());
+            break;
+        case ExportFormat::PhoneImage: {
+            const std::string text = encode_phone_image(document.image(), attributes);
+            bytes.assign(text.begin(), text.end());
+            break;
+        }
+    }
+    const std::string error = write_file_atomically(output, bytes);
+    if (!error.empty()) {
+        std::fprintf(stderr, "Error: %s\n", error.c_str());
+        return kExitFailure;
+    }
+    // A damaged file is still written as the viewer shows it, but reported.
+    return outcome.status == IMG_OK ? kExitOk : kExitFailure;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        return usage_error("missing command");
+    }
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        std::fputs(kUsage, stdout);
+        return kExitOk;
+    }
+    if (args.size() == 1 && args[0] == "--version") {
+        std::printf("pelora-cli 1.0\n");
+        return kExitOk;
+    }
+
+    platform_detect();
+    int status = kExitUsage;
+    if (args[0] == "info") {
+        if (args.size() < 2) {
+            return usage_error("info needs at least one file");
+        }
+        status = run_info(std::vector<std::string>(args.begin() + 1, args.end()));
+    } else if (args[0] == "convert") {
+        if (args.size() < 3) {
+            return usage_error("convert needs a file and an output");
+        }
+        std::vector<PictureCommand> commands;
+        for (size_t i = 3; i < args.size(); ++i) {
+            PictureCommand command;
+            if (!parse_command(args[i], &command)) {
+                return usage_error("unknown command " + args[i]);
+            }
+            commands.push_back(command);
+        }
+        status = run_convert(args[1], args[2], commands);
+    } else {
+        return usage_error("unknown command " + args[0]);
+    }
+    library_shutdown();
+    return status;
+}

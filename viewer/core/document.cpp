@@ -1,0 +1,263 @@
+#include "document.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+
+#include "color_to_gray.h"
+#include "palette_map.h"
+#include "resize.h"
+#include "rgb_to_palette.h"
+
+namespace {
+
+constexpr int32_t kMinimumSide = 16;
+constexpr int32_t kDefaultWidth = 256;
+constexpr int32_t kDefaultHeight = 240;
+constexpr int32_t kDefaultBits = 8;
+
+// The phone display's picture limits, which the Resize command shrinks to.
+constexpr int32_t kPhoneWidth = 133;
+constexpr int32_t kPhoneHeight = 65;
+
+// The four gray levels of a phone picture, black to white, as the four-level
+// command's final palette.
+constexpr PaletteEntry kFourGrays[4] = {
+    {0x00, 0x00, 0x00, 0}, {0x55, 0x55, 0x55, 0}, {0xAA, 0xAA, 0xAA, 0}, {0xFF, 0xFF, 0xFF, 0}};
+
+}  // namespace
+
+void split_file_name(const std::string& path, std::string* name, std::string* extension) {
+    const size_t slash = path.find_last_of('/');
+    *name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const size_t dot = name->find_last_of('.');
+    *extension = dot == std::string::npos ? std::string() : name->substr(dot);
+}
+
+std::string command_error_text(ImgStatus status) {
+    const auto value = static_cast<uint32_t>(status);
+    char text[64];
+    std::snprintf(text, sizeof text, "Error: %" PRIu32 ", 0x%08" PRIX32, value, value);
+    return text;
+}
+
+CPeloraDoc::CPeloraDoc(DocumentHost* host) : host_(host) {
+    image_alloc(image_.get(), kDefaultWidth, kDefaultHeight, kDefaultBits);
+}
+
+void CPeloraDoc::report(const std::string& text) {
+    if (host_ != nullptr) {
+        host_->show_message(text);
+    }
+}
+
+void CPeloraDoc::report_open_failure(ImgStatus status) {
+    report("Error: cannot open " + name_ + ": " + status_name(status) + " (" +
+           std::to_string(status) + ")");
+}
+
+void CPeloraDoc::open_file(const std::string& path) {
+    std::string extension;
+    split_file_name(path, &name_, &extension);
+    outcome_ = OpenOutcome{};
+    outcome_.extension = extension;
+
+    const PictureReader* reader = find_picture_reader(extension);
+    if (reader == nullptr) {
+        outcome_.stage = OpenOutcome::Stage::Unsupported;
+        report("Error: Unsupported file format " + extension);
+        SetTitle();
+        return;
+    }
+
+    PictureInfo info;
+    ImgStatus status = reader->info(path.c_str(), &info);
+    if (status != IMG_OK) {
+        outcome_.stage = OpenOutcome::Stage::InfoFailed;
+        outcome_.status = status;
+        report_open_failure(status);
+        SetTitle();
+        return;
+    }
+
+    if (reader->size_before_allocation) {
+        width_ = info.width;
+        height_ = info.height;
+    }
+    status = document_alloc_image(info.width, info.height, info.bits_per_pixel);
+    if (status != IMG_OK) {
+        outcome_.stage = OpenOutcome::Stage::AllocFailed;
+        outcome_.status = status;
+        report_open_failure(status);
+        SetTitle();
+        return;
+    }
+    if (!reader->size_before_allocation) {
+        width_ = info.width;
+        height_ = info.height;
+    }
+
+    format_ = reader->format;
+    status = reader->load(path.c_str(), image_.get());
+    outcome_.stage = OpenOutcome::Stage::Loaded;
+    outcome_.status = status;
+    if (status != IMG_OK) {
+        report_open_failure(status);
+    }
+    SetTitle();
+}
+
+ImgStatus CPeloraDoc::document_alloc_image(int32_t width, int32_t height, int32_t bits) {
+    image_.reset();
+    const ImgStatus status = image_alloc(image_.get(), std::max(width, kMinimumSide),
+                                         std::max(height, kMinimumSide), bits);
+    if (status != IMG_OK) {
+        image_alloc(image_.get(), kDefaultWidth, kDefaultHeight, kDefaultBits);
+        return status;
+    }
+    return IMG_OK;
+}
+
+void CPeloraDoc::SetTitle(const std::string& /*ignored*/) {
+    const ImageDesc& picture = image_.desc();
+    char text[128];
+    std::snprintf(text, sizeof text, " (%u x %u x %u, %s",
+                  static_cast<unsigned>(image_width(picture)),
+                  static_cast<unsigned>(image_height(picture)),
+                  static_cast<unsigned>(image_bits(picture)),
+                  (picture.type_flags & IMAGE_GRAY) != 0 ? "Gray" : "Color");
+    title_ = name_ + text;
+    if (picture.color_count != 0) {
+        std::snprintf(text, sizeof text, ", %u colors in Palette)",
+                      static_cast<unsigned>(picture.color_count));
+        title_ += text;
+    } else {
+        title_ += ", No Palette, RGB image)";
+    }
+    if (host_ != nullptr) {
+        host_->title_changed(title_);
+    }
+}
+
+ImgStatus CPeloraDoc::run_command(PictureCommand command) {
+    const ImageDesc& picture = image_.desc();
+    ImgStatus status = IMG_OK;
+    switch (command) {
+        case PictureCommand::RGBToPalette:
+            if (image_bits(picture) <= 8) {
+                return IMG_OK;  // already a palette picture: nothing at all happens
+            }
+            status = rgb_to_palette_command();
+            break;
+        case PictureCommand::ColorToGray:
+            if ((picture.type_flags & IMAGE_GRAY) != 0) {
+                return IMG_OK;  // already gray: nothing at all happens
+            }
+            status = color_to_gray_command();
+            break;
+        case PictureCommand::ReduceTo4Colors:
+            status = reduce_to_4_colors_command();
+            break;
+        case PictureCommand::Resize:
+            status = resize_command();
+            break;
+    }
+    finish_command(status);
+    return status;
+}
+
+void CPeloraDoc::finish_command(ImgStatus status) {
+    if (status != IMG_OK) {
+        report(command_error_text(status));
+    }
+    SetTitle();
+    if (host_ != nullptr) {
+        host_->update_all_views();
+    }
+}
+
+ImgStatus CPeloraDoc::rgb_to_palette_command() {
+    const ImageDesc& picture = image_.desc();
+    ImageHolder result;
+    ImgStatus status =
+        image_alloc(result.get(), image_width(picture), image_height(picture), 8);
+    if (status == IMG_OK) {
+        status = rgb_to_palette(256, image_.get(), result.get(), 2);
+    }
+    if (status == IMG_OK) {
+        image_.take_over(result);
+    }
+    return status;
+}
+
+ImgStatus CPeloraDoc::color_to_gray_command() {
+    const ImageDesc& picture = image_.desc();
+    if (image_bits(picture) == 8) {
+        return color_to_gray(image_.get(), image_.get());  // in place
+    }
+    ImageHolder result;
+    ImgStatus status =
+        image_alloc(result.get(), image_width(picture), image_height(picture), 8);
+    if (status == IMG_OK) {
+        status = color_to_gray(image_.get(), result.get());
+    }
+    if (status == IMG_OK) {
+        image_.take_over(result);
+    }
+    return status;
+}
+
+ImgStatus CPeloraDoc::reduce_to_4_colors_command() {
+    const int32_t width = image_width(image_.desc());
+    const int32_t height = image_height(image_.desc());
+
+    // Stage one: four colours of the picture, chosen by popularity and dithered.
+    ImageHolder reduced;
+    ImgStatus status = image_alloc(reduced.get(), width, height, 8);
+    if (status != IMG_OK) {
+        return status;
+    }
+    reduced.get()->color_count = 4;
+    status = palette_reduce(image_.get(), reduced.get());
+    if (status != IMG_OK) {
+        return status;
+    }
+    image_.take_over(reduced);
+
+    // Stage two: each of the four colours to its nearest gray level.
+    ImageHolder grays;
+    status = image_alloc(grays.get(), width, height, 8);
+    if (status != IMG_OK) {
+        return status;
+    }
+    std::copy(std::begin(kFourGrays), std::end(kFourGrays), grays.get()->palette);
+    grays.get()->color_count = 4;
+    status = map_to_palette(image_.get(), grays.get(), 2);
+    if (status != IMG_OK) {
+        return status;
+    }
+    grays.get()->type_flags &= ~IMAGE_GRAY;
+    image_sync_palette(grays.get());
+    image_.take_over(grays);
+    return IMG_OK;
+}
+
+ImgStatus CPeloraDoc::resize_command() {
+    const ImageDesc& picture = image_.desc();
+    const int32_t width = image_width(picture);
+    const int32_t height = image_height(picture);
+    if (width <= kPhoneWidth && height <= kPhoneHeight) {
+        return IMG_OK;  // already fits the phone display
+    }
+    // Width and height are limited independently: the aspect ratio is not kept.
+    ImageHolder result;
+    ImgStatus status = image_alloc(result.get(), std::min(width, kPhoneWidth),
+                                   std::min(height, kPhoneHeight), image_bits(picture));
+    if (status == IMG_OK) {
+        status = image_resize(image_.get(), result.get(), 1);
+    }
+    if (status == IMG_OK) {
+        image_.take_over(result);
+    }
+    return status;
+}

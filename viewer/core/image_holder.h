@@ -1,0 +1,33 @@
+// Ownership of one image descriptor.
+//
+// An ImageHolder owns the storage of its descriptor and frees it when it goes
+// away. take_over() is the one way a finished picture changes hands: the old
+// picture is freed, the record of the other holder is copied in (the storage is
+// shared, not duplicated) and the other holder is left empty, so exactly one
+// owner ever frees each block.
+#pragma once
+
+#include "image.h"
+
+class ImageHolder {
+public:
+    ImageHolder() { image_zero(&image_); }
+    ~ImageHolder() { image_free(&image_); }
+    ImageHolder(const ImageHolder&) = delete;
+    ImageHolder& operator=(const ImageHolder&) = delete;
+
+    ImageDesc* get() { return &image_; }
+    const ImageDesc& desc() const { return image_; }
+
+    // Frees this holder's picture and takes the other's over.
+    void take_over(ImageHolder& other) {
+        image_free(&image_);
+        image_copy_desc(&other.image_, &image_);
+        image_zero(&other.image_);
+    }
+
+    void reset() { image_free(&image_); }
+
+private:
+    ImageDesc image_;
+};

@@ -1,0 +1,55 @@
+// The arithmetic of the picture view: scroll steps, scroll ranges, and the
+// size a new child window takes for its picture. Kept free of any window
+// system so it can be checked on its own.
+#pragma once
+
+#include <cstdint>
+
+// What a scroll bar asks for.
+enum class ScrollRequest {
+    LineBack,       // arrow left / up
+    LineForward,    // arrow right / down
+    PageBack,       // click in the trough before the thumb
+    PageForward,    // click in the trough after the thumb
+    ThumbPosition,  // the thumb was released at `requested`
+    ThumbTrack,     // the thumb is being dragged: the picture does not follow
+    ToStart,
+    ToEnd,
+    Other,
+};
+
+// Change of the scroll position for a request, with `client` the client width
+// (height for the vertical bar). Steps forward are one pixel longer than steps
+// back: a line is client/16 + 1 forward and client/16 - 1 back, a page
+// client/2 + 1 and client/2 - 1.
+int32_t scroll_delta(ScrollRequest request, int32_t client, int32_t position, int32_t maximum,
+                     int32_t requested);
+
+// The new position for a change, kept within minimum..maximum.
+int32_t scroll_clamp(int32_t position, int32_t delta, int32_t minimum, int32_t maximum);
+
+// The largest scroll position for a picture extent shown in a client extent.
+int32_t scroll_maximum(int32_t picture, int32_t client);
+
+// A rectangle as edges, in screen coordinates for windows.
+struct EdgeRect {
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t right = 0;
+    int32_t bottom = 0;
+};
+
+struct FrameSize {
+    int32_t width;
+    int32_t height;
+};
+
+// The size of a new child window for a picture of picture_width x
+// picture_height: `frame` is the child window's rectangle, `view` the view's,
+// `client` the view's client area, and scroll_bar_width/height the size of a
+// scroll bar. A picture that fits the client area gets a window that fits it
+// with 12 pixels to spare; a larger one keeps the client size plus room for the
+// scroll bar.
+FrameSize child_frame_size(int32_t picture_width, int32_t picture_height, const EdgeRect& frame,
+                           const EdgeRect& view, const EdgeRect& client,
+                           int32_t scroll_bar_width, int32_t scroll_bar_height);
