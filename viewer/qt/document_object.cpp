@@ -1,0 +1,38 @@
+#include "document_object.h"
+
+#include <QApplication>
+#include <QFile>
+
+#include "message_sink.h"
+
+DocumentObject::DocumentObject() : document_(this) {
+    document_.SetTitle();
+}
+
+DocumentObject::~DocumentObject() = default;
+
+void DocumentObject::open(const QString& path) {
+    const QByteArray local = QFile::encodeName(path);
+    document_.open_file(std::string(local.constData(), static_cast<size_t>(local.size())));
+}
+
+void DocumentObject::run_command(PictureCommand command) {
+    last_status_ = document_.run_command(command);
+}
+
+QString DocumentObject::title() const {
+    return QFile::decodeName(QByteArray::fromStdString(document_.title()));
+}
+
+void DocumentObject::show_message(const std::string& text) {
+    MessageSink::current().show(QApplication::activeWindow(),
+                                QFile::decodeName(QByteArray::fromStdString(text)));
+}
+
+void DocumentObject::title_changed(const std::string& title) {
+    emit titleChanged(QFile::decodeName(QByteArray::fromStdString(title)));
+}
+
+void DocumentObject::update_all_views() {
+    emit pictureChanged();
+}

@@ -1,0 +1,82 @@
+// The main window: an MDI area holding one child frame per view, the menus,
+// and opening files from the Open dialog, the command line and drops.
+#pragma once
+
+#include <QMainWindow>
+#include <QStringList>
+#include <memory>
+
+#include "document.h"
+
+class CChildFrame;
+class CPeloraView;
+class DocumentObject;
+class QAction;
+class QMdiArea;
+class QMenu;
+class QMimeData;
+
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit CMainFrame(QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    // Opens a file in a new document with its own child frame.
+    CChildFrame* open_file(const QString& path);
+
+    // A new document holding the default 256 x 240 gray picture.
+    CChildFrame* new_document();
+
+    // Opens every local file of a drop (a list of URLs).
+    void open_dropped(const QMimeData& data);
+
+    // A second view of the active document.
+    CChildFrame* new_window();
+
+    QMdiArea* mdi_area() const { return mdi_area_; }
+    CPeloraView* active_view() const;
+
+    // The file filters of the Open dialog.
+    static QStringList open_filters();
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void create_actions();
+    void create_menus();
+    void update_menus();
+    void update_window_menu();
+    void refresh_titles();
+    void open_with_dialog();
+    void run_command(PictureCommand command);
+    void arrange_icons();
+    void about();
+    CChildFrame* add_view(const std::shared_ptr<DocumentObject>& document);
+
+    QMdiArea* mdi_area_;
+
+    QAction* open_action_;
+    QAction* new_action_;
+    QAction* close_action_;
+    QAction* preferences_action_;
+    QAction* exit_action_;
+    QAction* command_actions_[4];
+    QAction* new_window_action_;
+    QAction* cascade_action_;
+    QAction* tile_action_;
+    QAction* arrange_action_;
+    QAction* about_action_;
+
+    // The menus shown while no document is open, and while one is.
+    QMenu* file_menu_empty_;
+    QMenu* help_menu_;
+    QMenu* file_menu_;
+    QMenu* edit_menu_;
+    QMenu* window_menu_;
+    bool document_menus_shown_ = true;
+    bool closing_down_ = false;  // children are being destroyed: menus stay as they are
+};

@@ -1,0 +1,38 @@
+#include "pelora_app.h"
+
+#include <QSettings>
+
+#include "image.h"
+#include "main_frame.h"
+
+namespace {
+
+constexpr char kOrganisation[] = "Tarvo Systems, Inc.";
+constexpr char kApplicationId[] = "com.tarvosystems.Pelora";
+
+}  // namespace
+
+CPeloraApp::CPeloraApp(int& argc, char** argv) : QApplication(argc, argv) {
+    platform_detect();
+    setOrganizationName(QString::fromLatin1(kOrganisation));
+    setApplicationName(QStringLiteral("Pelora"));
+    setApplicationVersion(QStringLiteral("1.0"));
+    // Lets Wayland compositors match the windows with the installed .desktop file.
+    setDesktopFileName(QString::fromLatin1(kApplicationId));
+}
+
+CPeloraApp::~CPeloraApp() {
+    main_frame_.reset();  // every document is freed before the library shuts down
+    library_shutdown();
+}
+
+bool CPeloraApp::InitInstance() {
+    QSettings settings;  // the settings key; no recent-files list is kept
+    main_frame_ = std::make_unique<CMainFrame>();
+    const QStringList arguments = QApplication::arguments();
+    main_frame_->show();
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        main_frame_->open_file(arguments[i]);
+    }
+    return true;
+}

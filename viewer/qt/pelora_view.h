@@ -1,0 +1,55 @@
+// The picture view: draws the document's picture at its natural size with
+// scroll bars, and carries out the picture commands.
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <memory>
+
+#include "display.h"
+#include "document_object.h"
+#include "view_geometry.h"
+
+class QMdiSubWindow;
+class QScrollBar;
+
+class CPeloraView : public QAbstractScrollArea {
+    Q_OBJECT
+
+public:
+    explicit CPeloraView(std::shared_ptr<DocumentObject> document, QWidget* parent = nullptr);
+    ~CPeloraView() override;
+
+    DocumentObject& document() const { return *document_; }
+    const std::shared_ptr<DocumentObject>& shared_document() const { return document_; }
+
+    // Sizes the child frame to the picture, then sets the scroll ranges.
+    void initial_update(QMdiSubWindow* frame);
+
+    // Scroll ranges from the picture and the client size (run after every resize).
+    void update_scroll_ranges();
+
+    // Carries out a scroll request on one bar (also used by keys and the wheel).
+    void scroll(Qt::Orientation orientation, ScrollRequest request, int requested = 0);
+
+    // Runs a picture command on the document; its status is kept.
+    void run_command(PictureCommand command);
+    ImgStatus last_status() const { return last_status_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void on_scroll_action(Qt::Orientation orientation, int action);
+    QScrollBar* bar(Qt::Orientation orientation) const;
+    int client_extent(Qt::Orientation orientation) const;
+    void picture_changed();
+
+    std::shared_ptr<DocumentObject> document_;
+    DisplayPalette display_object_ = nullptr;  // from the last paint, deleted before the next
+    int32_t display_mode_ = kDisplayDither;
+    ImgStatus last_status_ = IMG_OK;
+};

@@ -1,0 +1,96 @@
+#include "qt_display_surface.h"
+
+#include <QImage>
+#include <QWidget>
+
+namespace {
+
+// A logical palette: on the true-colour displays Qt draws on, it only records
+// the colours; the picture's own colour table is what maps its indices.
+struct QtPalette {
+    QVector<QRgb> colors;
+};
+
+// The block's colour table for Qt: indices past the declared colours are black.
+QVector<QRgb> color_table(const SurfaceRows& rows, int entries) {
+    QVector<QRgb> table(entries, qRgb(0, 0, 0));
+    const int declared = std::min(rows.color_count, entries);
+    for (int i = 0; i < declared && rows.colors != nullptr; ++i) {
+        const PaletteEntry& e = rows.colors[i];
+        table[i] = qRgb(e.red, e.green, e.blue);
+    }
+    return table;
+}
+
+QImage::Format image_format(int32_t bits) {
+    switch (bits) {
+        case 1:
+            return QImage::Format_Mono;
+        case 8:
+            return QImage::Format_Indexed8;
+        case 16:
+            return QImage::Format_Grayscale16;
+        case 24:
+            return QImage::Format_BGR888;
+        default:
+            return QImage::Format_Invalid;
+    }
+}
+
+}  // namespace
+
+QtDisplaySurface::QtDisplaySurface(QPainter& painter, QWidget& widget)
+    : painter_(painter), widget_(widget) {}
+
+int32_t QtDisplaySurface::bits_per_pixel() {
+    return widget_.depth();
+}
+
+ClientSize QtDisplaySurface::client_size() {
+    return ClientSize{widget_.width(), widget_.height()};
+}
+
+void QtDisplaySurface::draw_rows(const SurfaceRows& rows) {
+    const QImage::Format format = image_format(rows.bits_per_pixel);
+    if (format == QImage::Format_Invalid || rows.width <= 0 || rows.height <= 0) {
+        return;
+    }
+    // Wrap the stored rows in place (the bottom row first), cut out the
+    // visible columns, and turn the copy upright.
+    QImage stored(rows.row_start, rows.first_column + rows.width, rows.height,
+                  static_cast<qsizetype>(rows.row_bytes), format);
+    if (rows.bits_per_pixel == 1) {
+        stored.setColorTable(color_table(rows, 2));
+    } else if (rows.bits_per_pixel == 8) {
+        stored.setColorTable(color_table(rows, 256));
+    }
+    const QImage visible =
+        stored.copy(rows.first_column, 0, rows.width, rows.height).mirrored(false, true);
+    painter_.drawImage(QPoint(rows.x, rows.y), visible);
+}
+
+DisplayPalette QtDisplaySurface::create_palette(const PaletteColor* colors, uint16_t count) {
+    auto* palette = new (std::nothrow) QtPalette;
+    if (palette == nullptr) {
+        return nullptr;
+    }
+    palette->colors.reserve(count);
+    for (uint16_t i = 0; i < count; ++i) {
+        palette->colors.append(qRgb(colors[i].red, colors[i].green, colors[i].blue));
+    }
+    return palette;
+}
+
+DisplayPalette QtDisplaySurface::select_palette(DisplayPalette palette) {
+    DisplayPalette previous = selected_;
+    selected_ = palette;
+    return previous;
+}
+
+void QtDisplaySurface::delete_palette(DisplayPalette palette) {
+    release_palette(palette);
+}
+
+void QtDisplaySurface::release_palette(DisplayPalette palette) {
+    delete static_cast<QtPalette*>(palette);
+}

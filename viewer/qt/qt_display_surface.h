@@ -1,0 +1,36 @@
+// The drawing surface of the imaging library's display, over a QPainter.
+//
+// This adapter is the one place that knows both an ImageDesc block of rows
+// (bottom-up, 4-byte padded, blue-green-red colour table) and what Qt paints.
+// Pictures are drawn at their natural size in logical pixels; on high-density
+// screens Qt scales them by whole device pixels without smoothing.
+#pragma once
+
+#include <QPainter>
+#include <QVector>
+#include <QRgb>
+
+#include "display.h"
+
+class QWidget;
+
+class QtDisplaySurface : public DisplaySurface {
+public:
+    // Draws with `painter` into `widget`'s client area.
+    QtDisplaySurface(QPainter& painter, QWidget& widget);
+
+    int32_t bits_per_pixel() override;
+    ClientSize client_size() override;
+    void draw_rows(const SurfaceRows& rows) override;
+    DisplayPalette create_palette(const PaletteColor* colors, uint16_t count) override;
+    DisplayPalette select_palette(DisplayPalette palette) override;
+    void delete_palette(DisplayPalette palette) override;
+
+    // Releases a palette handed back by image_display outside of a paint.
+    static void release_palette(DisplayPalette palette);
+
+private:
+    QPainter& painter_;
+    QWidget& widget_;
+    DisplayPalette selected_ = nullptr;
+};
