@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build needs, builds the programs, and runs the main job on
 # the bundled examples: converts every examples/*.qap to a GIF file in
-# build/run/examples/ and prints what it did.
+# build/run/examples/, shows how the viewer reads each example, and, when a
+# display is present, opens the examples in Pelora.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
@@ -21,3 +22,13 @@ done
 echo
 echo "GIF files written to $out/:"
 ls -l "$out"
+
+echo
+echo "The examples as the viewer reads them:"
+build/run/viewer/pelora-cli info examples/*.qap
+
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x build/run/viewer/pelora ]; then
+    echo
+    echo "Opening the examples in Pelora..."
+    build/run/viewer/pelora examples/*.qap
+fi
