@@ -34,11 +34,7 @@ void rgb_rows_to_gray(const ImageDesc& source, ImageDesc& destination) {
 }  // namespace
 
 ImgStatus color_to_gray(ImageDesc* source, ImageDesc* destination) {
-    ImgStatus status = image_check_8_24(source);
-    if (status != IMG_OK) {
-        return status;
-    }
-    status = image_check_8_24(destination);
+    ImgStatus status = image_check_pair(source, destination, kAcceptBpp8_24);
     if (status != IMG_OK) {
         return status;
     }
@@ -54,9 +50,7 @@ ImgStatus color_to_gray(ImageDesc* source, ImageDesc* destination) {
 
     // 8 bits: the colour table holds 256 entries; only those in use count.
     uint8_t table[256] = {};
-    const int32_t entries = source->palette == nullptr  ? 0
-                            : source->color_count > 256 ? 256
-                                                        : source->color_count;
+    const int32_t entries = palette_entries(*source);
     for (int32_t i = 0; i < entries; ++i) {
         const PaletteEntry& entry = source->palette[i];
         table[i] = gray_level(entry.red, entry.green, entry.blue);
@@ -70,11 +64,7 @@ ImgStatus color_to_gray(ImageDesc* source, ImageDesc* destination) {
 
 ImgStatus image_apply_lut(const uint8_t* red_table, const uint8_t* green_table,
                           const uint8_t* blue_table, ImageDesc* source, ImageDesc* destination) {
-    ImgStatus status = image_check_8_24(source);
-    if (status != IMG_OK) {
-        return status;
-    }
-    status = image_check_8_24(destination);
+    ImgStatus status = image_check_pair(source, destination, kAcceptBpp8_24);
     if (status != IMG_OK) {
         return status;
     }

@@ -18,11 +18,6 @@
 namespace {
 
 // Colour-table entries the storage block of an image with this header holds.
-int32_t table_capacity(const BitmapInfoHeader& header) {
-    const int bits = header.biBitCount;
-    return bits < 16 ? (1 << std::min(bits, 8)) : 0;
-}
-
 bool drawable_depth(int bits) {
     return bits == 1 || bits == 8 || bits == 16 || bits == 24;
 }
@@ -48,7 +43,7 @@ ImgStatus image_make_palette(DisplaySurface& surface, ImageDesc* image, DisplayP
         palette_set_gray(image);
     }
     // Never more entries than the storage holds.
-    const int32_t count = std::min(image->color_count, table_capacity(*image->header));
+    const int32_t count = palette_entries(*image);
     if (count <= 0 || image->palette == nullptr) {
         return IMG_OK;
     }
@@ -114,7 +109,7 @@ ImgStatus image_draw(DisplaySurface& surface, DisplayPalette* palette, int32_t f
         rows.source_x = bits == 1 ? first_column % 8 : 0;
         if (bits <= 8 && image->palette != nullptr) {
             rows.colors = image->palette;
-            rows.color_count = std::min(header_color_count(header), table_capacity(*header));
+            rows.color_count = std::min(header_color_count(header), palette_capacity(header->biBitCount));
         }
         surface.draw_rows(rows);
     }

@@ -156,11 +156,7 @@ int32_t palette_set_cube(ImageDesc* image) {
 }
 
 ImgStatus dither_ordered(ImageDesc* source, ImageDesc* destination, int32_t kind) {
-    ImgStatus status = image_check_8_24(source);
-    if (status != IMG_OK) {
-        return status;
-    }
-    status = image_check_8_24(destination);
+    ImgStatus status = image_check_pair(source, destination, kAcceptBpp8_24);
     if (status != IMG_OK) {
         return status;
     }

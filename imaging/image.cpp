@@ -26,13 +26,6 @@ int64_t compute_row_bytes(int32_t width, int32_t bits) {
     return row;
 }
 
-// Palette entries the storage block has room for, by the header's bits per
-// pixel: 2 or 256 below 16 bits, none otherwise.
-int32_t palette_capacity(const BitmapInfoHeader* header) {
-    const int bits = header->biBitCount;
-    return bits < 16 ? (1 << (bits > 8 ? 8 : bits)) : 0;
-}
-
 ImgStatus allocate(ImageDesc* image, int32_t width, int32_t height, int32_t bits) {
     image_zero(image);
     if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24) {
@@ -169,6 +162,11 @@ ImgStatus image_check(ImageDesc* image, uint32_t accepted_bits) {
     return IMG_OK;
 }
 
+ImgStatus image_check_pair(ImageDesc* source, ImageDesc* destination, uint32_t accepted_bits) {
+    const ImgStatus status = image_check(source, accepted_bits);
+    return status != IMG_OK ? status : image_check(destination, accepted_bits);
+}
+
 ImgStatus image_check_8_24(ImageDesc* image) {
     return image_check(image, kAcceptBpp8_24);
 }
@@ -196,6 +194,17 @@ int32_t header_color_count(const BitmapInfoHeader* header) {
     return header->biBitCount < 16 ? (1 << header->biBitCount) : 0;
 }
 
+int32_t palette_capacity(int32_t bits) {
+    return bits >= 1 && bits <= 8 ? (1 << bits) : 0;
+}
+
+int32_t palette_entries(const ImageDesc& image) {
+    if (image.palette == nullptr || image.header == nullptr || image.color_count <= 0) {
+        return 0;
+    }
+    return std::min(image.color_count, palette_capacity(image.header->biBitCount));
+}
+
 void palette_set_gray(ImageDesc* image) {
     const BitmapInfoHeader* header = image->header;
     if (header == nullptr) {
@@ -211,7 +220,7 @@ void palette_set_gray(ImageDesc* image) {
     image->type_flags |= IMAGE_GRAY;
     image->color_count = header_color_count(header);
     // The ramp never runs past the colour table the storage block holds.
-    const int32_t entries = std::min(image->color_count, palette_capacity(header));
+    const int32_t entries = std::min(image->color_count, palette_capacity(header->biBitCount));
     const int32_t step = gray_step(header->biBitCount);
     for (int32_t i = 0; i < entries; ++i) {
         const auto level = static_cast<uint8_t>((i * step) & 0xFF);
@@ -232,7 +241,7 @@ int32_t palette_is_gray(const ImageDesc* image) {
     if (image->color_count <= 0 || image->palette == nullptr || bits > 16) {
         return 0;
     }
-    const int32_t entries = std::min(image->color_count, palette_capacity(header));
+    const int32_t entries = std::min(image->color_count, palette_capacity(header->biBitCount));
     const int32_t step = gray_step(bits);
     for (int32_t i = 0; i < entries; ++i) {
         const PaletteEntry& entry = image->palette[i];

@@ -110,11 +110,23 @@ ImgStatus image_check_8_24(ImageDesc* image);
 ImgStatus image_check_1_8_24(ImageDesc* image);
 ImgStatus image_check_1_8_16_24(ImageDesc* image);
 
+// Validates the source, then the destination, of a conversion; returns the
+// first failure.
+ImgStatus image_check_pair(ImageDesc* source, ImageDesc* destination, uint32_t accepted_bits);
+
 // Palettes.
 void palette_set_gray(ImageDesc* image);
 int32_t gray_step(int32_t bits);
 int32_t palette_is_gray(const ImageDesc* image);
 int32_t header_color_count(const BitmapInfoHeader* header);
+
+// Colour-table entries the storage of an image of `bits` per pixel holds:
+// 2 for 1 bit, 256 for 8 bits, none from 16 bits on.
+int32_t palette_capacity(int32_t bits);
+
+// The colour entries in use that the table really holds: color_count kept
+// within 0..palette_capacity; 0 without a colour table.
+int32_t palette_entries(const ImageDesc& image);
 
 // The rule every reader applies after storing the pixels: colour count from the
 // entries read (0 when the file had no colour table), default gray ramp and gray

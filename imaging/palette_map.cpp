@@ -46,7 +46,6 @@ namespace {
 
 ModuleLock g_mapping_lock;
 
-constexpr int32_t kMaxPaletteEntries = 256;  // an 8-bit image's colour table
 
 // The working tables of one mapping call, zeroed when it begins.
 struct MappingContext {
@@ -56,15 +55,6 @@ struct MappingContext {
     ColorTree tree;        // modes 0 and 1
     SortedPalette sorted;  // modes 2 and 3
 };
-
-// Palette entries of an image that a mapping may use: the colour count,
-// limited to what an 8-bit colour table holds.
-int32_t usable_entries(const ImageDesc& image) {
-    if (image.palette == nullptr || image.color_count <= 0) {
-        return 0;
-    }
-    return image.color_count < kMaxPaletteEntries ? image.color_count : kMaxPaletteEntries;
-}
 
 // Looks a colour up in the cell cache, searching on a miss.
 template <typename Search>
@@ -200,21 +190,17 @@ int32_t l1_distance(const PaletteEntry& a, const PaletteEntry& b) {
 }  // namespace
 
 ImgStatus map_to_palette(ImageDesc* source, ImageDesc* destination, int32_t mode) {
-    ImgStatus status = image_check_8_24(source);
-    if (status != IMG_OK) {
-        return status;
-    }
-    status = image_check_8_24(destination);
+    ImgStatus status = image_check_pair(source, destination, kAcceptBpp8_24);
     if (status != IMG_OK) {
         return status;
     }
     if (image_bits(*destination) != 8) {
         return IMG_ERR_BPP;
     }
-    if (image_bits(*source) == 8 && usable_entries(*source) == 0) {
+    if (image_bits(*source) == 8 && palette_entries(*source) == 0) {
         return IMG_ERR_RANGE;
     }
-    const int32_t entries = usable_entries(*destination);
+    const int32_t entries = palette_entries(*destination);
     if (entries == 0) {
         return IMG_ERR_RANGE;
     }
@@ -261,11 +247,7 @@ ImgStatus map_to_palette(ImageDesc* source, ImageDesc* destination, int32_t mode
 }
 
 ImgStatus palette_reduce(ImageDesc* source, ImageDesc* destination) {
-    ImgStatus status = image_check_8_24(source);
-    if (status != IMG_OK) {
-        return status;
-    }
-    status = image_check_8_24(destination);
+    ImgStatus status = image_check_pair(source, destination, kAcceptBpp8_24);
     if (status != IMG_OK) {
         return status;
     }
@@ -280,7 +262,7 @@ ImgStatus palette_reduce(ImageDesc* source, ImageDesc* destination) {
         wanted > 255) {
         return IMG_ERR_RANGE;
     }
-    const int32_t source_entries = usable_entries(*source);
+    const int32_t source_entries = palette_entries(*source);
 
     // Popularity order: the indices by pixel count, most used first (ties to the
     // lower index). Once every count is spent the last pick repeats.

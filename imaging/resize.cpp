@@ -78,11 +78,6 @@ struct OwnedImage {
     ~OwnedImage() { image_free(&image); }
 };
 
-// Colour-table entries the storage of an image of these bits holds.
-int32_t palette_capacity(int32_t bits) {
-    return bits == 1 ? 2 : (bits <= 8 ? 256 : 0);
-}
-
 // Whether the areas of two validated images may share bytes. Their address
 // ranges are compared; when the rows of both line up (same row width, row
 // starts a whole number of rows apart), the byte columns decide as well, so
@@ -297,11 +292,7 @@ void bilinear_resample(const SampleSource& source, const SampleTarget& target, i
 }
 
 ImgStatus filtered_resize(ImageDesc* source, ImageDesc* destination) {
-    ImgStatus status = image_check_8_24(source);
-    if (status != IMG_OK) {
-        return status;
-    }
-    status = image_check_8_24(destination);
+    ImgStatus status = image_check_pair(source, destination, kAcceptBpp8_24);
     if (status != IMG_OK) {
         return status;
     }
@@ -468,11 +459,7 @@ void repeat_row(ImageDesc& image, const Rect& area, uint32_t from, uint32_t to, 
 }
 
 ImgStatus pattern_resize(ImageDesc* source, ImageDesc* destination) {
-    ImgStatus status = image_check_1_8_24(source);
-    if (status != IMG_OK) {
-        return status;
-    }
-    status = image_check_1_8_24(destination);
+    ImgStatus status = image_check_pair(source, destination, kAcceptBpp1_8_24);
     if (status != IMG_OK) {
         return status;
     }
@@ -579,11 +566,7 @@ ImgStatus image_copy(ImageDesc* source, ImageDesc* destination) {
 }
 
 ImgStatus image_copy_pixels(ImageDesc* source, ImageDesc* destination) {
-    ImgStatus status = image_check_1_8_24(source);
-    if (status != IMG_OK) {
-        return status;
-    }
-    status = image_check_1_8_24(destination);
+    ImgStatus status = image_check_pair(source, destination, kAcceptBpp1_8_24);
     if (status != IMG_OK) {
         return status;
     }
@@ -652,11 +635,7 @@ void palette_copy(const ImageDesc* source, ImageDesc* destination) {
 }
 
 ImgStatus image_expand_to_rgb(ImageDesc* source, ImageDesc* destination) {
-    ImgStatus status = image_check_8_24(source);
-    if (status != IMG_OK) {
-        return status;
-    }
-    status = image_check_8_24(destination);
+    ImgStatus status = image_check_pair(source, destination, kAcceptBpp8_24);
     if (status != IMG_OK) {
         return status;
     }

@@ -192,11 +192,7 @@ ImgStatus median_cut(const ImageDesc& source, ImageDesc& destination, int32_t co
 }  // namespace
 
 ImgStatus rgb_to_palette(int32_t colours, ImageDesc* source, ImageDesc* destination, int32_t mode) {
-    ImgStatus status = image_check_8_24(source);
-    if (status != IMG_OK) {
-        return status;
-    }
-    status = image_check_8_24(destination);
+    ImgStatus status = image_check_pair(source, destination, kAcceptBpp8_24);
     if (status != IMG_OK) {
         return status;
     }
