@@ -11,7 +11,8 @@ DESTDIR="$stage" cmake --install "$build" --prefix /usr >/dev/null
 
 for file in usr/bin/pelora usr/bin/pelora-cli usr/bin/qap2gif \
             usr/share/applications/com.tarvosystems.Pelora.desktop \
-            usr/share/mime/packages/pelora-phone-image.xml; do
+            usr/share/mime/packages/pelora-phone-image.xml \
+            usr/share/icons/hicolor/scalable/apps/com.tarvosystems.Pelora.svg; do
     if [ ! -e "$stage/$file" ]; then
         echo "missing after install: /$file" >&2
         exit 1

@@ -1,5 +1,6 @@
 #include "pelora_app.h"
 
+#include <QIcon>
 #include <QSettings>
 
 #include "image.h"
@@ -9,6 +10,7 @@ namespace {
 
 constexpr char kOrganisation[] = "Tarvo Systems, Inc.";
 constexpr char kApplicationId[] = "com.tarvosystems.Pelora";
+const QSize kInitialSize(960, 680);
 
 }  // namespace
 
@@ -19,6 +21,7 @@ CPeloraApp::CPeloraApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationVersion(QStringLiteral("1.0"));
     // Lets Wayland compositors match the windows with the installed .desktop file.
     setDesktopFileName(QString::fromLatin1(kApplicationId));
+    setWindowIcon(QIcon(QStringLiteral(":/pelora/icon.png")));
 }
 
 CPeloraApp::~CPeloraApp() {
@@ -29,6 +32,7 @@ CPeloraApp::~CPeloraApp() {
 bool CPeloraApp::InitInstance() {
     QSettings settings;  // the settings key; no recent-files list is kept
     main_frame_ = std::make_unique<CMainFrame>();
+    main_frame_->resize(kInitialSize);
     const QStringList arguments = QApplication::arguments();
     main_frame_->show();
     for (qsizetype i = 1; i < arguments.size(); ++i) {
