@@ -35,9 +35,22 @@ const char kUsage[] =
     "  --rgb-to-palette      reduce a true-colour picture to 256 colours\n"
     "  --color-to-gray       convert to 8-bit gray\n"
     "  --reduce-to-4-colors  reduce to the four gray levels of the phone display\n"
-    "  --resize              shrink to at most 133 x 65 pixels\n"
-    "\n"
-    "Formats read: .qap .bmp .gif .jpg .pcx .png .tga .tif\n";
+    "  --resize              shrink to at most 133 x 65 pixels\n";
+
+// The usage text with the formats this build reads.
+std::string usage_text() {
+    std::string text = kUsage;
+    text += "\nFormats read:";
+    int count = 0;
+    const char* const* extensions = picture_extensions(&count);
+    for (int i = 0; i < count; ++i) {
+        if (find_picture_reader(extensions[i]) != nullptr) {
+            text += " ";
+            text += extensions[i];
+        }
+    }
+    return text + "\n";
+}
 
 // Messages go to standard error, one per line.
 class StderrHost : public DocumentHost {
@@ -48,7 +61,7 @@ public:
 };
 
 int usage_error(const std::string& text) {
-    std::fprintf(stderr, "pelora-cli: %s\n%s", text.c_str(), kUsage);
+    std::fprintf(stderr, "pelora-cli: %s\n%s", text.c_str(), usage_text().c_str());
     return kExitUsage;
 }
 
@@ -156,7 +169,7 @@ int main(int argc, char** argv) {
         return usage_error("missing command");
     }
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        std::fputs(kUsage, stdout);
+        std::fputs(usage_text().c_str(), stdout);
         return kExitOk;
     }
     if (args.size() == 1 && args[0] == "--version") {
