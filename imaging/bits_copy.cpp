@@ -49,7 +49,8 @@ void bits_copy(uint8_t* destination, const uint8_t* source, uint32_t bit_offset,
     }
 
     // Restore the bits outside the run.
-    destination[0] = static_cast<uint8_t>((destination[0] & ~first_kept) | (old_first & first_kept));
+    destination[0] =
+        static_cast<uint8_t>((destination[0] & ~first_kept) | (old_first & first_kept));
     destination[last_byte] =
         static_cast<uint8_t>((destination[last_byte] & ~last_kept) | (old_last & last_kept));
 }

@@ -13,5 +13,4 @@ ImgStatus color_to_gray(ImageDesc* source, ImageDesc* destination);
 // Per-channel table lookup from source to destination (same bits per pixel, 8
 // or 24). An 8-bit image uses only the first table.
 ImgStatus image_apply_lut(const uint8_t* red_table, const uint8_t* green_table,
-                          const uint8_t* blue_table, ImageDesc* source,
-                          ImageDesc* destination);
+                          const uint8_t* blue_table, ImageDesc* source, ImageDesc* destination);

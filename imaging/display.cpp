@@ -109,7 +109,8 @@ ImgStatus image_draw(DisplaySurface& surface, DisplayPalette* palette, int32_t f
         rows.source_x = bits == 1 ? first_column % 8 : 0;
         if (bits <= 8 && image->palette != nullptr) {
             rows.colors = image->palette;
-            rows.color_count = std::min(header_color_count(header), palette_capacity(header->biBitCount));
+            rows.color_count =
+                std::min(header_color_count(header), palette_capacity(header->biBitCount));
         }
         surface.draw_rows(rows);
     }

@@ -78,8 +78,6 @@ ImgStatus allocate(ImageDesc* image, int32_t width, int32_t height, int32_t bits
 
 }  // namespace
 
-
-
 ImgStatus image_alloc(ImageDesc* image, int32_t width, int32_t height, int32_t bits) {
     // Section storage does not exist here; both kinds end in plain memory.
     return allocate(image, width, height, bits);
@@ -268,8 +266,7 @@ void palette_finish(ImageDesc* image, int32_t entries_read) {
     image_sync_palette(image);
 }
 
-void image_common_area(const ImageDesc* a, const ImageDesc* b, uint32_t* rows,
-                       uint32_t* columns) {
+void image_common_area(const ImageDesc* a, const ImageDesc* b, uint32_t* rows, uint32_t* columns) {
     uint32_t r = a->area_bottom - a->area_top + 1;
     uint32_t c = a->area_right - a->area_left + 1;
     const uint32_t b_rows = b->area_bottom - b->area_top + 1;

@@ -35,17 +35,17 @@ static_assert(std::endian::native == std::endian::little,
 // The 40-byte device-independent bitmap information header, as BMP files store
 // it (little-endian). It heads every image's storage block.
 struct BitmapInfoHeader {
-    uint32_t biSize;           // 40
-    int32_t biWidth;           // pixels
-    int32_t biHeight;          // pixels; positive: rows bottom-up
-    uint16_t biPlanes;         // 1
-    uint16_t biBitCount;       // 1, 8, 16 or 24 for an allocated image
-    uint32_t biCompression;    // 0: uncompressed
-    uint32_t biSizeImage;      // row_bytes * height
-    int32_t biXPelsPerMeter;   // 0
-    int32_t biYPelsPerMeter;   // 0
-    uint32_t biClrUsed;        // colour-table entries in use
-    uint32_t biClrImportant;   // same as biClrUsed
+    uint32_t biSize;          // 40
+    int32_t biWidth;          // pixels
+    int32_t biHeight;         // pixels; positive: rows bottom-up
+    uint16_t biPlanes;        // 1
+    uint16_t biBitCount;      // 1, 8, 16 or 24 for an allocated image
+    uint32_t biCompression;   // 0: uncompressed
+    uint32_t biSizeImage;     // row_bytes * height
+    int32_t biXPelsPerMeter;  // 0
+    int32_t biYPelsPerMeter;  // 0
+    uint32_t biClrUsed;       // colour-table entries in use
+    uint32_t biClrImportant;  // same as biClrUsed
 };
 static_assert(sizeof(BitmapInfoHeader) == 40);
 
@@ -66,22 +66,22 @@ inline constexpr uint32_t IMAGE_GRAY = 1;
 inline constexpr int kPhoneTextBytes = 255;
 
 struct ImageDesc {
-    uint8_t* pixels;          // first byte of the rows (the bottom row)
-    uint32_t area_left;       // area of interest, inclusive, rows from the top
+    uint8_t* pixels;     // first byte of the rows (the bottom row)
+    uint32_t area_left;  // area of interest, inclusive, rows from the top
     uint32_t area_top;
     uint32_t area_right;
     uint32_t area_bottom;
-    uint32_t row_bytes;       // bytes per stored row, a multiple of 4
-    PaletteEntry* palette;    // colour table, just after the header
-    int32_t color_count;      // entries in use; 0 for 16 and 24 bits
-    uint32_t type_flags;      // IMAGE_GRAY or 0
-    int32_t location_x;       // phone-image attributes, written only by the
-    int32_t location_y;       // phone-image reader and kept by every other
-    int32_t depth;            // operation
+    uint32_t row_bytes;     // bytes per stored row, a multiple of 4
+    PaletteEntry* palette;  // colour table, just after the header
+    int32_t color_count;    // entries in use; 0 for 16 and 24 bits
+    uint32_t type_flags;    // IMAGE_GRAY or 0
+    int32_t location_x;     // phone-image attributes, written only by the
+    int32_t location_y;     // phone-image reader and kept by every other
+    int32_t depth;          // operation
     char title[kPhoneTextBytes];
     char prompt[kPhoneTextBytes];
-    BitmapInfoHeader* header; // head of the storage block; null when empty
-    void* section_bitmap;     // always null: rows live in the block itself
+    BitmapInfoHeader* header;  // head of the storage block; null when empty
+    void* section_bitmap;      // always null: rows live in the block itself
 };
 
 // Accepted bits-per-pixel sets for image_check: bit n set when n bits are accepted.
@@ -100,8 +100,7 @@ ImgStatus image_alloc_memory(ImageDesc* image, int32_t width, int32_t height, in
 ImgStatus image_free(ImageDesc* image);
 ImgStatus image_zero(ImageDesc* image);
 void image_copy_desc(const ImageDesc* source, ImageDesc* destination);
-void image_set_area(ImageDesc* image, uint32_t left, uint32_t top, uint32_t right,
-                    uint32_t bottom);
+void image_set_area(ImageDesc* image, uint32_t left, uint32_t top, uint32_t right, uint32_t bottom);
 ImgStatus image_sync_palette(ImageDesc* image);
 
 // Validation. May reorder the area corners (left <= right, top <= bottom).
@@ -134,8 +133,7 @@ int32_t palette_entries(const ImageDesc& image);
 void palette_finish(ImageDesc* image, int32_t entries_read);
 
 // Rows and columns of A's area of interest, each lowered to B's when smaller.
-void image_common_area(const ImageDesc* a, const ImageDesc* b, uint32_t* rows,
-                       uint32_t* columns);
+void image_common_area(const ImageDesc* a, const ImageDesc* b, uint32_t* rows, uint32_t* columns);
 
 // Small accessors over the header (0 when the descriptor is empty).
 inline int32_t image_width(const ImageDesc& image) {

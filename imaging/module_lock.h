@@ -8,7 +8,7 @@
 #include <mutex>
 
 class ModuleLock {
-public:
+  public:
     ModuleLock() = default;
     ModuleLock(const ModuleLock&) = delete;
     ModuleLock& operator=(const ModuleLock&) = delete;
@@ -21,6 +21,6 @@ public:
 
     bool created() const;
 
-private:
+  private:
     std::mutex* mutex_ = nullptr;  // guarded by the creation mutex in library.cpp
 };

@@ -46,7 +46,6 @@ namespace {
 
 ModuleLock g_mapping_lock;
 
-
 // The working tables of one mapping call, zeroed when it begins.
 struct MappingContext {
     uint8_t cache[32768];  // palette index by colour cell

@@ -7,7 +7,8 @@ struct StatusEntry {
     const char* name;
 };
 
-#define STATUS_ENTRY(name) {name, #name}
+#define STATUS_ENTRY(name) \
+    { name, #name }
 constexpr StatusEntry kStatusTable[] = {
     STATUS_ENTRY(IMG_OK),
     STATUS_ENTRY(IMG_ERR_RANGE),

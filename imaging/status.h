@@ -32,12 +32,12 @@ inline constexpr ImgStatus IMG_ERR_PNG = -63;
 inline constexpr ImgStatus IMG_ERR_TIFF_SIZE = -73;
 
 // The phone-image reader's codes.
-inline constexpr ImgStatus IMG_ERR_XML_LOAD = -200;        // file cannot be read or parsed
-inline constexpr ImgStatus IMG_ERR_XML_ROOT = -201;        // top level is not one bare root element
-inline constexpr ImgStatus IMG_ERR_XML_NO_NODE = -202;     // element reader given no node
-inline constexpr ImgStatus IMG_ERR_XML_NO_DEST = -203;     // element reader given no destination
-inline constexpr ImgStatus IMG_ERR_XML_NO_TEXT = -204;     // child element without exactly one child
-inline constexpr ImgStatus IMG_ERR_XML_NOT_TEXT = -205;    // child element's content is not text
+inline constexpr ImgStatus IMG_ERR_XML_LOAD = -200;      // file cannot be read or parsed
+inline constexpr ImgStatus IMG_ERR_XML_ROOT = -201;      // top level is not one bare root element
+inline constexpr ImgStatus IMG_ERR_XML_NO_NODE = -202;   // element reader given no node
+inline constexpr ImgStatus IMG_ERR_XML_NO_DEST = -203;   // element reader given no destination
+inline constexpr ImgStatus IMG_ERR_XML_NO_TEXT = -204;   // child element without exactly one child
+inline constexpr ImgStatus IMG_ERR_XML_NOT_TEXT = -205;  // child element's content is not text
 inline constexpr ImgStatus IMG_ERR_XML_LOCATION_X = -206;  // LocationX is not a number
 inline constexpr ImgStatus IMG_ERR_XML_LOCATION_Y = -207;  // LocationY is not a number
 inline constexpr ImgStatus IMG_ERR_XML_WIDTH = -208;       // Width is not a number

@@ -19,8 +19,10 @@ TEST(BitsCopy, MatchesBitByBitModel) {
         for (uint32_t count = 1; count <= 24; ++count) {
             std::vector<uint8_t> source(4);
             std::vector<uint8_t> destination(6);
-            for (auto& b : source) b = static_cast<uint8_t>(rng());
-            for (auto& b : destination) b = static_cast<uint8_t>(rng());
+            for (auto& b : source)
+                b = static_cast<uint8_t>(rng());
+            for (auto& b : destination)
+                b = static_cast<uint8_t>(rng());
             const std::vector<uint8_t> before = destination;
             bits_copy(destination.data(), source.data(), offset, count);
             for (uint32_t i = 0; i < destination.size() * 8; ++i) {

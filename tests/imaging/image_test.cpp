@@ -14,7 +14,7 @@ bool is_all_zero(const ImageDesc& image) {
 }
 
 class AllocatedImage : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { image_free(&image); }
     ImageDesc image{};
 };
@@ -43,8 +43,8 @@ TEST_F(ImageAlloc, RowBytesArePaddedToFour) {
         int32_t width, bits;
         uint32_t row_bytes;
     };
-    for (Case c : {Case{1, 1, 4}, Case{1, 24, 4}, Case{5, 24, 16}, Case{33, 1, 8},
-                   Case{3, 8, 4}, Case{3, 16, 8}}) {
+    for (Case c : {Case{1, 1, 4}, Case{1, 24, 4}, Case{5, 24, 16}, Case{33, 1, 8}, Case{3, 8, 4},
+                   Case{3, 16, 8}}) {
         ASSERT_EQ(image_alloc(&image, c.width, 2, c.bits), IMG_OK);
         EXPECT_EQ(image.row_bytes, c.row_bytes) << c.width << " x " << c.bits;
         EXPECT_EQ(image.header->biSizeImage, c.row_bytes * 2);
@@ -302,7 +302,10 @@ TEST(StatusName, NamesKnownAndUnknownCodes) {
 TEST(ModuleLockTest, CreatedOnFirstUseAndDestroyed) {
     ModuleLock lock;
     EXPECT_FALSE(lock.created());
-    { auto held = lock.acquire(); EXPECT_TRUE(held.owns_lock()); }
+    {
+        auto held = lock.acquire();
+        EXPECT_TRUE(held.owns_lock());
+    }
     EXPECT_TRUE(lock.created());
     lock.destroy();
     EXPECT_FALSE(lock.created());

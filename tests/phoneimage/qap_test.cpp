@@ -198,8 +198,8 @@ TEST_F(Qap, FailureKeepsWhatWasReadBefore) {
     EXPECT_EQ(qap_load(path.c_str(), &image), IMG_ERR_XML_DEPTH);
     EXPECT_EQ(image.location_x, 9);
     EXPECT_EQ(image.title[0], 0);
-    EXPECT_EQ(at(0, 0), 0);             // value 3 stored as 0
-    EXPECT_EQ(at(4, 0), 3);             // beyond Data: white
+    EXPECT_EQ(at(0, 0), 0);  // value 3 stored as 0
+    EXPECT_EQ(at(4, 0), 3);  // beyond Data: white
     // The picture read so far shows in its own four levels, not the gray ramp.
     EXPECT_EQ(image.color_count, 4);
     EXPECT_EQ(image.palette[0].red, 0);

@@ -15,7 +15,7 @@ using test_support::TempDir;
 
 // Records what the document tells its program.
 class RecordingHost : public DocumentHost {
-public:
+  public:
     void show_message(const std::string& text) override { messages.push_back(text); }
     void title_changed(const std::string& title) override { titles.push_back(title); }
     void update_all_views() override { ++updates; }
@@ -26,7 +26,7 @@ public:
 };
 
 class DocumentTest : public ::testing::Test {
-protected:
+  protected:
     std::string path(const std::string& name) const { return (dir / name).string(); }
 
     TempDir dir;
@@ -80,10 +80,9 @@ TEST_F(DocumentTest, SmallPicturesAreAllocatedSixteenSquare) {
 }
 
 TEST_F(DocumentTest, PhoneImageIsHeldAtEightBitsWithFourColours) {
-    test_support::write_text(dir / "logo.qap",
-                             test_pictures::phone_image_text(133, 65, [](int32_t x, int32_t) {
-                                 return x % 4;
-                             }));
+    test_support::write_text(
+        dir / "logo.qap",
+        test_pictures::phone_image_text(133, 65, [](int32_t x, int32_t) { return x % 4; }));
     document.open_file(path("logo.qap"));
     EXPECT_TRUE(host.messages.empty());
     EXPECT_EQ(document.title(), "logo.qap (133 x 65 x 8, Color, 4 colors in Palette)");
@@ -139,12 +138,11 @@ TEST_F(DocumentTest, RgbToPaletteAndColorToGrayReplaceTheTrueColourPicture) {
 }
 
 TEST_F(DocumentTest, ReduceToFourColorsEndsOnTheFourGrays) {
-    const PaletteEntry palette[4] = {{0, 0, 255, 0}, {0, 255, 0, 0}, {255, 0, 0, 0},
-                                     {255, 255, 255, 0}};
-    test_pictures::write_indexed_bmp(dir / "flags.bmp", 32, 32, palette, 4,
-                                     [](int32_t x, int32_t y) {
-                                         return static_cast<uint8_t>((x / 8 + y / 16) % 4);
-                                     });
+    const PaletteEntry palette[4] = {
+        {0, 0, 255, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}, {255, 255, 255, 0}};
+    test_pictures::write_indexed_bmp(
+        dir / "flags.bmp", 32, 32, palette, 4,
+        [](int32_t x, int32_t y) { return static_cast<uint8_t>((x / 8 + y / 16) % 4); });
     document.open_file(path("flags.bmp"));
     EXPECT_EQ(document.run_command(PictureCommand::ReduceTo4Colors), IMG_OK);
     const ImageDesc& picture = document.image();

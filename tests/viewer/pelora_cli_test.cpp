@@ -19,16 +19,15 @@ RunResult cli(const std::vector<std::string>& args) {
 }
 
 class PeloraCliTest : public ::testing::Test {
-protected:
+  protected:
     std::string path(const std::string& name) const { return (dir / name).string(); }
 
     void write_logo() {
         test_support::write_text(
-            dir / "logo.qap",
-            test_pictures::phone_image_text(
-                40, 20, [](int32_t x, int32_t y) { return (x / 5 + y / 5) % 4; },
-                "<Title>Main &amp; Co</Title>\n<Prompt>Press 1</Prompt>\n"
-                "<LocationX>4</LocationX>\n<LocationY>9</LocationY>\n"));
+            dir / "logo.qap", test_pictures::phone_image_text(
+                                  40, 20, [](int32_t x, int32_t y) { return (x / 5 + y / 5) % 4; },
+                                  "<Title>Main &amp; Co</Title>\n<Prompt>Press 1</Prompt>\n"
+                                  "<LocationX>4</LocationX>\n<LocationY>9</LocationY>\n"));
     }
 
     TempDir dir;
@@ -54,8 +53,7 @@ TEST_F(PeloraCliTest, InfoReportsEachKindOfFailure) {
                              "<TarvoIPPhoneImage><Data>00</Data><Colour>1</Colour>"
                              "</TarvoIPPhoneImage>");
     test_support::write_text(dir / "photo.jpeg", "x");
-    const RunResult r =
-        cli({"info", path("bad.qap"), path("photo.jpeg"), path("missing.bmp")});
+    const RunResult r = cli({"info", path("bad.qap"), path("photo.jpeg"), path("missing.bmp")});
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_EQ(r.out,
               "bad.qap (16 x 16 x 8, Color, 4 colors in Palette)\nload: -212 IMG_ERR_XML_UNKNOWN\n"

@@ -59,7 +59,7 @@ Fixture& fixture() {
 }
 
 class RecordingSink : public MessageSink {
-public:
+  public:
     RecordingSink() { MessageSink::install(this); }
     ~RecordingSink() override { MessageSink::install(nullptr); }
     void show(QWidget*, const QString& text) override { messages << text; }
@@ -87,7 +87,7 @@ QStringList menu_items(QMainWindow& window, const QString& title) {
 }
 
 class ViewerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { fixture(); }
 };
 

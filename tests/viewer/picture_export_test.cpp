@@ -13,7 +13,7 @@ namespace {
 using test_support::TempDir;
 
 class Picture {
-public:
+  public:
     Picture(int32_t width, int32_t height, int32_t bits) {
         EXPECT_EQ(image_alloc(&image, width, height, bits), IMG_OK);
     }

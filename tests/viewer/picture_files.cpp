@@ -55,7 +55,8 @@ std::string phone_image_text(int32_t width, int32_t height,
         int byte = 0;
         for (int k = 0; k < 4 && i + k < pixels; ++k) {
             const auto p = i + k;
-            byte |= value(static_cast<int32_t>(p % width), static_cast<int32_t>(p / width)) << (2 * k);
+            byte |= value(static_cast<int32_t>(p % width), static_cast<int32_t>(p / width))
+                    << (2 * k);
         }
         char digits[3];
         std::snprintf(digits, sizeof digits, "%02X", byte);

@@ -54,7 +54,7 @@ std::string usage_text() {
 
 // Messages go to standard error, one per line.
 class StderrHost : public DocumentHost {
-public:
+  public:
     void show_message(const std::string& text) override {
         std::fprintf(stderr, "%s\n", text.c_str());
     }
@@ -118,7 +118,8 @@ int run_convert(const std::string& input, const std::string& output,
                 const std::vector<PictureCommand>& commands) {
     ExportFormat format;
     if (!export_format_for_path(output, &format)) {
-        return usage_error("cannot write " + output + ": the output must end in .ppm, .bmp or .qap");
+        return usage_error("cannot write " + output +
+                           ": the output must end in .ppm, .bmp or .qap");
     }
     StderrHost host;
     CPeloraDoc document(&host);

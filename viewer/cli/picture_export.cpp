@@ -68,9 +68,12 @@ void put_u32(std::vector<uint8_t>& out, uint32_t v) {
 // four levels 255, 170, 85, 0 (values 0 white .. 3 black).
 uint8_t phone_value(Rgb c) {
     const unsigned gray = (30u * c.red + 59u * c.green + 11u * c.blue) / 100u;
-    if (gray > 212) return 0;
-    if (gray > 127) return 1;
-    if (gray > 42) return 2;
+    if (gray > 212)
+        return 0;
+    if (gray > 127)
+        return 1;
+    if (gray > 42)
+        return 2;
     return 3;
 }
 
@@ -82,8 +85,11 @@ std::string xml_text(const std::string& text) {
     size_t i = 0;
     while (i < text.size()) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3
-                                      : (lead >> 3) == 0x1E ? 4 : 0;
+        size_t length = lead < 0x80           ? 1
+                        : (lead >> 5) == 0x6  ? 2
+                        : (lead >> 4) == 0xE  ? 3
+                        : (lead >> 3) == 0x1E ? 4
+                                              : 0;
         bool valid = length != 0 && i + length <= text.size();
         for (size_t k = 1; valid && k < length; ++k) {
             valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
@@ -94,9 +100,12 @@ std::string xml_text(const std::string& text) {
         }
         if (length == 1) {
             const char c = text[i];
-            if (c == '&') out += "&amp;";
-            else if (c == '<') out += "&lt;";
-            else if (c == '>') out += "&gt;";
+            if (c == '&')
+                out += "&amp;";
+            else if (c == '<')
+                out += "&lt;";
+            else if (c == '>')
+                out += "&gt;";
             else if (static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\n' || c == '\r')
                 out += c;
         } else {
@@ -166,8 +175,9 @@ std::vector<uint8_t> encode_bmp(const ImageDesc& image) {
     const auto height = static_cast<uint32_t>(image_height(image));
     const int bits = image_bits(image);
     const int out_bits = bits == 16 ? 8 : bits;  // 16-bit gray is written as 8-bit gray
-    const uint32_t colors =
-        out_bits == 24 ? 0 : bits == 16 ? 256 : static_cast<uint32_t>(image.color_count);
+    const uint32_t colors = out_bits == 24 ? 0
+                            : bits == 16   ? 256
+                                           : static_cast<uint32_t>(image.color_count);
     const uint32_t row_size = ((width * out_bits + 31) / 32) * 4;
     const uint32_t data_offset = 14 + 40 + 4 * colors;
     const uint32_t image_size = row_size * height;
@@ -271,7 +281,8 @@ std::string write_file_atomically(const std::string& path, const std::vector<uin
     while (done < bytes.size() && error == 0) {
         const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0) {
-            if (errno != EINTR) error = errno;
+            if (errno != EINTR)
+                error = errno;
         } else {
             done += static_cast<size_t>(n);
         }

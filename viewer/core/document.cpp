@@ -121,11 +121,10 @@ ImgStatus CPeloraDoc::document_alloc_image(int32_t width, int32_t height, int32_
 void CPeloraDoc::SetTitle(const std::string& /*ignored*/) {
     const ImageDesc& picture = image_.desc();
     char text[128];
-    std::snprintf(text, sizeof text, " (%u x %u x %u, %s",
-                  static_cast<unsigned>(image_width(picture)),
-                  static_cast<unsigned>(image_height(picture)),
-                  static_cast<unsigned>(image_bits(picture)),
-                  (picture.type_flags & IMAGE_GRAY) != 0 ? "Gray" : "Color");
+    std::snprintf(
+        text, sizeof text, " (%u x %u x %u, %s", static_cast<unsigned>(image_width(picture)),
+        static_cast<unsigned>(image_height(picture)), static_cast<unsigned>(image_bits(picture)),
+        (picture.type_flags & IMAGE_GRAY) != 0 ? "Gray" : "Color");
     title_ = name_ + text;
     if (picture.color_count != 0) {
         std::snprintf(text, sizeof text, ", %u colors in Palette)",
@@ -179,8 +178,7 @@ void CPeloraDoc::finish_command(ImgStatus status) {
 ImgStatus CPeloraDoc::rgb_to_palette_command() {
     const ImageDesc& picture = image_.desc();
     ImageHolder result;
-    ImgStatus status =
-        image_alloc(result.get(), image_width(picture), image_height(picture), 8);
+    ImgStatus status = image_alloc(result.get(), image_width(picture), image_height(picture), 8);
     if (status == IMG_OK) {
         status = rgb_to_palette(256, image_.get(), result.get(), 2);
     }
@@ -196,8 +194,7 @@ ImgStatus CPeloraDoc::color_to_gray_command() {
         return color_to_gray(image_.get(), image_.get());  // in place
     }
     ImageHolder result;
-    ImgStatus status =
-        image_alloc(result.get(), image_width(picture), image_height(picture), 8);
+    ImgStatus status = image_alloc(result.get(), image_width(picture), image_height(picture), 8);
     if (status == IMG_OK) {
         status = color_to_gray(image_.get(), result.get());
     }

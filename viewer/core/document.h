@@ -41,7 +41,7 @@ struct OpenOutcome {
 };
 
 class CPeloraDoc {
-public:
+  public:
     // The host is not owned and may be null (nothing is reported then).
     explicit CPeloraDoc(DocumentHost* host = nullptr);
     CPeloraDoc(const CPeloraDoc&) = delete;
@@ -73,7 +73,7 @@ public:
     PictureFormat format() const { return format_; }
     const OpenOutcome& open_outcome() const { return outcome_; }
 
-private:
+  private:
     ImgStatus rgb_to_palette_command();
     ImgStatus color_to_gray_command();
     ImgStatus reduce_to_4_colors_command();

@@ -7,7 +7,7 @@
 #include <string>
 
 class DocumentHost {
-public:
+  public:
     virtual ~DocumentHost() = default;
 
     // Shows a message with an OK button (the desktop viewer) or prints it.

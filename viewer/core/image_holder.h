@@ -10,7 +10,7 @@
 #include "image.h"
 
 class ImageHolder {
-public:
+  public:
     ImageHolder() { image_zero(&image_); }
     ~ImageHolder() { image_free(&image_); }
     ImageHolder(const ImageHolder&) = delete;
@@ -28,6 +28,6 @@ public:
 
     void reset() { image_free(&image_); }
 
-private:
+  private:
     ImageDesc image_;
 };

@@ -42,8 +42,8 @@ int32_t scroll_maximum(int32_t picture, int32_t client) {
 }
 
 FrameSize child_frame_size(int32_t picture_width, int32_t picture_height, const EdgeRect& frame,
-                           const EdgeRect& view, const EdgeRect& client,
-                           int32_t scroll_bar_width, int32_t scroll_bar_height) {
+                           const EdgeRect& view, const EdgeRect& client, int32_t scroll_bar_width,
+                           int32_t scroll_bar_height) {
     // The view's edges against the frame's: what the frame adds around the view.
     const int32_t extra_width = -frame.right - frame.left + view.right + view.left;
     const int32_t extra_height = -frame.bottom - frame.top + view.bottom + view.top;

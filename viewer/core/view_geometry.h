@@ -51,5 +51,5 @@ struct FrameSize {
 // with 12 pixels to spare; a larger one keeps the client size plus room for the
 // scroll bar.
 FrameSize child_frame_size(int32_t picture_width, int32_t picture_height, const EdgeRect& frame,
-                           const EdgeRect& view, const EdgeRect& client,
-                           int32_t scroll_bar_width, int32_t scroll_bar_height);
+                           const EdgeRect& view, const EdgeRect& client, int32_t scroll_bar_width,
+                           int32_t scroll_bar_height);

@@ -8,12 +8,12 @@ class CPeloraView;
 class CChildFrame : public QMdiSubWindow {
     Q_OBJECT
 
-public:
+  public:
     // Takes ownership of the view; the frame deletes itself when closed.
     explicit CChildFrame(CPeloraView* view, QWidget* parent = nullptr);
 
     CPeloraView* view() const { return view_; }
 
-private:
+  private:
     CPeloraView* view_;
 };

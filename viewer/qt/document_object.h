@@ -12,7 +12,7 @@
 class DocumentObject : public QObject, private DocumentHost {
     Q_OBJECT
 
-public:
+  public:
     DocumentObject();
     ~DocumentObject() override;
 
@@ -28,11 +28,11 @@ public:
     QString title() const;
     ImgStatus last_status() const { return last_status_; }
 
-signals:
+  signals:
     void titleChanged(const QString& title);
     void pictureChanged();
 
-private:
+  private:
     void show_message(const std::string& text) override;
     void title_changed(const std::string& title) override;
     void update_all_views() override;

@@ -161,8 +161,8 @@ void CMainFrame::update_window_menu() {
     window_menu_->addSeparator();
     int number = 1;
     for (QMdiSubWindow* window : windows) {
-        QAction* action =
-            window_menu_->addAction(QStringLiteral("&%1 %2").arg(number++).arg(window->windowTitle()));
+        QAction* action = window_menu_->addAction(
+            QStringLiteral("&%1 %2").arg(number++).arg(window->windowTitle()));
         action->setCheckable(true);
         action->setChecked(window == mdi_area_->activeSubWindow());
         connect(action, &QAction::triggered, this,
@@ -243,8 +243,8 @@ QStringList CMainFrame::open_filters() {
 }
 
 void CMainFrame::open_with_dialog() {
-    const QStringList paths = QFileDialog::getOpenFileNames(this, tr("Open"), QString(),
-                                                            open_filters().join(QStringLiteral(";;")));
+    const QStringList paths = QFileDialog::getOpenFileNames(
+        this, tr("Open"), QString(), open_filters().join(QStringLiteral(";;")));
     for (const QString& path : paths) {
         open_file(path);
     }

@@ -19,7 +19,7 @@ class QMimeData;
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 
-public:
+  public:
     explicit CMainFrame(QWidget* parent = nullptr);
     ~CMainFrame() override;
 
@@ -41,11 +41,11 @@ public:
     // The file filters of the Open dialog.
     static QStringList open_filters();
 
-protected:
+  protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
-private:
+  private:
     void create_actions();
     void create_menus();
     void update_menus();

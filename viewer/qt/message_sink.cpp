@@ -5,7 +5,7 @@
 namespace {
 
 class MessageBoxSink : public MessageSink {
-public:
+  public:
     void show(QWidget* parent, const QString& text) override {
         QMessageBox::warning(parent, QStringLiteral("Pelora"), text, QMessageBox::Ok);
     }

@@ -7,7 +7,7 @@
 class QWidget;
 
 class MessageSink {
-public:
+  public:
     virtual ~MessageSink() = default;
     virtual void show(QWidget* parent, const QString& text) = 0;
 

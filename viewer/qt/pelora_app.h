@@ -10,7 +10,7 @@ class CMainFrame;
 class CPeloraApp : public QApplication {
     Q_OBJECT
 
-public:
+  public:
     CPeloraApp(int& argc, char** argv);
     ~CPeloraApp() override;
 
@@ -20,6 +20,6 @@ public:
 
     CMainFrame* main_frame() const { return main_frame_.get(); }
 
-private:
+  private:
     std::unique_ptr<CMainFrame> main_frame_;
 };

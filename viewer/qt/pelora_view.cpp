@@ -36,8 +36,7 @@ CPeloraView::CPeloraView(std::shared_ptr<DocumentObject> document, QWidget* pare
         connect(scroll_bar, &QScrollBar::actionTriggered, this,
                 [this, orientation](int action) { on_scroll_action(orientation, action); });
     }
-    connect(document_.get(), &DocumentObject::pictureChanged, this,
-            &CPeloraView::picture_changed);
+    connect(document_.get(), &DocumentObject::pictureChanged, this, &CPeloraView::picture_changed);
 }
 
 CPeloraView::~CPeloraView() {
@@ -131,8 +130,7 @@ void CPeloraView::scroll(Qt::Orientation orientation, ScrollRequest request, int
     const int position = scroll_bar->value();
     const int delta = scroll_delta(request, client_extent(orientation), position,
                                    scroll_bar->maximum(), requested);
-    const int target =
-        scroll_clamp(position, delta, scroll_bar->minimum(), scroll_bar->maximum());
+    const int target = scroll_clamp(position, delta, scroll_bar->minimum(), scroll_bar->maximum());
     if (target != position) {
         scroll_bar->setValue(target);  // scrollContentsBy moves the picture
     }

@@ -15,7 +15,7 @@ class QScrollBar;
 class CPeloraView : public QAbstractScrollArea {
     Q_OBJECT
 
-public:
+  public:
     explicit CPeloraView(std::shared_ptr<DocumentObject> document, QWidget* parent = nullptr);
     ~CPeloraView() override;
 
@@ -35,14 +35,14 @@ public:
     void run_command(PictureCommand command);
     ImgStatus last_status() const { return last_status_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     void on_scroll_action(Qt::Orientation orientation, int action);
     QScrollBar* bar(Qt::Orientation orientation) const;
     int client_extent(Qt::Orientation orientation) const;

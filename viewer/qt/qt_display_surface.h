@@ -7,15 +7,15 @@
 #pragma once
 
 #include <QPainter>
-#include <QVector>
 #include <QRgb>
+#include <QVector>
 
 #include "display.h"
 
 class QWidget;
 
 class QtDisplaySurface : public DisplaySurface {
-public:
+  public:
     // Draws with `painter` into `widget`'s client area.
     QtDisplaySurface(QPainter& painter, QWidget& widget);
 
@@ -29,7 +29,7 @@ public:
     // Releases a palette handed back by image_display outside of a paint.
     static void release_palette(DisplayPalette palette);
 
-private:
+  private:
     QPainter& painter_;
     QWidget& widget_;
     DisplayPalette selected_ = nullptr;
