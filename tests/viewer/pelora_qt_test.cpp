@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDropEvent>
+#include <QFile>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
 #include <QUrl>
 
 #include "child_frame.h"
@@ -138,8 +142,11 @@ TEST_F(ViewerTest, EditCommandsRetitleAndReportFailures) {
     EXPECT_EQ(view->last_status(), IMG_OK);
     EXPECT_EQ(child->windowTitle(), "sky.bmp (320 x 200 x 8, Color, 256 colors in Palette)");
 
+    view->run_command(PictureCommand::ColorToGray);
+    EXPECT_EQ(child->windowTitle(), "sky.bmp (320 x 200 x 8, Gray, 256 colors in Palette)");
+
     view->run_command(PictureCommand::Resize);
-    EXPECT_EQ(child->windowTitle(), "sky.bmp (133 x 65 x 8, Color, 256 colors in Palette)");
+    EXPECT_EQ(child->windowTitle(), "sky.bmp (133 x 65 x 8, Gray, 256 colors in Palette)");
     EXPECT_EQ(view->horizontalScrollBar()->maximum(), 0);  // ranges follow the new size
     EXPECT_EQ(sink.messages.size(), 1);
 }
@@ -213,6 +220,29 @@ TEST_F(ViewerTest, DroppedFilesOpen) {
     EXPECT_TRUE(frame.acceptDrops());
     frame.open_dropped(data);
     EXPECT_EQ(frame.mdi_area()->subWindowList().size(), 2);  // local files only
+}
+
+TEST_F(ViewerTest, NonAsciiFileNamesOpen) {
+    const QString name = QString::fromUtf8("Stra\u00dfe-\u00e9t\u00e9.bmp");
+    const QString path = QString::fromStdString(fixture().dir.path().string()) + "/" + name;
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(fixture().small), path));
+    RecordingSink sink;
+    CMainFrame frame;
+    frame.show();
+    CChildFrame* child = frame.open_file(path);
+    EXPECT_TRUE(sink.messages.isEmpty()) << sink.messages.join("; ").toStdString();
+    EXPECT_EQ(child->windowTitle(), name + " (100 x 80 x 24, Color, No Palette, RGB image)");
+}
+
+TEST_F(ViewerTest, AcceleratorsOpenANewDocument) {
+    CMainFrame frame;
+    frame.show();
+    QApplication::setActiveWindow(&frame);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+    QTest::keyClick(&frame, Qt::Key_N, Qt::ControlModifier);
+    ASSERT_EQ(frame.mdi_area()->subWindowList().size(), 1);
+    EXPECT_EQ(frame.mdi_area()->subWindowList()[0]->windowTitle(),
+              " (256 x 240 x 8, Gray, 256 colors in Palette)");
 }
 
 TEST_F(ViewerTest, OpenDialogListsEveryExtensionInBothCases) {
