@@ -4,9 +4,6 @@
 // interest. Every byte of the result is read, so the sanitizers see any pixel
 // or palette byte the reader left out of bounds or uninitialised.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +11,7 @@
 
 #include "bmp.h"
 #include "image.h"
+#include "scratch_file.h"
 
 namespace {
 
@@ -21,38 +19,10 @@ namespace {
 // header parse and pixel pass (clipped).
 constexpr int64_t kMaxPixels = 4 * 1024 * 1024;
 
-// One scratch file per process, rewritten for each input.
-class ScratchFile {
-  public:
-    ScratchFile() {
-        const char* dir = std::getenv("TMPDIR");
-        path_ = std::string(dir != nullptr ? dir : "/tmp") + "/bmp_load_fuzz.XXXXXX";
-        fd_ = ::mkstemp(path_.data());
-        if (fd_ < 0) {
-            std::abort();
-        }
-    }
-    ~ScratchFile() {
-        ::close(fd_);
-        ::unlink(path_.c_str());
-    }
-
-    const char* write(const uint8_t* data, size_t size) {
-        if (::ftruncate(fd_, 0) != 0 || ::pwrite(fd_, data, size, 0) != ssize_t(size)) {
-            std::abort();
-        }
-        return path_.c_str();
-    }
-
-  private:
-    std::string path_;
-    int fd_ = -1;
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static ScratchFile scratch;
+    static ScratchFile scratch("bmp_load_fuzz");
     const char* path = scratch.write(data, size);
 
     BmpInfo info{};

@@ -4,9 +4,6 @@
 // refusing sizes above 4 megapixels (a 16 x 16 image is loaded instead, which
 // still exercises the clipping).
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -14,51 +11,16 @@
 #include <string>
 
 #include "qap.h"
+#include "scratch_file.h"
 
 namespace {
 
 constexpr int64_t kMaxPixels = int64_t{4} << 20;
 
-// One scratch file for the whole run, rewritten for each input.
-class ScratchFile {
-  public:
-    ScratchFile() {
-        const char* folder = std::getenv("TMPDIR");
-        path_ = std::string(folder != nullptr ? folder : "/tmp") + "/qap_load_fuzz_XXXXXX";
-        fd_ = mkstemp(path_.data());
-        if (fd_ < 0) {
-            std::abort();
-        }
-    }
-    ~ScratchFile() {
-        close(fd_);
-        unlink(path_.c_str());
-    }
-
-    const char* write(const uint8_t* data, size_t size) {
-        if (ftruncate(fd_, 0) != 0) {
-            std::abort();
-        }
-        size_t done = 0;
-        while (done < size) {
-            const ssize_t n = pwrite(fd_, data + done, size - done, static_cast<off_t>(done));
-            if (n <= 0) {
-                std::abort();
-            }
-            done += static_cast<size_t>(n);
-        }
-        return path_.c_str();
-    }
-
-  private:
-    std::string path_;
-    int fd_ = -1;
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static ScratchFile scratch;
+    static ScratchFile scratch("qap_load_fuzz");
     const char* path = scratch.write(data, size);
 
     QapInfo info;
