@@ -69,29 +69,24 @@ uint8_t SortedPalette::find(uint8_t red, uint8_t green, uint8_t blue) const {
     const int32_t s = start_[v];
     int32_t best = distance2(palette_[order_[s]], red, green, blue);
     int32_t winner = s;
-    // Towards larger keys first; the walk turns once the key difference alone
-    // is at least the best distance, since every entry further on is farther.
-    for (int32_t i = s - 1; i >= 0 && best != 0; --i) {
+    // Looks at position i; false (the walk stops) once the key difference alone is at least
+    // the best distance, since every entry further on that side is farther.
+    const auto keep_walking = [&](int32_t i) {
         const int32_t dk = keys_[i] - v;
         if (dk * dk >= best) {
-            break;
+            return false;
         }
         const int32_t d = distance2(palette_[order_[i]], red, green, blue);
         if (d < best) {
             best = d;
             winner = i;
         }
+        return true;
+    };
+    // Towards larger keys first, then towards smaller ones.
+    for (int32_t i = s - 1; i >= 0 && best != 0 && keep_walking(i); --i) {
     }
-    for (int32_t i = s + 1; i < count_ && best != 0; ++i) {
-        const int32_t dk = keys_[i] - v;
-        if (dk * dk >= best) {
-            break;
-        }
-        const int32_t d = distance2(palette_[order_[i]], red, green, blue);
-        if (d < best) {
-            best = d;
-            winner = i;
-        }
+    for (int32_t i = s + 1; i < count_ && best != 0 && keep_walking(i); ++i) {
     }
     return static_cast<uint8_t>(order_[winner]);
 }
