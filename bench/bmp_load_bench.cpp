@@ -18,8 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "bmp.h"
-#include "image.h"
+#include "imaging/image.h"
+#include "imaging/readers/bmp.h"
+
+using namespace imaging;
 
 namespace {
 

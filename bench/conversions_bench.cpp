@@ -29,11 +29,13 @@
 #include <string>
 #include <vector>
 
-#include "color_to_gray.h"
-#include "image.h"
-#include "palette_map.h"
-#include "resize.h"
-#include "rgb_to_palette.h"
+#include "imaging/convert/color_to_gray.h"
+#include "imaging/convert/palette_map.h"
+#include "imaging/convert/resize.h"
+#include "imaging/convert/rgb_to_palette.h"
+#include "imaging/image.h"
+
+using namespace imaging;
 
 namespace {
 

@@ -4,12 +4,14 @@
 // copy of the same bytes, and the display of a large picture through a
 // 1024 x 768 window against the display of a picture of just the window's size
 // (equal times mean that only the visible part is dithered).
-#include "display.h"
+#include "imaging/display.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstring>
 #include <vector>
+
+using namespace imaging;
 
 namespace {
 

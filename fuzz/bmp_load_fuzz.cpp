@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "bmp.h"
-#include "image.h"
+#include "imaging/image.h"
+#include "imaging/readers/bmp.h"
 #include "scratch_file.h"
+
+using namespace imaging;
 
 namespace {
 

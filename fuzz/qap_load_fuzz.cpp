@@ -13,6 +13,8 @@
 #include "qap.h"
 #include "scratch_file.h"
 
+using namespace imaging;
+
 namespace {
 
 constexpr int64_t kMaxPixels = int64_t{4} << 20;

@@ -5,7 +5,9 @@
 // destination byte; leading bits of that byte and trailing bits of the last
 // byte written keep their values.
 
-#include "bits_copy.h"
+#include "imaging/bits_copy.h"
+
+namespace imaging {
 
 namespace {
 
@@ -54,3 +56,5 @@ void bits_copy(uint8_t* destination, const uint8_t* source, uint32_t bit_offset,
     destination[last_byte] =
         static_cast<uint8_t>((destination[last_byte] & ~last_kept) | (old_last & last_kept));
 }
+
+}  // namespace imaging

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace imaging {
+
 // Copies bit_count bits, most significant bit of each byte first, from source
 // (starting at the most significant bit of its first byte) into destination,
 // starting at bit (bit_offset mod 8) of destination's first byte, counted from
@@ -12,3 +14,5 @@
 // between are overwritten. Reads (bit_count + 7) / 8 source bytes at most.
 void bits_copy(uint8_t* destination, const uint8_t* source, uint32_t bit_offset,
                uint32_t bit_count);
+
+}  // namespace imaging

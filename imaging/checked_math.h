@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <limits>
 
+namespace imaging {
+
 // Stores a * b in *out and returns true, or returns false when the product does
 // not fit in T (then *out is unspecified).
 template <typename T>
@@ -38,3 +40,5 @@ constexpr int32_t clamp_to_i32(int64_t v) {
     }
     return static_cast<int32_t>(v);
 }
+
+}  // namespace imaging

@@ -7,13 +7,15 @@
 // on a display of 4 bits or fewer, go through a dithered 8-bit copy, and that
 // copy covers just the part of the picture the client area shows.
 
-#include "display.h"
+#include "imaging/display.h"
 
 #include <algorithm>
 #include <memory>
 #include <new>
 
-#include "checked_math.h"
+#include "imaging/checked_math.h"
+
+namespace imaging {
 
 namespace {
 
@@ -199,3 +201,5 @@ ImgStatus image_display(DisplaySurface& surface, DisplayPalette* palette, int32_
     image_free(&temporary);
     return status;
 }
+
+}  // namespace imaging

@@ -18,8 +18,10 @@
 
 #include <cstdint>
 
-#include "dither.h"
-#include "image.h"
+#include "imaging/dither.h"
+#include "imaging/image.h"
+
+namespace imaging {
 
 // A logical palette made by a surface; null when there is none.
 using DisplayPalette = void*;
@@ -133,3 +135,5 @@ ImgStatus image_make_palette(DisplaySurface& surface, ImageDesc* image, DisplayP
 ImgStatus display_prepare(DisplaySurface& surface, int32_t first_column, int32_t first_row,
                           int32_t dest_x, int32_t dest_y, int32_t display_bits,
                           const ImageDesc* image, ImageDesc* temporary, int32_t method);
+
+}  // namespace imaging

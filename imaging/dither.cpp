@@ -21,12 +21,14 @@
 // The tile's row is the row counted from the top of the dithered area, its
 // column is counted from the right end of the row.
 
-#include "dither.h"
+#include "imaging/dither.h"
 
 #include <array>
 #include <cstring>
 #include <memory>
 #include <new>
+
+namespace imaging {
 
 namespace {
 
@@ -222,3 +224,5 @@ ImgStatus dither_ordered(ImageDesc* source, ImageDesc* destination, int32_t kind
     }
     return IMG_OK;
 }
+
+}  // namespace imaging

@@ -14,7 +14,9 @@
 
 #include <cstdint>
 
-#include "image.h"
+#include "imaging/image.h"
+
+namespace imaging {
 
 // One entry of a logical (display) palette, in the window system's order.
 struct PaletteColor {
@@ -80,3 +82,5 @@ int32_t palette_set_system16(ImageDesc* image);
 // each entry is left as it is) and sets its color_count. Returns 256, or 0 when
 // the image is not 8-bit or has no colour table.
 int32_t palette_set_cube(ImageDesc* image);
+
+}  // namespace imaging

@@ -1,13 +1,15 @@
 // Allocation, release, validation and default palette of image descriptors.
 
-#include "image.h"
+#include "imaging/image.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 
-#include "checked_math.h"
+#include "imaging/checked_math.h"
+
+namespace imaging {
 
 namespace {
 
@@ -280,3 +282,5 @@ void image_common_area(const ImageDesc* a, const ImageDesc* b, uint32_t* rows, u
     *rows = r;
     *columns = c;
 }
+
+}  // namespace imaging

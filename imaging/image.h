@@ -27,7 +27,9 @@
 #include <bit>
 #include <cstdint>
 
-#include "status.h"
+#include "imaging/status.h"
+
+namespace imaging {
 
 static_assert(std::endian::native == std::endian::little,
               "the bitmap header and palette layouts assume a little-endian host");
@@ -151,3 +153,5 @@ inline uint8_t* image_row(const ImageDesc& image, uint32_t y) {
     const uint32_t stored = static_cast<uint32_t>(image.header->biHeight) - 1 - y;
     return image.pixels + static_cast<uint64_t>(stored) * image.row_bytes;
 }
+
+}  // namespace imaging

@@ -1,11 +1,13 @@
 // Library start-up and shutdown, and the module locks.
 
-#include "bmp.h"
-#include "image.h"
-#include "module_lock.h"
-#include "palette_map.h"
+#include "imaging/convert/palette_map.h"
+#include "imaging/image.h"
+#include "imaging/module_lock.h"
+#include "imaging/readers/bmp.h"
 
 #include <iterator>
+
+namespace imaging {
 
 namespace {
 
@@ -64,3 +66,5 @@ void library_shutdown() {
         (*hook)();
     }
 }
+
+}  // namespace imaging

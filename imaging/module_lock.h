@@ -7,6 +7,8 @@
 
 #include <mutex>
 
+namespace imaging {
+
 class ModuleLock {
   public:
     ModuleLock() = default;
@@ -24,3 +26,5 @@ class ModuleLock {
   private:
     std::mutex* mutex_ = nullptr;  // guarded by the creation mutex in library.cpp
 };
+
+}  // namespace imaging

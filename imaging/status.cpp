@@ -1,4 +1,6 @@
-#include "status.h"
+#include "imaging/status.h"
+
+namespace imaging {
 
 namespace {
 
@@ -57,3 +59,5 @@ const char* status_name(ImgStatus status) {
     }
     return "IMG_UNKNOWN_STATUS";
 }
+
+}  // namespace imaging

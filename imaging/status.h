@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+namespace imaging {
+
 using ImgStatus = int32_t;
 
 inline constexpr ImgStatus IMG_OK = 0;
@@ -49,3 +51,5 @@ inline constexpr ImgStatus IMG_ERR_XML_UNKNOWN = -212;     // unrecognised child
 // The constant's name for a status ("IMG_ERR_MEMORY"), or "IMG_UNKNOWN_STATUS"
 // for a number outside the table. Never null.
 const char* status_name(ImgStatus status);
+
+}  // namespace imaging

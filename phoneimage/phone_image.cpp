@@ -5,6 +5,8 @@
 
 #include "phone_image_reader.h"
 
+using namespace imaging;
+
 namespace {
 
 using phoneimage::StepResult;

@@ -6,7 +6,9 @@
 #include <array>
 #include <initializer_list>
 
-#include "checked_math.h"
+#include "imaging/checked_math.h"
+
+using namespace imaging;
 
 namespace phoneimage {
 

@@ -30,19 +30,21 @@
 #include <string_view>
 #include <vector>
 
-#include "status.h"
+#include "imaging/status.h"
 #include "xml_dom.h"
+
+using imaging::ImgStatus;
 
 namespace phoneimage {
 
 // The outcome of a reading step: IMG_OK, or a failure status with its message,
 // either a fixed text (fixed_message) or a composed one (message).
 struct StepResult {
-    ImgStatus status = IMG_OK;
+    ImgStatus status = imaging::IMG_OK;
     const char* fixed_message = nullptr;
     std::string message;
 
-    bool ok() const { return status == IMG_OK; }
+    bool ok() const { return status == imaging::IMG_OK; }
     std::string text() const { return fixed_message != nullptr ? fixed_message : message; }
 
     static StepResult fixed(ImgStatus status, const char* text) {

@@ -20,6 +20,8 @@
 
 #include "phone_image_reader.h"
 
+using namespace imaging;
+
 namespace {
 
 using phoneimage::PixelData;

@@ -3,7 +3,10 @@
 
 #include <cstdint>
 
-#include "image.h"
+#include "imaging/image.h"
+
+using imaging::ImageDesc;
+using imaging::ImgStatus;
 
 // The information record: the document's attributes, read without its pixels.
 struct QapInfo {
@@ -12,8 +15,8 @@ struct QapInfo {
     int32_t width;
     int32_t height;
     int32_t depth;
-    char title[kPhoneTextBytes];  // first 255 bytes, not terminated when longer
-    char prompt[kPhoneTextBytes];
+    char title[imaging::kPhoneTextBytes];  // first 255 bytes, not terminated when longer
+    char prompt[imaging::kPhoneTextBytes];
 };
 
 // Fills info from the document. A document that does not parse or breaks a

@@ -1,9 +1,11 @@
-#include "bits_copy.h"
+#include "imaging/bits_copy.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
+
+using namespace imaging;
 
 namespace {
 

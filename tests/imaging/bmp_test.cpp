@@ -1,4 +1,4 @@
-#include "bmp.h"
+#include "imaging/readers/bmp.h"
 
 #include <gtest/gtest.h>
 #include <png.h>
@@ -14,8 +14,10 @@
 #include <thread>
 #include <vector>
 
-#include "image.h"
+#include "imaging/image.h"
 #include "support/test_support.h"
+
+using namespace imaging;
 
 namespace {
 

@@ -1,8 +1,10 @@
-#include "color_to_gray.h"
+#include "imaging/convert/color_to_gray.h"
 
 #include <gtest/gtest.h>
 
 #include "picture.h"
+
+using namespace imaging;
 
 namespace {
 

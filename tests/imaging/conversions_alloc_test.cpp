@@ -9,11 +9,13 @@
 #include <functional>
 #include <new>
 
-#include "color_to_gray.h"
-#include "palette_map.h"
+#include "imaging/convert/color_to_gray.h"
+#include "imaging/convert/palette_map.h"
+#include "imaging/convert/resize.h"
+#include "imaging/convert/rgb_to_palette.h"
 #include "picture.h"
-#include "resize.h"
-#include "rgb_to_palette.h"
+
+using namespace imaging;
 
 namespace {
 

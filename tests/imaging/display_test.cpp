@@ -1,10 +1,12 @@
-#include "display.h"
+#include "imaging/display.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
+
+using namespace imaging;
 
 namespace {
 

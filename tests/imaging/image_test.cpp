@@ -1,10 +1,12 @@
-#include "image.h"
-#include "module_lock.h"
+#include "imaging/image.h"
+#include "imaging/module_lock.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+
+using namespace imaging;
 
 namespace {
 

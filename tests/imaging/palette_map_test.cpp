@@ -1,4 +1,4 @@
-#include "palette_map.h"
+#include "imaging/convert/palette_map.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "picture.h"
+
+using namespace imaging;
 
 namespace {
 

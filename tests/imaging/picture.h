@@ -9,7 +9,10 @@
 #include <cstring>
 #include <vector>
 
-#include "image.h"
+#include "imaging/image.h"
+
+using imaging::ImageDesc;
+using imaging::PaletteEntry;
 
 namespace picture {
 
@@ -22,16 +25,16 @@ struct Rgb {
 class Picture {
   public:
     Picture(int32_t width, int32_t height, int32_t bits) {
-        EXPECT_EQ(image_alloc(&image, width, height, bits), IMG_OK);
+        EXPECT_EQ(imaging::image_alloc(&image, width, height, bits), imaging::IMG_OK);
     }
-    ~Picture() { image_free(&image); }
+    ~Picture() { imaging::image_free(&image); }
     Picture(const Picture&) = delete;
     Picture& operator=(const Picture&) = delete;
 
     ImageDesc* operator->() { return &image; }
     ImageDesc* get() { return &image; }
 
-    uint8_t* row(uint32_t y) const { return image_row(image, y); }
+    uint8_t* row(uint32_t y) const { return imaging::image_row(image, y); }
 
     Rgb rgb(uint32_t x, uint32_t y) const {
         const uint8_t* p = row(y) + 3 * x;

@@ -1,4 +1,4 @@
-#include "resize.h"
+#include "imaging/convert/resize.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,10 @@
 #include <utility>
 #include <vector>
 
-#include "palette_map.h"
+#include "imaging/convert/palette_map.h"
 #include "picture.h"
+
+using namespace imaging;
 
 namespace {
 

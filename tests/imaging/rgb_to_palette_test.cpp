@@ -1,4 +1,4 @@
-#include "rgb_to_palette.h"
+#include "imaging/convert/rgb_to_palette.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +6,8 @@
 #include <tuple>
 
 #include "picture.h"
+
+using namespace imaging;
 
 namespace {
 

@@ -9,6 +9,8 @@
 #include "phoneimage/phone_document.h"
 #include "support/test_support.h"
 
+using namespace imaging;
+
 namespace {
 
 using phone_document::document;

@@ -8,6 +8,8 @@
 #include "picture_files.h"
 #include "support/test_support.h"
 
+using namespace imaging;
+
 namespace {
 
 using test_pictures::Rgb;

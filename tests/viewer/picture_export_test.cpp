@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <string>
 
-#include "bmp.h"
+#include "imaging/readers/bmp.h"
 #include "support/test_support.h"
+
+using namespace imaging;
 
 namespace {
 

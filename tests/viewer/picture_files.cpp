@@ -6,6 +6,8 @@
 #include "picture_export.h"
 #include "support/test_support.h"
 
+using namespace imaging;
+
 namespace test_pictures {
 
 void write_rgb_bmp(const std::filesystem::path& path, int32_t width, int32_t height,

@@ -7,7 +7,9 @@
 #include <functional>
 #include <string>
 
-#include "image.h"
+#include "imaging/image.h"
+
+using imaging::PaletteEntry;
 
 namespace test_pictures {
 

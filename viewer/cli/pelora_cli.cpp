@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "document.h"
-#include "image.h"
+#include "imaging/image.h"
 #include "picture_export.h"
+
+using namespace imaging;
 
 namespace {
 

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+using namespace imaging;
+
 namespace {
 
 struct Rgb {

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "image.h"
+#include "imaging/image.h"
+
+using imaging::ImageDesc;
 
 enum class ExportFormat { Ppm, Bmp, PhoneImage };
 

@@ -36,7 +36,7 @@ struct OpenOutcome {
         Loaded,       // the load call ran; `status` is its result
     };
     Stage stage = Stage::NotOpened;
-    ImgStatus status = IMG_OK;
+    ImgStatus status = imaging::IMG_OK;
     std::string extension;
 };
 

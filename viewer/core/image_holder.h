@@ -7,12 +7,14 @@
 // owner ever frees each block.
 #pragma once
 
-#include "image.h"
+#include "imaging/image.h"
+
+using imaging::ImageDesc;
 
 class ImageHolder {
   public:
-    ImageHolder() { image_zero(&image_); }
-    ~ImageHolder() { image_free(&image_); }
+    ImageHolder() { imaging::image_zero(&image_); }
+    ~ImageHolder() { imaging::image_free(&image_); }
     ImageHolder(const ImageHolder&) = delete;
     ImageHolder& operator=(const ImageHolder&) = delete;
 
@@ -21,12 +23,12 @@ class ImageHolder {
 
     // Frees this holder's picture and takes the other's over.
     void take_over(ImageHolder& other) {
-        image_free(&image_);
-        image_copy_desc(&other.image_, &image_);
-        image_zero(&other.image_);
+        imaging::image_free(&image_);
+        imaging::image_copy_desc(&other.image_, &image_);
+        imaging::image_zero(&other.image_);
     }
 
-    void reset() { image_free(&image_); }
+    void reset() { imaging::image_free(&image_); }
 
   private:
     ImageDesc image_;

@@ -3,8 +3,10 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "bmp.h"
+#include "imaging/readers/bmp.h"
 #include "qap.h"
+
+using namespace imaging;
 
 namespace {
 

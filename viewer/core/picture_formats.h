@@ -4,7 +4,10 @@
 #include <cstdint>
 #include <string>
 
-#include "image.h"
+#include "imaging/image.h"
+
+using imaging::ImageDesc;
+using imaging::ImgStatus;
 
 enum class PictureFormat { None, PhoneImage, Bmp, Gif, Jpeg, Pcx, Png, Tga, Tiff };
 

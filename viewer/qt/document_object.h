@@ -38,5 +38,5 @@ class DocumentObject : public QObject, private DocumentHost {
     void update_all_views() override;
 
     CPeloraDoc document_;
-    ImgStatus last_status_ = IMG_OK;
+    ImgStatus last_status_ = imaging::IMG_OK;
 };

@@ -3,8 +3,10 @@
 #include <QIcon>
 #include <QSettings>
 
-#include "image.h"
+#include "imaging/image.h"
 #include "main_frame.h"
+
+using namespace imaging;
 
 namespace {
 

@@ -10,6 +10,8 @@
 
 #include "qt_display_surface.h"
 
+using namespace imaging;
+
 namespace {
 
 // Setting ranges can resize the client area and so come back into the range

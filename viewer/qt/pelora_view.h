@@ -5,9 +5,11 @@
 #include <QAbstractScrollArea>
 #include <memory>
 
-#include "display.h"
 #include "document_object.h"
+#include "imaging/display.h"
 #include "view_geometry.h"
+
+using imaging::ImgStatus;
 
 class QMdiSubWindow;
 class QScrollBar;
@@ -49,7 +51,8 @@ class CPeloraView : public QAbstractScrollArea {
     void picture_changed();
 
     std::shared_ptr<DocumentObject> document_;
-    DisplayPalette display_object_ = nullptr;  // from the last paint, deleted before the next
-    int32_t display_mode_ = kDisplayDither;
-    ImgStatus last_status_ = IMG_OK;
+    imaging::DisplayPalette display_object_ =
+        nullptr;  // from the last paint, deleted before the next
+    int32_t display_mode_ = imaging::kDisplayDither;
+    ImgStatus last_status_ = imaging::IMG_OK;
 };

@@ -3,6 +3,8 @@
 #include <QImage>
 #include <QWidget>
 
+using namespace imaging;
+
 namespace {
 
 // A logical palette: on the true-colour displays Qt draws on, it only records

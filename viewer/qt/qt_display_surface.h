@@ -10,7 +10,12 @@
 #include <QRgb>
 #include <QVector>
 
-#include "display.h"
+#include "imaging/display.h"
+
+using imaging::DisplayPalette;
+using imaging::DisplaySurface;
+using imaging::ImageDesc;
+using imaging::PaletteColor;
 
 class QWidget;
 
@@ -20,8 +25,8 @@ class QtDisplaySurface : public DisplaySurface {
     QtDisplaySurface(QPainter& painter, QWidget& widget);
 
     int32_t bits_per_pixel() override;
-    ClientSize client_size() override;
-    void draw_rows(const SurfaceRows& rows) override;
+    imaging::ClientSize client_size() override;
+    void draw_rows(const imaging::SurfaceRows& rows) override;
     DisplayPalette create_palette(const PaletteColor* colors, uint16_t count) override;
     DisplayPalette select_palette(DisplayPalette palette) override;
     void delete_palette(DisplayPalette palette) override;

@@ -8,9 +8,11 @@
 // in place when source and destination are the same image. Either way the
 // destination ends with the gray ramp palette, so pixel value = gray level.
 
-#include "color_to_gray.h"
+#include "imaging/convert/color_to_gray.h"
 
 #include <cstddef>
+
+namespace imaging {
 
 namespace {
 
@@ -97,3 +99,5 @@ ImgStatus image_apply_lut(const uint8_t* red_table, const uint8_t* green_table,
     }
     return IMG_OK;
 }
+
+}  // namespace imaging

@@ -3,7 +3,9 @@
 
 #include <cassert>
 
-#include "palette_search.h"
+#include "imaging/convert/palette_search.h"
+
+namespace imaging {
 
 namespace palette_search {
 
@@ -99,3 +101,5 @@ uint8_t ColorTree::find(uint8_t red, uint8_t green, uint8_t blue) const {
 }
 
 }  // namespace palette_search
+
+}  // namespace imaging

@@ -19,14 +19,16 @@
 // The pixels are finally mapped onto the palette with map_to_palette, which
 // searches at most once per cell.
 
-#include "rgb_to_palette.h"
+#include "imaging/convert/rgb_to_palette.h"
 
 #include <cstddef>
 #include <memory>
 #include <new>
 
-#include "palette_map.h"
-#include "palette_search.h"
+#include "imaging/convert/palette_map.h"
+#include "imaging/convert/palette_search.h"
+
+namespace imaging {
 
 using palette_search::Channel;
 using palette_search::shell_sort_descending;
@@ -214,3 +216,5 @@ ImgStatus rgb_to_palette(int32_t colours, ImageDesc* source, ImageDesc* destinat
     image_sync_palette(destination);
     return status;
 }
+
+}  // namespace imaging

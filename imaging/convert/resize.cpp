@@ -32,7 +32,7 @@
 // resize works through a temporary image so that no source pixel is overwritten
 // before it is read.
 
-#include "resize.h"
+#include "imaging/convert/resize.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -41,8 +41,10 @@
 #include <new>
 #include <utility>
 
-#include "bits_copy.h"
-#include "palette_map.h"
+#include "imaging/bits_copy.h"
+#include "imaging/convert/palette_map.h"
+
+namespace imaging {
 
 namespace {
 
@@ -662,3 +664,5 @@ ImgStatus image_expand_to_rgb(ImageDesc* source, ImageDesc* destination) {
     }
     return IMG_OK;
 }
+
+}  // namespace imaging

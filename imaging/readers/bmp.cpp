@@ -23,7 +23,7 @@
 // separate pass. Pixels of 4 bits are widened to one byte; 16 and 32-bit
 // pixels become 24-bit blue, green, red.
 
-#include "bmp.h"
+#include "imaging/readers/bmp.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -38,9 +38,11 @@
 #include <new>
 #include <optional>
 
-#include "bits_copy.h"
-#include "checked_math.h"
-#include "module_lock.h"
+#include "imaging/bits_copy.h"
+#include "imaging/checked_math.h"
+#include "imaging/module_lock.h"
+
+namespace imaging {
 
 namespace {
 
@@ -761,3 +763,5 @@ ImgStatus bmp_load(const char* path, ImageDesc* image) {
 void bmp_cleanup() {
     g_lock.destroy();
 }
+
+}  // namespace imaging

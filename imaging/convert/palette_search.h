@@ -21,7 +21,9 @@
 
 #include <cstdint>
 
-#include "image.h"
+#include "imaging/image.h"
+
+namespace imaging {
 
 namespace palette_search {
 
@@ -135,3 +137,5 @@ class SortedPalette {
 };
 
 }  // namespace palette_search
+
+}  // namespace imaging

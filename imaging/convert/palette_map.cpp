@@ -27,7 +27,7 @@
 // The mapping state lives in one context per call; the mapping lock still
 // serialises all mapping calls of the process.
 
-#include "palette_map.h"
+#include "imaging/convert/palette_map.h"
 
 #include <cstddef>
 #include <cstdlib>
@@ -35,8 +35,10 @@
 #include <memory>
 #include <new>
 
-#include "module_lock.h"
-#include "palette_search.h"
+#include "imaging/convert/palette_search.h"
+#include "imaging/module_lock.h"
+
+namespace imaging {
 
 using palette_search::color_cell;
 using palette_search::ColorTree;
@@ -319,3 +321,5 @@ ImgStatus palette_reduce(ImageDesc* source, ImageDesc* destination) {
 void mapping_cleanup() {
     g_mapping_lock.destroy();
 }
+
+}  // namespace imaging

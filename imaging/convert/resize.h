@@ -1,7 +1,9 @@
 // Resizing and copying pictures between descriptors.
 #pragma once
 
-#include "image.h"
+#include "imaging/image.h"
+
+namespace imaging {
 
 // Scales the source's area of interest into the destination's (same bits per
 // pixel). Method 0: step-pattern resize; any other value: box averaging or
@@ -19,3 +21,5 @@ void palette_copy(const ImageDesc* source, ImageDesc* destination);
 
 // Writes each 8-bit source pixel's palette colour into a 24-bit destination.
 ImgStatus image_expand_to_rgb(ImageDesc* source, ImageDesc* destination);
+
+}  // namespace imaging

@@ -1,7 +1,9 @@
 // Reader for Windows and OS/2 device-independent bitmap files (.bmp).
 #pragma once
 
-#include "image.h"
+#include "imaging/image.h"
+
+namespace imaging {
 
 // The information record is the format's own 40-byte information header.
 using BmpInfo = BitmapInfoHeader;
@@ -17,3 +19,5 @@ ImgStatus bmp_load(const char* path, ImageDesc* image);
 
 // Deletes the reader's lock (run by library_shutdown).
 void bmp_cleanup();
+
+}  // namespace imaging

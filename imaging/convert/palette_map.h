@@ -1,7 +1,9 @@
 // Mapping pictures onto a given palette, and popularity reduction of palettes.
 #pragma once
 
-#include "image.h"
+#include "imaging/image.h"
+
+namespace imaging {
 
 // Maps every pixel of an 8-bit or 24-bit source onto the palette the 8-bit
 // destination already carries. Mode 0: colour-tree search; 1: colour tree with
@@ -15,3 +17,5 @@ ImgStatus palette_reduce(ImageDesc* source, ImageDesc* destination);
 
 // Deletes the mapping lock (run by library_shutdown).
 void mapping_cleanup();
+
+}  // namespace imaging
