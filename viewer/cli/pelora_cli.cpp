@@ -14,6 +14,7 @@
 #include "document.h"
 #include "imaging/image.h"
 #include "picture_export.h"
+#include "picture_writer.h"
 
 using namespace imaging;
 
@@ -119,7 +120,7 @@ bool parse_command(const std::string& option, PictureCommand* command) {
 int run_convert(const std::string& input, const std::string& output,
                 const std::vector<PictureCommand>& commands) {
     ExportFormat format;
-    if (!export_format_for_path(output, &format)) {
+    if (!export_format_for_path(output, &format) || format == ExportFormat::Png) {
         return usage_error("cannot write " + output +
                            ": the output must end in .ppm, .bmp or .qap");
     }
@@ -154,6 +155,8 @@ int run_convert(const std::string& input, const std::string& output,
             bytes.assign(text.begin(), text.end());
             break;
         }
+        case ExportFormat::Png:
+            break;  // refused above
     }
     const std::string error = write_file_atomically(output, bytes);
     if (!error.empty()) {

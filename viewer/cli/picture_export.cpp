@@ -16,23 +16,6 @@ struct Rgb {
     uint8_t red, green, blue;
 };
 
-bool ends_with_ignoring_case(const std::string& text, const char* suffix) {
-    const size_t n = std::strlen(suffix);
-    if (text.size() < n) {
-        return false;
-    }
-    for (size_t i = 0; i < n; ++i) {
-        char c = text[text.size() - n + i];
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c + 32);
-        }
-        if (c != suffix[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Colour of pixel (x, y) of an allocated picture of 1, 8, 16 or 24 bits: palette
 // pictures through their colour table, 16-bit gray by the sample's high byte.
 Rgb pixel_rgb(const ImageDesc& image, uint32_t x, uint32_t y) {
@@ -131,19 +114,6 @@ bool is_blank(const std::string& text) {
 }
 
 }  // namespace
-
-bool export_format_for_path(const std::string& path, ExportFormat* format) {
-    if (ends_with_ignoring_case(path, ".ppm")) {
-        *format = ExportFormat::Ppm;
-    } else if (ends_with_ignoring_case(path, ".bmp")) {
-        *format = ExportFormat::Bmp;
-    } else if (ends_with_ignoring_case(path, ".qap")) {
-        *format = ExportFormat::PhoneImage;
-    } else {
-        return false;
-    }
-    return true;
-}
 
 PhoneAttributes phone_attributes_of(const ImageDesc& image) {
     PhoneAttributes attributes;

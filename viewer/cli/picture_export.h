@@ -10,12 +10,6 @@
 
 using imaging::ImageDesc;
 
-enum class ExportFormat { Ppm, Bmp, PhoneImage };
-
-// The format for an output path, by its extension (.ppm, .bmp, .qap, any case).
-// Returns false for any other extension.
-bool export_format_for_path(const std::string& path, ExportFormat* format);
-
 // The phone-image attributes written into a .qap file (kept from a phone-image
 // source; zero and empty otherwise).
 struct PhoneAttributes {
