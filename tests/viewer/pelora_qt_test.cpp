@@ -15,6 +15,7 @@
 #include <QUrl>
 
 #include "child_frame.h"
+#include "document_object.h"
 #include "main_frame.h"
 #include "message_sink.h"
 #include "pelora_app.h"
@@ -23,6 +24,11 @@
 #include "support/test_support.h"
 
 using namespace imaging;
+
+// Readable QStrings in failure messages.
+void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
@@ -104,7 +110,10 @@ TEST_F(ViewerTest, CommandLineFilesOpenAtStart) {
     ASSERT_EQ(windows.size(), 2);
     EXPECT_EQ(windows[0]->windowTitle(), "sky.bmp (320 x 200 x 24, Color, No Palette, RGB image)");
     EXPECT_EQ(windows[1]->windowTitle(), "small.bmp (100 x 80 x 24, Color, No Palette, RGB image)");
-    EXPECT_EQ(frame->windowTitle(), "Pelora");
+    // The active child's document completes the program's title.
+    EXPECT_EQ(frame->windowTitle(), "Pelora - " + windows[1]->windowTitle());
+    // The first size fits the screen's available area.
+    EXPECT_TRUE(frame->screen()->availableGeometry().contains(frame->frameGeometry()));
 }
 
 TEST_F(ViewerTest, MenusFollowTheDocumentState) {
@@ -115,11 +124,12 @@ TEST_F(ViewerTest, MenusFollowTheDocumentState) {
     EXPECT_EQ(menu_items(frame, "&Help"), (QStringList{"&About Pelora..."}));
 
     CChildFrame* child = frame.open_file(QString::fromStdString(fixture().sky));
-    EXPECT_EQ(menu_titles(frame), (QStringList{"&File", "&Edit", "&Window", "&Help"}));
+    EXPECT_EQ(menu_titles(frame), (QStringList{"&File", "&Edit", "&View", "&Window", "&Help"}));
     EXPECT_EQ(menu_items(frame, "&File"),
-              (QStringList{"&Open...", "&Close", "-", "Preferences", "-", "E&xit"}));
-    EXPECT_EQ(menu_items(frame, "&Edit"),
-              (QStringList{"RGBToPalette", "ColorToGray", "ReduceTo4Colors", "Resize"}));
+              (QStringList{"&Open...", "&Close", "&Export...", "-", "Preferences", "-", "E&xit"}));
+    EXPECT_EQ(menu_items(frame, "&Edit"), (QStringList{"&Copy", "-", "RGBToPalette", "ColorToGray",
+                                                       "ReduceTo4Colors", "Resize"}));
+    EXPECT_EQ(menu_items(frame, "&View"), (QStringList{"Zoom &In", "Zoom &Out", "&Actual Size"}));
     EXPECT_EQ(menu_items(frame, "&Window").mid(0, 4),
               (QStringList{"&New Window", "&Cascade", "&Tile", "&Arrange Icons"}));
 
@@ -127,6 +137,7 @@ TEST_F(ViewerTest, MenusFollowTheDocumentState) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::processEvents();
     EXPECT_EQ(menu_titles(frame), (QStringList{"&File", "&Help"}));
+    EXPECT_EQ(frame.windowTitle(), "Pelora");
 }
 
 TEST_F(ViewerTest, EditCommandsRetitleAndReportFailures) {
@@ -170,26 +181,26 @@ TEST_F(ViewerTest, ScrollStepsAndThumb) {
     frame.show();
     CChildFrame* child = frame.open_file(QString::fromStdString(fixture().big));
     CPeloraView* view = child->view();
-    // Make the client area exactly 160 pixels wide.
-    child->resize(child->width() - (view->viewport()->width() - 160), child->height());
-    ASSERT_EQ(view->viewport()->width(), 160);
+    // Make the client area exactly 320 pixels wide.
+    child->resize(child->width() - (view->viewport()->width() - 320), child->height());
+    ASSERT_EQ(view->viewport()->width(), 320);
     QScrollBar* bar = view->horizontalScrollBar();
-    EXPECT_EQ(bar->maximum(), 1000 - 160);
+    EXPECT_EQ(bar->maximum(), 1000 - 320);
 
     bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    EXPECT_EQ(bar->value(), 11);
+    EXPECT_EQ(bar->value(), 21);
     bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
-    EXPECT_EQ(bar->value(), 13);
+    EXPECT_EQ(bar->value(), 23);
     bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
-    EXPECT_EQ(bar->value(), 13 + 81);
+    EXPECT_EQ(bar->value(), 23 + 161);
     bar->triggerAction(QAbstractSlider::SliderToMaximum);
-    EXPECT_EQ(bar->value(), 840);
+    EXPECT_EQ(bar->value(), 680);
 
     // Dragging the thumb does not move the picture until it is released.
     bar->setSliderDown(true);
     bar->setSliderPosition(300);
-    EXPECT_EQ(bar->value(), 840);
+    EXPECT_EQ(bar->value(), 680);
     bar->setSliderDown(false);
     EXPECT_EQ(bar->value(), 300);
 
@@ -205,9 +216,11 @@ TEST_F(ViewerTest, SmallPictureFitsItsWindowWithoutScrolling) {
     CPeloraView* view = child->view();
     EXPECT_EQ(view->horizontalScrollBar()->maximum(), 0);
     EXPECT_EQ(view->verticalScrollBar()->maximum(), 0);
-    // The window shrank to the picture: a few pixels of slack at most.
+    // The window shrank to the picture, but not below what its title bar needs
+    // to show its buttons and the start of its title.
     EXPECT_GE(view->viewport()->width(), 100);
-    EXPECT_LE(view->viewport()->width(), 100 + 12);
+    EXPECT_GT(child->minimumWidth(), child->minimumSizeHint().width());
+    EXPECT_EQ(child->width(), child->minimumWidth());
     EXPECT_GE(view->viewport()->height(), 80);
     EXPECT_LE(view->viewport()->height(), 80 + 12);
 }

@@ -20,12 +20,23 @@ class DocumentObject : public QObject, private DocumentHost {
     // encoding, so names with non-ASCII bytes open.
     void open(const QString& path);
 
+    // Whether the last open read anything of its file: false when the file was
+    // missing or of an unknown kind, or its size or storage could not be had.
+    bool read_file() const;
+
+    // The opened file, as one name per file (symbolic links resolved); empty
+    // for a new document.
+    const QString& file_identity() const { return identity_; }
+    static QString identity_of(const QString& path);
+
     void run_command(PictureCommand command);
 
     const CPeloraDoc& document() const { return document_; }
     const ImageDesc& image() const { return document_.image(); }
     ImageDesc* picture_for_display() { return document_.image_for_display(); }
     QString title() const;
+    // The file name the document was opened from, without folder; empty when new.
+    QString name() const;
     ImgStatus last_status() const { return last_status_; }
 
   signals:
@@ -38,5 +49,6 @@ class DocumentObject : public QObject, private DocumentHost {
     void update_all_views() override;
 
     CPeloraDoc document_;
+    QString identity_;
     ImgStatus last_status_ = imaging::IMG_OK;
 };
