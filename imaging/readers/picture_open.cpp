@@ -24,6 +24,9 @@ PictureOpen picture_open(const ReaderEntry& reader, const char* path, ImageDesc*
     if (result.status != IMG_OK) {
         return result;
     }
+    if (limits.before_load != nullptr) {
+        limits.before_load(image, limits.context);
+    }
     result.stage = OpenStage::kLoad;
     result.status = reader.load(path, image);
     return result;

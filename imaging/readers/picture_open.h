@@ -32,6 +32,10 @@ struct OpenLimits {
     // image instead, which still runs the whole header parse and a clipped
     // pixel pass. Fuzz targets use it to stay fast.
     int64_t clip_above_pixels = 0;
+    // Called between the allocation and the load when set, with `context`
+    // (tests and fuzz targets use it to choose a smaller area of interest).
+    void (*before_load)(ImageDesc* image, const void* context) = nullptr;
+    const void* context = nullptr;
 };
 
 // Opens path with the reader into image (zeroed, or holding a picture). The
