@@ -20,29 +20,12 @@ bool equal_ignoring_case(const std::string& a, const char* b) {
     return i == a.size() && b[i] == '\0';
 }
 
-ImgStatus phone_image_info(const char* path, PictureInfo* info) {
-    QapInfo record{};
-    const ImgStatus status = qap_info(path, &record);
-    if (status == IMG_OK) {
-        info->width = record.width;
-        info->height = record.height;
-        info->bits_per_pixel = 4;  // four gray levels, held one per byte
-    }
-    return status;
-}
-
-// The phone-image reader keeps no shared state, so it has no cleanup hook.
-constexpr ReaderEntry kPhoneImageReader = {".qap",           PictureFormat::PhoneImage,
-                                           "Phone image",    "application/x-tarvo-phone-image",
-                                           phone_image_info, qap_load,
-                                           nullptr,          true};
-
 struct Table {
     std::vector<ReaderEntry> readers;
     std::vector<const char*> extensions;
 
     Table() {
-        readers.push_back(kPhoneImageReader);
+        readers.push_back(phone_image_reader());
         for (const ReaderEntry& reader : raster_readers()) {
             readers.push_back(reader);
         }
