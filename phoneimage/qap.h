@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "imaging/image.h"
+#include "imaging/readers/reader_table.h"
 
 using imaging::ImageDesc;
 using imaging::ImgStatus;
@@ -28,6 +29,10 @@ ImgStatus qap_info(const char* path, QapInfo* info);
 // document's pixels, attributes and its four-entry black-to-white palette.
 // Returns 0 or a code from IMG_ERR_XML_LOAD to IMG_ERR_XML_UNKNOWN.
 ImgStatus qap_load(const char* path, ImageDesc* image);
+
+// The phone image's entry for the viewer's reader table (".qap"). The reader
+// keeps no shared state, so it has no cleanup hook.
+const imaging::ReaderEntry& phone_image_reader();
 
 // Reading modes of phone_image_read_document.
 inline constexpr int32_t kQapReadInformation = 0;  // attributes only; stops before Data
