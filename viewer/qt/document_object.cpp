@@ -24,7 +24,7 @@ QString DocumentObject::identity_of(const QString& path) {
     return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
 }
 
-bool DocumentObject::read_file() const {
+bool DocumentObject::file_was_read() const {
     return document_.open_outcome().stage == OpenOutcome::Stage::Loaded;
 }
 

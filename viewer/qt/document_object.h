@@ -22,7 +22,7 @@ class DocumentObject : public QObject, private DocumentHost {
 
     // Whether the last open read anything of its file: false when the file was
     // missing or of an unknown kind, or its size or storage could not be had.
-    bool read_file() const;
+    bool file_was_read() const;
 
     // The opened file, as one name per file (symbolic links resolved); empty
     // for a new document.

@@ -293,6 +293,9 @@ CChildFrame* CMainFrame::add_view(const std::shared_ptr<DocumentObject>& documen
 }
 
 void CMainFrame::fit_into_workspace(CChildFrame* frame) {
+    if (frame->isMaximized()) {
+        return;  // it fills the workspace already
+    }
     const QSize area = mdi_area_->viewport()->size();
     // Wide enough for the title bar's buttons and the start of the title.
     const int title_start =
@@ -319,7 +322,7 @@ CChildFrame* CMainFrame::open_file(const QString& path) {
     }
     auto document = std::make_shared<DocumentObject>();
     document->open(path);
-    if (!document->read_file()) {
+    if (!document->file_was_read()) {
         return nullptr;  // the document has said why; nothing of the file to show
     }
     return add_view(document);
@@ -377,10 +380,13 @@ void CMainFrame::export_with_dialog() {
         return;
     }
     // Suggest the picture's own name and folder, as a phone image.
-    const QFileInfo source(view->document().file_identity());
-    const QString base =
-        source.completeBaseName().isEmpty() ? tr("picture") : source.completeBaseName();
-    const QString start = QFileInfo(source.absolutePath(), base + QLatin1String(".qap")).filePath();
+    const QString identity = view->document().file_identity();
+    QString start = tr("picture") + QLatin1String(".qap");
+    if (!identity.isEmpty()) {
+        const QFileInfo source(identity);
+        start = QFileInfo(source.absolutePath(), source.completeBaseName() + QLatin1String(".qap"))
+                    .filePath();
+    }
     QString filter = export_filters().first();
     const QString path = QFileDialog::getSaveFileName(
         this, tr("Export"), start, export_filters().join(QStringLiteral(";;")), &filter);
@@ -405,7 +411,8 @@ QString CMainFrame::export_active(const QString& path, ExportFormat format) {
     const std::string error = export_picture(
         view->document().image(), std::string(local.constData(), size_t(local.size())), format);
     if (!error.empty()) {
-        MessageSink::current().show(this, QFile::decodeName(QByteArray::fromStdString(error)));
+        MessageSink::current().show(
+            this, QStringLiteral("Error: ") + QFile::decodeName(QByteArray::fromStdString(error)));
         return QString();
     }
     return target;
