@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
@@ -13,6 +14,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <QWheelEvent>
 #include <set>
@@ -469,6 +471,18 @@ TEST_F(ViewerTest, ExportWritesBitmapAndPng) {
     EXPECT_EQ(frame.export_active(qpath(path_in("small-out.BMP")), ExportFormat::Bmp),
               qpath(path_in("small-out.BMP")));
     EXPECT_EQ(QImage(qpath(path_in("small-out.BMP"))).convertToFormat(picture.format()), picture);
+    // Ctrl+E: the dialog's file type chooses the format and gives the name its extension.
+    QApplication::setActiveWindow(&frame);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+    QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->selectNameFilter(CMainFrame::export_filters()[1]);
+        dialog->selectFile(qpath(path_in("chosen")));
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    QTest::keyClick(&frame, Qt::Key_E, Qt::ControlModifier);
+    EXPECT_EQ(QImage(qpath(path_in("chosen.bmp"))).convertToFormat(picture.format()), picture);
     const QString png = frame.export_active(qpath(path_in("small-out")), ExportFormat::Png);
     if (png.isEmpty() && sink.messages == QStringList{"Error: PNG output is not available"}) {
         GTEST_SKIP() << "PNG export is not built yet: this part runs once it is";
