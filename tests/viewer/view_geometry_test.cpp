@@ -49,22 +49,4 @@ TEST(ChildFrameSize, FitsSmallPicturesAndKeepsTheSizeForLargeOnes) {
     EXPECT_EQ(large.height, 300 - 424 - 100 + 420 + 120 + 16 + 12);
 }
 
-TEST(WheelScrollDelta, SameAmountBothWays) {
-    EXPECT_EQ(wheel_scroll_delta(-120, 160), 30);
-    EXPECT_EQ(wheel_scroll_delta(120, 160), -30);
-    EXPECT_EQ(wheel_scroll_delta(-240, 10), 6);  // at least a pixel a line
-}
-
-TEST(Zoom, ExtentsStartsAndTheKeptMiddle) {
-    EXPECT_EQ(zoomed_extent(133, 4), 2128);
-    EXPECT_EQ(zoomed_extent(133, -3), 17);  // a part of a pixel counts whole
-    EXPECT_EQ(zoomed_start(6, 2).first, 1);
-    EXPECT_EQ(zoomed_start(6, 2).offset, 2);
-    EXPECT_EQ(zoomed_start(5, -3).first, 40);
-    EXPECT_EQ(zoomed_start(5, -3).offset, 0);
-    EXPECT_EQ(rezoomed_position(100, 200, 0, 1), 300);  // middle 200 -> 400
-    EXPECT_EQ(rezoomed_position(300, 200, 1, 0), 100);
-    EXPECT_EQ(rezoomed_position(0, 200, 1, 0), 0);  // never before the start
-}
-
 }  // namespace
