@@ -26,12 +26,7 @@ struct CommandLine {
 // everything else, wherever they stand before "--".
 CommandLine parse_command_line(const QStringList& arguments);
 
-// The usage text, ending in a newline.
-QString command_line_usage();
-
-// The version line, ending in a newline.
-QString command_line_version();
-
-// Exit statuses of a start that ends at the command line.
-inline constexpr int kExitHelp = 0;
-inline constexpr int kExitUsage = 2;
+// Answers a request other than Open: help and the version on standard output,
+// an unknown option and the usage on standard error. Returns the exit status:
+// 0, or 2 for an unknown option.
+int answer_command_line(const CommandLine& line);

@@ -1,6 +1,4 @@
 // Pelora: the desktop picture viewer.
-#include <cstdio>
-
 #include "command_line.h"
 #include "pelora_app.h"
 
@@ -11,13 +9,9 @@ int main(int argc, char** argv) {
         arguments << QString::fromLocal8Bit(argv[i]);
     }
     const CommandLine line = parse_command_line(arguments);
-    if (line.request == CommandLine::Request::Help) {
-        std::fputs(command_line_usage().toLocal8Bit().constData(), stdout);
-        return kExitHelp;
-    }
-    if (line.request == CommandLine::Request::Version) {
-        std::fputs(command_line_version().toLocal8Bit().constData(), stdout);
-        return kExitHelp;
+    if (line.request == CommandLine::Request::Help ||
+        line.request == CommandLine::Request::Version) {
+        return answer_command_line(line);
     }
 
     CPeloraApp app(argc, argv);

@@ -3,7 +3,6 @@
 #include <QIcon>
 #include <QScreen>
 #include <QSettings>
-#include <cstdio>
 
 #include "command_line.h"
 #include "imaging/image.h"
@@ -37,15 +36,7 @@ CPeloraApp::~CPeloraApp() {
 bool CPeloraApp::InitInstance() {
     const CommandLine line = parse_command_line(QApplication::arguments().mid(1));
     if (line.request != CommandLine::Request::Open) {
-        const bool help = line.request == CommandLine::Request::Help;
-        QString text = help ? command_line_usage() : command_line_version();
-        if (line.request == CommandLine::Request::UnknownOption) {
-            text = tr("pelora: unknown option %1\n").arg(line.unknown) + command_line_usage();
-            start_status_ = kExitUsage;
-        } else {
-            start_status_ = kExitHelp;
-        }
-        std::fputs(text.toLocal8Bit().constData(), start_status_ == kExitUsage ? stderr : stdout);
+        start_status_ = answer_command_line(line);
         return false;
     }
 
