@@ -36,10 +36,6 @@ QString DocumentObject::title() const {
     return QFile::decodeName(QByteArray::fromStdString(document_.title()));
 }
 
-QString DocumentObject::name() const {
-    return QFile::decodeName(QByteArray::fromStdString(document_.name()));
-}
-
 void DocumentObject::show_message(const std::string& text) {
     MessageSink::current().show(QApplication::activeWindow(),
                                 QFile::decodeName(QByteArray::fromStdString(text)));

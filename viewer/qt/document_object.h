@@ -35,8 +35,6 @@ class DocumentObject : public QObject, private DocumentHost {
     const ImageDesc& image() const { return document_.image(); }
     ImageDesc* picture_for_display() { return document_.image_for_display(); }
     QString title() const;
-    // The file name the document was opened from, without folder; empty when new.
-    QString name() const;
     ImgStatus last_status() const { return last_status_; }
 
   signals:
