@@ -85,6 +85,15 @@ class DescriptorDestination final : public phoneimage::ReadDestination {
 
     void lay_pixels() const;
 
+    // Whether the Data values end before the document's Width x Height
+    // picture does (no Data at all included). Without a positive Width and
+    // Height the document sets no size to fall short of.
+    bool data_ends_early() const {
+        return picture_width_ > 0 && picture_height_ > 0 &&
+               pixels_.size() / static_cast<uint64_t>(picture_width_) <
+                   static_cast<uint64_t>(picture_height_);
+    }
+
   private:
     ImageDesc& image_;
     ReadMode mode_;
@@ -187,6 +196,11 @@ ImgStatus phone_image_read_document(const char* path, ImageDesc* image, int32_t 
         }
         if (!result.ok()) {
             return result.status;
+        }
+        // The rows the values reach are laid and the palette is set; the
+        // picture is reported damaged all the same.
+        if (read_mode == ReadMode::load && destination.data_ends_early()) {
+            return IMG_ERR_LZW;
         }
     } catch (const std::bad_alloc&) {
         return IMG_ERR_MEMORY;
