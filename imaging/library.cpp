@@ -3,9 +3,7 @@
 #include "imaging/convert/palette_map.h"
 #include "imaging/image.h"
 #include "imaging/module_lock.h"
-#include "imaging/readers/bmp.h"
-
-#include <iterator>
+#include "imaging/readers/reader_table.h"
 
 namespace imaging {
 
@@ -18,15 +16,6 @@ bool g_use_section_bitmaps = false;
 // Serialises the creation and deletion of module locks (a constant-initialised
 // mutex, so it exists before any module can ask for its lock).
 std::mutex g_creation_mutex;
-
-using CleanupHook = void (*)();
-
-// Every module that keeps a lock registers its cleanup hook here, in the order
-// the modules were added; library_shutdown runs the list from last to first.
-constexpr CleanupHook kCleanupHooks[] = {
-    bmp_cleanup,
-    mapping_cleanup,
-};
 
 }  // namespace
 
@@ -61,9 +50,16 @@ bool use_section_bitmaps() {
     return g_use_section_bitmaps;
 }
 
+// Every module that keeps a lock has a cleanup hook: the readers in the reader
+// table, then the palette mapping. library_shutdown runs them from last to
+// first.
 void library_shutdown() {
-    for (auto hook = std::rbegin(kCleanupHooks); hook != std::rend(kCleanupHooks); ++hook) {
-        (*hook)();
+    mapping_cleanup();
+    const auto readers = raster_readers();
+    for (auto reader = readers.rbegin(); reader != readers.rend(); ++reader) {
+        if (reader->cleanup != nullptr) {
+            reader->cleanup();
+        }
     }
 }
 

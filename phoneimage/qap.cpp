@@ -240,3 +240,31 @@ ImgStatus qap_info(const char* path, QapInfo* info) {
 ImgStatus qap_load(const char* path, ImageDesc* image) {
     return phone_image_read_document(path, image, kQapReadLoad);
 }
+
+namespace {
+
+ImgStatus phone_image_picture_info(const char* path, imaging::PictureInfo* info) {
+    QapInfo record{};
+    const ImgStatus status = qap_info(path, &record);
+    if (status == IMG_OK) {
+        info->width = record.width;
+        info->height = record.height;
+        info->bits_per_pixel = 4;  // four gray levels, held one per byte
+    }
+    return status;
+}
+
+constexpr imaging::ReaderEntry kPhoneImageReader = {".qap",
+                                                    imaging::PictureFormat::PhoneImage,
+                                                    "Phone image",
+                                                    "application/x-tarvo-phone-image",
+                                                    phone_image_picture_info,
+                                                    qap_load,
+                                                    nullptr,
+                                                    true};
+
+}  // namespace
+
+const imaging::ReaderEntry& phone_image_reader() {
+    return kPhoneImageReader;
+}

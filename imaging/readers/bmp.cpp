@@ -25,22 +25,16 @@
 
 #include "imaging/readers/bmp.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cassert>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <new>
 #include <optional>
 
 #include "imaging/bits_copy.h"
 #include "imaging/checked_math.h"
 #include "imaging/module_lock.h"
+#include "imaging/readers/reader_io.h"
 
 namespace imaging {
 
@@ -61,64 +55,6 @@ constexpr uint32_t kCompressionBitFields = 3;
 // The widest file row the reader accepts: an image holds at most 65535
 // columns (1-bit images), so wider rows could never be shown whole.
 constexpr int32_t kMaxWidth = 65535;
-// The chunk buffer's least size.
-constexpr size_t kMinChunkBytes = 98304;
-
-uint16_t le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t le32(const uint8_t* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-
-// A file opened by name for reading. Only regular files are accepted (a
-// directory, device or pipe cannot be a picture, and a pipe could block).
-class File {
-  public:
-    File() = default;
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    ~File() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-
-    bool open(const char* path) {
-        if (path == nullptr) {
-            return false;
-        }
-        fd_ = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-        if (fd_ < 0) {
-            return false;
-        }
-        struct stat st {};
-        return ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
-    }
-
-    // Reads up to size bytes; fewer only at the end of the file (or on a read
-    // error, which ends the data just the same).
-    size_t read(uint8_t* destination, size_t size) {
-        size_t done = 0;
-        while (done < size) {
-            const ssize_t n = ::read(fd_, destination + done, size - done);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                break;
-            }
-            done += static_cast<size_t>(n);
-        }
-        return done;
-    }
-
-    bool seek(uint64_t offset) { return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0; }
-
-  private:
-    int fd_ = -1;
-};
 
 // One colour channel of a 32-bit bit-field pixel: the mask, the position of
 // its lowest bit and its largest value once shifted down.
@@ -171,13 +107,13 @@ uint32_t default_image_size(const BmpInfo& info) {
 }
 
 // Reads the file header, the bitmap header and, for bit-field files, the
-// masks. Returns 0, IMG_ERR_OPEN or IMG_ERR_NOT_BMP. The caller holds the lock.
-ImgStatus parse_header(const char* path, HeaderFacts* facts) {
-    File file;
-    if (!file.open(path)) {
-        return IMG_ERR_OPEN;
-    }
+// masks, from the start of the open file. Returns 0 or IMG_ERR_NOT_BMP. The
+// caller holds the lock.
+ImgStatus parse_header(ReaderFile& file, HeaderFacts* facts) {
     uint8_t file_header[kFileHeaderBytes] = {};
+    if (!file.seek(0)) {
+        return IMG_ERR_NOT_BMP;
+    }
     file.read(file_header, sizeof file_header);
     if (file_header[0] != 'B' || file_header[1] != 'M') {
         return IMG_ERR_NOT_BMP;
@@ -321,78 +257,6 @@ RowGeometry row_geometry(Mode mode, int32_t width, uint16_t bits) {
     return g;
 }
 
-// The chunk buffer through which the pixel data streams.
-//
-// Invariant: 0 <= pos <= valid <= size. Bytes [0, valid) hold file data and
-// [pos, valid) is still unread. After a refill, threshold = valid - need (or
-// 0); a row that starts below the threshold has at least `need` bytes ahead,
-// and so has every row while the file has more data.
-struct Chunk {
-    uint8_t* data = nullptr;
-    size_t size = 0;       // B: at least kMinChunkBytes, and 2 * need so that each
-                           // refill follows at least `need` consumed bytes and the
-                           // moves of unread bytes stay linear in the data
-    size_t need = 0;       // N: bytes one row may take
-    size_t pos = 0;        // start of the next row
-    size_t valid = 0;      // bytes read into the buffer
-    size_t threshold = 0;  // refill once pos reaches it
-    bool at_end = false;   // a read came back short: the rest of the data is here
-};
-
-// Moves the unread bytes to the front and fills the buffer behind them.
-// Truncation policy: a short read means the data ends there (no more reads are
-// tried); rows that the bytes left do not complete are not stored.
-void refill(Chunk& chunk, File& file) {
-    const size_t keep = chunk.valid - chunk.pos;
-    std::memmove(chunk.data, chunk.data + chunk.pos, keep);
-    const size_t wanted = chunk.size - keep;
-    const size_t got = file.read(chunk.data + keep, wanted);
-    chunk.at_end = got < wanted;
-    chunk.valid = keep + got;
-    chunk.pos = 0;
-    chunk.threshold = chunk.valid > chunk.need ? chunk.valid - chunk.need : 0;
-}
-
-// Makes the next row's bytes available; false when no data is left at all.
-bool next_row(Chunk& chunk, File& file) {
-    if (chunk.pos >= chunk.threshold && !chunk.at_end) {
-        refill(chunk, file);
-    }
-    return chunk.pos < chunk.valid;
-}
-
-// The bytes ahead of the chunk position. Every read is charged against what
-// the file delivered; nothing past it is ever touched.
-class RowBytes {
-  public:
-    RowBytes(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-
-    bool byte(uint8_t* out) {
-        if (used_ == size_) {
-            return false;
-        }
-        *out = data_[used_++];
-        return true;
-    }
-
-    // The next count bytes, or null when fewer are left.
-    const uint8_t* span(size_t count) {
-        if (size_ - used_ < count) {
-            return nullptr;
-        }
-        const uint8_t* start = data_ + used_;
-        used_ += count;
-        return start;
-    }
-
-    size_t used() const { return used_; }
-
-  private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t used_ = 0;
-};
-
 // How an RLE row ended.
 enum class RleEnd {
     kEndOfLine,    // the row is complete
@@ -403,7 +267,7 @@ enum class RleEnd {
 
 // Decodes one RLE8 (four_bit false) or RLE4 row into row[0 .. limit); reached
 // receives the pixels written (the rest of the row is not touched).
-RleEnd decode_rle_row(RowBytes& in, bool four_bit, uint8_t* row, uint32_t limit,
+RleEnd decode_rle_row(ChargedBytes& in, bool four_bit, uint8_t* row, uint32_t limit,
                       uint32_t* reached) {
     uint32_t x = 0;
     for (;;) {
@@ -511,58 +375,45 @@ void store_bit_fields(const uint8_t* row, uint8_t* destination, uint32_t columns
     }
 }
 
-// Where the rows go and how many of them and of their pixels.
-struct Placement {
-    uint32_t rows;        // R: rows to store, 1..32768 (the area's height at most)
-    uint32_t columns;     // C: pixels of each row to store, 1..65535 (the area's width at most)
-    bool top_down;        // the file's first row is the picture's top row
-    uint32_t bytes_left;  // byte offset of the area's left column in an image row
-};
-
-// The image row (counted from the top) that the k-th stored file row fills.
-// Bottom-up files fill the area from its bottom row upwards; top-down files
-// fill the same rows from the top down, so the picture lands in the same place
-// either way.
-uint32_t target_row(const ImageDesc& image, const Placement& place, uint32_t k) {
-    return place.top_down ? image.area_bottom + 1 - place.rows + k : image.area_bottom - k;
-}
-
 // Streams the pixel data from the file's current position into the area of
 // interest. Returns 0 (also when the data ends early), IMG_ERR_ENCODING or
 // IMG_ERR_MEMORY.
-ImgStatus pixel_pass(File& file, const HeaderFacts& facts, Mode mode, ImageDesc& image,
-                     const Placement& place) {
+ImgStatus pixel_pass(ReaderFile& file, const HeaderFacts& facts, Mode mode, ImageDesc& image,
+                     const RowPlacement& place) {
     const BmpInfo& info = facts.info;
     const RowGeometry geometry = row_geometry(mode, info.biWidth, info.biBitCount);
 
-    Chunk chunk;
-    chunk.need = geometry.need;
-    chunk.size = std::max(2 * geometry.need, kMinChunkBytes);
-    // The RLE row area lies behind the chunk, with 4 spare bytes.
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow)
-                                          uint8_t[chunk.size + geometry.rle_row_bytes + 4]);
-    if (!buffer) {
+    ChunkReader chunk;
+    if (chunk.start(file, geometry.need) != IMG_OK) {
         return IMG_ERR_MEMORY;
     }
-    chunk.data = buffer.get();
-    uint8_t* rle_row = buffer.get() + chunk.size;
+    // The RLE row area, with 4 spare bytes.
+    std::unique_ptr<uint8_t[]> rle_buffer;
+    if (geometry.rle_row_bytes > 0) {
+        rle_buffer.reset(new (std::nothrow) uint8_t[geometry.rle_row_bytes + 4]);
+        if (!rle_buffer) {
+            return IMG_ERR_MEMORY;
+        }
+    }
+    uint8_t* rle_row = rle_buffer.get();
+    const bool top_down = info.biHeight < 0;
 
     // |height| rows; a negative height marks rows stored top-down.
     uint32_t remaining = static_cast<uint32_t>(std::abs(int64_t{info.biHeight}));
     uint32_t stored = 0;
     const uint32_t columns = place.columns;
     while (remaining > 0) {
-        if (!next_row(chunk, file)) {
+        if (!chunk.next_step()) {
             break;  // the data ends before the picture does
         }
-        const bool storing = place.top_down ? stored < place.rows : remaining <= place.rows;
+        const bool storing = top_down ? stored < place.rows : remaining <= place.rows;
         --remaining;
         uint8_t* destination = nullptr;
         if (storing) {
-            destination = image_row(image, target_row(image, place, stored)) + place.bytes_left;
+            destination = placed_row(image, place, stored);
         }
 
-        RowBytes in(chunk.data + chunk.pos, chunk.valid - chunk.pos);
+        ChargedBytes in = chunk.ahead();
         if (mode == Mode::kRle4 || mode == Mode::kRle8) {
             uint32_t reached = 0;
             const RleEnd end =
@@ -573,7 +424,7 @@ ImgStatus pixel_pass(File& file, const HeaderFacts& facts, Mode mode, ImageDesc&
             if (end == RleEnd::kCut) {
                 // Every accepted row fits in `need` bytes, so only the end of
                 // the data can cut one. Tolerance: the row keeps its contents.
-                assert(chunk.at_end);
+                assert(chunk.at_end());
                 break;
             }
             if (storing) {
@@ -584,7 +435,7 @@ ImgStatus pixel_pass(File& file, const HeaderFacts& facts, Mode mode, ImageDesc&
                 std::memcpy(destination, rle_row, columns);
                 ++stored;
             }
-            chunk.pos += in.used();
+            chunk.advance(in.used());
             if (end == RleEnd::kEndOfBitmap) {
                 break;
             }
@@ -596,13 +447,14 @@ ImgStatus pixel_pass(File& file, const HeaderFacts& facts, Mode mode, ImageDesc&
             // Tolerance: a row cut off by the end of the data is not stored.
             break;
         }
-        chunk.pos += geometry.source_bytes;
+        chunk.advance(geometry.source_bytes);
         if (!storing) {
             continue;
         }
         switch (mode) {
             case Mode::kOneBit:
-                bits_copy(destination, row, image.area_left, columns);
+                bits_copy(image_row(image, placed_row_index(place, stored)), row, image.area_left,
+                          columns);
                 break;
             case Mode::kFourBit:
                 store_four_bit(row, destination, columns);
@@ -650,21 +502,13 @@ ImgStatus check_header(const BmpInfo& info, int32_t target_bits, Mode* mode) {
     return IMG_OK;
 }
 
-// Header parse, checks and pixel pass of bmp_load. The caller holds the lock.
-ImgStatus load_pixels(const char* path, ImageDesc& image) {
-    HeaderFacts facts;
-    ImgStatus status = parse_header(path, &facts);
-    if (status != IMG_OK) {
-        return status;
-    }
-    File file;
-    if (!file.open(path)) {
-        return IMG_ERR_OPEN;
-    }
+// Checks and pixel pass of bmp_load, after the header parse. The caller holds
+// the lock.
+ImgStatus load_pixels(ReaderFile& file, const HeaderFacts& facts, ImageDesc& image) {
     const BmpInfo& info = facts.info;
     const int32_t target_bits = image.header->biBitCount;  // 1, 8 or 24 (image_check)
     Mode mode{};
-    status = check_header(info, target_bits, &mode);
+    const ImgStatus status = check_header(info, target_bits, &mode);
     if (status != IMG_OK) {
         return status;
     }
@@ -672,15 +516,12 @@ ImgStatus load_pixels(const char* path, ImageDesc& image) {
     if (height == 0) {
         return IMG_OK;  // no rows: nothing to store
     }
-
-    // image_check has ordered the corners and kept them inside the image.
-    Placement place{};
-    place.rows = std::min(image.area_bottom - image.area_top + 1, height);
-    place.columns =
-        std::min(image.area_right - image.area_left + 1, static_cast<uint32_t>(info.biWidth));
-    place.top_down = info.biHeight < 0;
-    place.bytes_left = image.area_left * static_cast<uint32_t>(target_bits) / 8;
-
+    // Bottom-up files fill the area from its bottom row upwards; top-down files
+    // fill the same rows from the top down, so the picture lands in the same
+    // place either way.
+    const RowPlacement place =
+        place_rows(image, height, static_cast<uint32_t>(info.biWidth),
+                   info.biHeight < 0 ? RowFill::kDownToBottom : RowFill::kFromBottom);
     if (!file.seek(facts.data_offset)) {
         return IMG_OK;  // no data reachable
     }
@@ -689,20 +530,10 @@ ImgStatus load_pixels(const char* path, ImageDesc& image) {
 
 // Reads the palette into the image. Returns the entries read (the number the
 // header gives, at most 256 and at most what the image's colour table holds;
-// fewer when the file ends inside the palette), or a negative status.
-int32_t palette_pass(const char* path, ImageDesc& image) {
-    auto lock = g_lock.acquire();
-    HeaderFacts facts;
-    const ImgStatus status = parse_header(path, &facts);
-    if (status != IMG_OK) {
-        return status;
-    }
+// fewer when the file ends inside the palette). The caller holds the lock.
+int32_t palette_pass(ReaderFile& file, const HeaderFacts& facts, ImageDesc& image) {
     if (facts.info.biBitCount >= 16) {
         return 0;
-    }
-    File file;
-    if (!file.open(path)) {
-        return IMG_ERR_OPEN;
     }
     const int32_t target_bits = image.header->biBitCount;
     const uint32_t capacity = target_bits < 16 ? uint32_t{1} << target_bits : 0;
@@ -730,8 +561,12 @@ ImgStatus bmp_info(const char* path, BmpInfo* info) {
         return IMG_ERR_RANGE;
     }
     auto lock = g_lock.acquire();
+    ReaderFile file;
+    if (!file.open(path)) {
+        return IMG_ERR_OPEN;
+    }
     HeaderFacts facts;
-    const ImgStatus status = parse_header(path, &facts);
+    const ImgStatus status = parse_header(file, &facts);
     if (status == IMG_OK) {
         *info = facts.info;
     }
@@ -746,17 +581,20 @@ ImgStatus bmp_load(const char* path, ImageDesc* image) {
     if (status != IMG_OK) {
         return status;
     }
-    {
-        auto lock = g_lock.acquire();
-        status = load_pixels(path, *image);
+    auto lock = g_lock.acquire();
+    ReaderFile file;
+    if (!file.open(path)) {
+        return IMG_ERR_OPEN;
+    }
+    HeaderFacts facts;
+    status = parse_header(file, &facts);
+    if (status == IMG_OK) {
+        status = load_pixels(file, facts, *image);
     }
     if (status != IMG_OK) {
         return status;
     }
-    // A palette pass that fails after a good pixel pass (the file removed in
-    // between) leaves the default gray palette.
-    const int32_t entries = palette_pass(path, *image);
-    palette_finish(image, std::max(entries, 0));
+    palette_finish(image, palette_pass(file, facts, *image));
     return IMG_OK;
 }
 

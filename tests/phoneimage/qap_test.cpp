@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/readers/picture_open.h"
 #include "phone_image.h"
 #include "phoneimage/phone_document.h"
 #include "support/test_support.h"
@@ -33,12 +34,9 @@ class Qap : public ::testing::Test {
     // Allocates the image as the viewer's document does (the information
     // call's size, each raised to at least 16, at 4 bits per pixel) and loads.
     ImgStatus open_like_viewer(const std::string& path) {
-        QapInfo info;
-        EXPECT_EQ(qap_info(path.c_str(), &info), IMG_OK);
-        image_free(&image);
-        EXPECT_EQ(image_alloc(&image, std::max(16, info.width), std::max(16, info.height), 4),
-                  IMG_OK);
-        return qap_load(path.c_str(), &image);
+        const PictureOpen opened = picture_open(phone_image_reader(), path.c_str(), &image);
+        EXPECT_EQ(opened.stage, OpenStage::kLoad);
+        return opened.status;
     }
 
     uint8_t at(uint32_t x, uint32_t y) const { return image_row(image, y)[x]; }

@@ -20,6 +20,7 @@
 #include "pelora_app.h"
 #include "pelora_view.h"
 #include "picture_files.h"
+#include "picture_formats.h"
 #include "support/test_support.h"
 
 using namespace imaging;
@@ -250,8 +251,10 @@ TEST_F(ViewerTest, AcceleratorsOpenANewDocument) {
 TEST_F(ViewerTest, OpenDialogListsEveryExtensionInBothCases) {
     const QStringList filters = CMainFrame::open_filters();
     ASSERT_EQ(filters.size(), 3);
-    for (const char* pattern : {"*.qap", "*.QAP", "*.jpg", "*.JPG", "*.tif", "*.TIF"}) {
-        EXPECT_TRUE(filters[0].contains(QString::fromLatin1(pattern))) << pattern;
+    for (const ReaderEntry& reader : picture_readers()) {
+        const QString pattern = QStringLiteral("*") + QString::fromLatin1(reader.extension);
+        EXPECT_TRUE(filters[0].contains(pattern)) << reader.extension;
+        EXPECT_TRUE(filters[0].contains(pattern.toUpper())) << reader.extension;
     }
     EXPECT_EQ(filters[2], "All files (*)");
 }

@@ -8,12 +8,12 @@
 #include "imaging/convert/palette_map.h"
 #include "imaging/convert/resize.h"
 #include "imaging/convert/rgb_to_palette.h"
+#include "imaging/readers/picture_open.h"
 
 using namespace imaging;
 
 namespace {
 
-constexpr int32_t kMinimumSide = 16;
 constexpr int32_t kDefaultWidth = 256;
 constexpr int32_t kDefaultHeight = 240;
 constexpr int32_t kDefaultBits = 8;
@@ -64,7 +64,7 @@ void CPeloraDoc::open_file(const std::string& path) {
     outcome_ = OpenOutcome{};
     outcome_.extension = extension;
 
-    const PictureReader* reader = find_picture_reader(extension);
+    const ReaderEntry* reader = find_picture_reader(extension);
     if (reader == nullptr) {
         outcome_.stage = OpenOutcome::Stage::Unsupported;
         report("Error: Unsupported file format " + extension);
@@ -72,47 +72,38 @@ void CPeloraDoc::open_file(const std::string& path) {
         return;
     }
 
-    PictureInfo info;
-    ImgStatus status = reader->info(path.c_str(), &info);
-    if (status != IMG_OK) {
+    const PictureOpen opened = picture_open(*reader, path.c_str(), image_.get());
+    outcome_.status = opened.status;
+    if (opened.stage == OpenStage::kInfo) {
         outcome_.stage = OpenOutcome::Stage::InfoFailed;
-        outcome_.status = status;
-        report_open_failure(status);
+        report_open_failure(opened.status);
         SetTitle();
         return;
     }
-
-    if (reader->size_before_allocation) {
-        width_ = info.width;
-        height_ = info.height;
+    if (reader->size_before_allocation || opened.stage != OpenStage::kAllocation) {
+        width_ = opened.info.width;
+        height_ = opened.info.height;
     }
-    status = document_alloc_image(info.width, info.height, info.bits_per_pixel);
-    if (status != IMG_OK) {
+    if (opened.stage == OpenStage::kAllocation) {
+        // The old picture is gone; the document shows the default one.
+        image_alloc(image_.get(), kDefaultWidth, kDefaultHeight, kDefaultBits);
         outcome_.stage = OpenOutcome::Stage::AllocFailed;
-        outcome_.status = status;
-        report_open_failure(status);
+        report_open_failure(opened.status);
         SetTitle();
         return;
     }
-    if (!reader->size_before_allocation) {
-        width_ = info.width;
-        height_ = info.height;
-    }
-
     format_ = reader->format;
-    status = reader->load(path.c_str(), image_.get());
     outcome_.stage = OpenOutcome::Stage::Loaded;
-    outcome_.status = status;
-    if (status != IMG_OK) {
-        report_open_failure(status);
+    if (opened.status != IMG_OK) {
+        report_open_failure(opened.status);
     }
     SetTitle();
 }
 
 ImgStatus CPeloraDoc::document_alloc_image(int32_t width, int32_t height, int32_t bits) {
     image_.reset();
-    const ImgStatus status = image_alloc(image_.get(), std::max(width, kMinimumSide),
-                                         std::max(height, kMinimumSide), bits);
+    const ImgStatus status = image_alloc(image_.get(), std::max(width, kMinimumPictureSide),
+                                         std::max(height, kMinimumPictureSide), bits);
     if (status != IMG_OK) {
         image_alloc(image_.get(), kDefaultWidth, kDefaultHeight, kDefaultBits);
         return status;

@@ -1,0 +1,48 @@
+// Opening a picture file as the viewer does: the reader's information call,
+// the allocation (each side raised to at least 16 pixels), then the load. The
+// viewer's document, the fuzz targets and the tests all open pictures through
+// this one function.
+#pragma once
+
+#include <cstdint>
+
+#include "imaging/image.h"
+#include "imaging/readers/reader_table.h"
+
+namespace imaging {
+
+// The least width and height of an opened picture.
+inline constexpr int32_t kMinimumPictureSide = 16;
+
+// How far an open got.
+enum class OpenStage {
+    kInfo,        // the information call failed
+    kAllocation,  // the picture could not be allocated
+    kLoad,        // the load call ran
+};
+
+struct PictureOpen {
+    OpenStage stage = OpenStage::kInfo;
+    ImgStatus status = IMG_OK;  // of the last step that ran
+    PictureInfo info;           // what the information call gave
+};
+
+struct OpenLimits {
+    // Pictures of more pixels than this (0: no limit) are loaded into a 16 x 16
+    // image instead, which still runs the whole header parse and a clipped
+    // pixel pass. Fuzz targets use it to stay fast.
+    int64_t clip_above_pixels = 0;
+    // Called between the allocation and the load when set, with `context`
+    // (tests and fuzz targets use it to choose a smaller area of interest).
+    void (*before_load)(ImageDesc* image, const void* context) = nullptr;
+    const void* context = nullptr;
+};
+
+// Opens path with the reader into image (zeroed, or holding a picture). The
+// picture the image held is kept when the information call fails and freed
+// once it succeeds. After a failed allocation the image is empty; after the
+// load it holds what the reader stored, also when the load failed part way.
+PictureOpen picture_open(const ReaderEntry& reader, const char* path, ImageDesc* image,
+                         const OpenLimits& limits = {});
+
+}  // namespace imaging

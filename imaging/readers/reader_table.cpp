@@ -1,0 +1,33 @@
+#include "imaging/readers/reader_table.h"
+
+#include <cstdlib>
+
+#include "imaging/readers/bmp.h"
+
+namespace imaging {
+namespace {
+
+ImgStatus bmp_picture_info(const char* path, PictureInfo* info) {
+    BmpInfo record{};
+    const ImgStatus status = bmp_info(path, &record);
+    if (status == IMG_OK) {
+        info->width = record.biWidth;
+        // A negative height marks rows stored top-down; the picture is as high
+        // as its absolute value.
+        info->height = record.biHeight == INT32_MIN ? INT32_MAX : std::abs(record.biHeight);
+        info->bits_per_pixel = record.biBitCount >= 16 ? 24 : record.biBitCount;
+    }
+    return status;
+}
+
+constexpr ReaderEntry kReaders[] = {
+    {".bmp", PictureFormat::Bmp, "BMP", "image/bmp", bmp_picture_info, bmp_load, bmp_cleanup, true},
+};
+
+}  // namespace
+
+std::span<const ReaderEntry> raster_readers() {
+    return kReaders;
+}
+
+}  // namespace imaging
