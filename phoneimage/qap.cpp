@@ -243,9 +243,18 @@ ImgStatus qap_load(const char* path, ImageDesc* image) {
 
 namespace {
 
+// The widest and tallest picture an 8-bit image takes whole (image_check
+// lets its area reach column and row 32767).
+constexpr int32_t kMaxPictureSide = 32768;
+
+// qap_info for opening: a document whose Width or Height no image can take is
+// refused with IMG_ERR_RANGE before anything is allocated for it.
 ImgStatus phone_image_picture_info(const char* path, imaging::PictureInfo* info) {
     QapInfo record{};
-    const ImgStatus status = qap_info(path, &record);
+    ImgStatus status = qap_info(path, &record);
+    if (status == IMG_OK && (record.width > kMaxPictureSide || record.height > kMaxPictureSide)) {
+        status = IMG_ERR_RANGE;
+    }
     if (status == IMG_OK) {
         info->width = record.width;
         info->height = record.height;

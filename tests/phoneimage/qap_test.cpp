@@ -325,6 +325,17 @@ TEST_F(Qap, DocumentOver64MiBIsRefused) {
     }
 }
 
+// Sizes no image can take are refused before anything is allocated.
+TEST_F(Qap, SizesNoImageCanTakeAreRefusedBeforeAllocation) {
+    for (const char* size : {"<Width>32769</Width><Height>1</Height>",
+                             "<Width>1</Width><Height>2000000000</Height>"}) {
+        const PictureOpen opened =
+            picture_open(phone_image_reader(), write(document(size)).c_str(), &image);
+        EXPECT_EQ(opened.stage, OpenStage::kInfo) << size;
+        EXPECT_EQ(opened.status, IMG_ERR_RANGE) << size;
+    }
+}
+
 TEST_F(Qap, SmallAreaOfInterest) {
     const std::vector<uint8_t> values = random_values(4 * 4, 6);
     const std::string path = write(phone_document::image_document(4, 4, 2, values));

@@ -142,6 +142,16 @@ TEST_F(PeloraCliTest, DamagedFileIsWrittenOnlyOnRequest) {
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_TRUE(std::filesystem::exists(dir / "bad.ppm"));
 
+    // A bitmap cut inside its rows: the rows read, on request only.
+    test_pictures::write_rgb_bmp(dir / "cut.bmp", 20, 20, stripes);
+    std::filesystem::resize_file(dir / "cut.bmp", 54 + 10 * 60);
+    r = cli({"convert", path("cut.bmp"), path("cut.ppm")});
+    EXPECT_EQ(r.err, "Error: cannot open cut.bmp: IMG_ERR_LZW (-62)\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "cut.ppm"));
+    r = cli({"convert", path("cut.bmp"), path("cut.ppm"), "--partial"});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_TRUE(std::filesystem::exists(dir / "cut.ppm"));
+
     // A file that could not be read at all gives nothing, even on request.
     for (const char* input : {"broken.qap", "x.jpeg", "missing.bmp"}) {
         r = cli({"convert", path(input), path("x.ppm"), "--partial"});
