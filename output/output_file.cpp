@@ -90,7 +90,14 @@ OutputFile::Opened OutputFile::open(const std::string& path) {
         return create_temporary(path, false, 0, 0, 0);  // a new file
     }
     if (S_ISLNK(existing.st_mode)) {
-        return create_temporary(path, false, 0, 0, 0);  // the link is replaced
+        // The link is replaced, unless it leads to a device or a pipe
+        // (/dev/stdout, for example): those are written or refused as such.
+        struct stat target {};
+        if (::stat(path.c_str(), &target) != 0 || S_ISREG(target.st_mode) ||
+            S_ISDIR(target.st_mode)) {
+            return create_temporary(path, false, 0, 0, 0);
+        }
+        return S_ISCHR(target.st_mode) ? open_device(path) : Opened::kNotAFile;
     }
     if (S_ISDIR(existing.st_mode)) {
         return fail(EISDIR);
@@ -122,7 +129,7 @@ OutputFile::Opened OutputFile::open(const std::string& path) {
 }
 
 OutputFile::Opened OutputFile::open_device(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         return fail(errno);
     }

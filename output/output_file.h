@@ -8,9 +8,9 @@
 // permission bits, and one that the user may not write is refused, as any
 // writer refuses it. A symbolic link is replaced, never written through.
 //
-// A character device (/dev/null, /dev/full, a terminal) is written directly.
-// A named pipe, socket or block device is refused at once: writing would block,
-// or replace a device node.
+// A character device (/dev/null, /dev/full, a terminal), or a symbolic link to
+// one (/dev/stdout), is written directly. A named pipe, socket or block device
+// is refused at once: writing would block, or replace a device node.
 #pragma once
 
 #include <sys/types.h>
