@@ -256,6 +256,30 @@ TEST_F(Bmp, RefusesWhatIsNotABitmap) {
     EXPECT_EQ(bmp_load((dir / "missing.bmp").c_str(), &image), IMG_ERR_OPEN);
 }
 
+// Sizes no image can take whole are refused by the information call, so the
+// viewer allocates nothing for them (a 54-byte header of 65535 x 32767 at 8
+// bits would take 2 GB before the load refused it).
+TEST_F(Bmp, InfoRefusesSizesNoImageCanTake) {
+    struct Size {
+        int32_t width, height;
+        uint16_t bits;
+        ImgStatus status;
+    };
+    for (const Size& size : {Size{6, 0, 8, IMG_ERR_RANGE}, Size{0, 6, 8, IMG_ERR_RANGE},
+                             Size{65535, 32767, 8, IMG_ERR_RANGE}, Size{32768, 32768, 8, IMG_OK},
+                             Size{65535, 1, 1, IMG_OK}, Size{65536, 1, 1, IMG_ERR_RANGE},
+                             Size{1, 32769, 24, IMG_ERR_RANGE}, Size{1, -32768, 24, IMG_OK},
+                             Size{1, INT32_MIN, 24, IMG_ERR_RANGE}}) {
+        BmpFile s;
+        s.width = size.width;
+        s.height = size.height;
+        s.bits = size.bits;
+        BmpInfo info{};
+        EXPECT_EQ(bmp_info(write(build(s)).c_str(), &info), size.status)
+            << size.width << " x " << size.height << " x " << size.bits;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Where the rows land
 
