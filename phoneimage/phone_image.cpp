@@ -66,8 +66,9 @@ void phone_image_load(PhoneImage& image, const std::string& path) {
     image.prompt.clear();
     image.pixel_values.clear();
     xmldom::Document document;
-    if (!document.load_file(path)) {
-        throw document.parse_error_reason();
+    const phoneimage::StepResult loaded = phoneimage::load_document(path, document);
+    if (!loaded.ok()) {
+        throw loaded.text();
     }
     phone_image_load_document(image, document);
 }

@@ -275,10 +275,23 @@ StepResult read_document(const xmldom::Document& document, ReadDestination& dest
     return {};
 }
 
+StepResult load_document(const std::string& path, xmldom::Document& document) {
+    if (document.load_file(path, kMaxDocumentBytes)) {
+        return {};
+    }
+    if (document.oversize_bytes() != 0) {
+        return StepResult::composed(IMG_ERR_XML_LOAD,
+                                    "File is too large for a phone image: " +
+                                        std::to_string(document.oversize_bytes()) + " bytes.");
+    }
+    return StepResult::composed(IMG_ERR_XML_LOAD, document.parse_error_reason());
+}
+
 StepResult read_file(const std::string& path, ReadDestination& destination, ReadMode mode) {
     xmldom::Document document;
-    if (!document.load_file(path)) {
-        return StepResult::composed(IMG_ERR_XML_LOAD, document.parse_error_reason());
+    StepResult result = load_document(path, document);
+    if (!result.ok()) {
+        return result;
     }
     return read_document(document, destination, mode);
 }

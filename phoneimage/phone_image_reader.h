@@ -113,8 +113,17 @@ StepResult decode_data(std::string_view text, PixelData* pixels);
 StepResult read_document(const xmldom::Document& document, ReadDestination& destination,
                          ReadMode mode);
 
-// Loads the file (IMG_ERR_XML_LOAD with the parser's reason when it cannot be
-// read or parsed), then read_document. Lets xmldom::DomError through.
+// The largest document read: far more than any phone picture needs (a 64 MiB
+// Data holds over 250 million pixels), and a bound on what the parser builds.
+inline constexpr uint64_t kMaxDocumentBytes = uint64_t{64} << 20;
+
+// Reads and parses the file into document: IMG_ERR_XML_LOAD with the parser's
+// reason when it cannot be read or parsed, or with "File is too large for a
+// phone image: N bytes." for a file over kMaxDocumentBytes, refused before it
+// is read. Lets xmldom::DomError through.
+StepResult load_document(const std::string& path, xmldom::Document& document);
+
+// load_document, then read_document. Lets xmldom::DomError through.
 StepResult read_file(const std::string& path, ReadDestination& destination, ReadMode mode);
 
 }  // namespace phoneimage

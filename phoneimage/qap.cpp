@@ -85,6 +85,15 @@ class DescriptorDestination final : public phoneimage::ReadDestination {
 
     void lay_pixels() const;
 
+    // Whether the Data values end before the document's Width x Height
+    // picture does (no Data at all included). Without a positive Width and
+    // Height the document sets no size to fall short of.
+    bool data_ends_early() const {
+        return picture_width_ > 0 && picture_height_ > 0 &&
+               pixels_.size() / static_cast<uint64_t>(picture_width_) <
+                   static_cast<uint64_t>(picture_height_);
+    }
+
   private:
     ImageDesc& image_;
     ReadMode mode_;
@@ -188,6 +197,11 @@ ImgStatus phone_image_read_document(const char* path, ImageDesc* image, int32_t 
         if (!result.ok()) {
             return result.status;
         }
+        // The rows the values reach are laid and the palette is set; the
+        // picture is reported damaged all the same.
+        if (read_mode == ReadMode::load && destination.data_ends_early()) {
+            return IMG_ERR_LZW;
+        }
     } catch (const std::bad_alloc&) {
         return IMG_ERR_MEMORY;
     } catch (...) {
@@ -229,9 +243,18 @@ ImgStatus qap_load(const char* path, ImageDesc* image) {
 
 namespace {
 
+// The widest and tallest picture an 8-bit image takes whole (image_check
+// lets its area reach column and row 32767).
+constexpr int32_t kMaxPictureSide = 32768;
+
+// qap_info for opening: a document whose Width or Height no image can take is
+// refused with IMG_ERR_RANGE before anything is allocated for it.
 ImgStatus phone_image_picture_info(const char* path, imaging::PictureInfo* info) {
     QapInfo record{};
-    const ImgStatus status = qap_info(path, &record);
+    ImgStatus status = qap_info(path, &record);
+    if (status == IMG_OK && (record.width > kMaxPictureSide || record.height > kMaxPictureSide)) {
+        status = IMG_ERR_RANGE;
+    }
     if (status == IMG_OK) {
         info->width = record.width;
         info->height = record.height;

@@ -27,7 +27,9 @@ ImgStatus qap_info(const char* path, QapInfo* info);
 
 // Fills an allocated descriptor (8 bits per pixel, at least 16 x 16) with the
 // document's pixels, attributes and its four-entry black-to-white palette.
-// Returns 0 or a code from IMG_ERR_XML_LOAD to IMG_ERR_XML_UNKNOWN.
+// Returns 0, a code from IMG_ERR_XML_LOAD to IMG_ERR_XML_UNKNOWN, or
+// IMG_ERR_LZW when Data ends before Width x Height pixels (the rows it reaches
+// are laid and the palette set all the same).
 ImgStatus qap_load(const char* path, ImageDesc* image);
 
 // The phone image's entry for the viewer's reader table (".qap"). The reader
@@ -47,6 +49,8 @@ inline constexpr int32_t kQapReadLoad = 1;         // attributes, pixels and pal
 // length and clipped to the allocated rows, and pixels the picture does not
 // cover are white. Returns 0, IMG_ERR_XML_NO_DEST when image cannot take the
 // document (null, no header, or in load mode no 8-bit rows), a code from
-// IMG_ERR_XML_LOAD to IMG_ERR_XML_UNKNOWN, or IMG_ERR_MEMORY. What was read
-// before a failure stays in image.
+// IMG_ERR_XML_LOAD to IMG_ERR_XML_UNKNOWN, IMG_ERR_LZW (load mode) when Data
+// ends early, or IMG_ERR_MEMORY. A document over 64 MiB is refused with
+// IMG_ERR_XML_LOAD before it is read. What was read before a failure stays
+// in image.
 ImgStatus phone_image_read_document(const char* path, ImageDesc* image, int32_t mode);

@@ -166,9 +166,12 @@ std::string read_failure(const std::string& path, const std::string& why) {
     return "Unable to read file " + path + ": " + why;
 }
 
-// Reads a plain file whole. The file is opened without blocking so that a
-// named pipe cannot stall us before its type is checked.
-bool read_plain_file(const std::string& path, std::vector<uint8_t>& bytes, std::string& reason) {
+// Reads a plain file whole, up to limit bytes (at most INT_MAX, what the
+// parser takes); a larger file fails with its size in *oversize. The file is
+// opened without blocking so that a named pipe cannot stall us before its
+// type is checked.
+bool read_plain_file(const std::string& path, size_t limit, std::vector<uint8_t>& bytes,
+                     std::string& reason, uint64_t* oversize) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         reason = read_failure(path, std::generic_category().message(errno));
@@ -188,23 +191,23 @@ bool read_plain_file(const std::string& path, std::vector<uint8_t>& bytes, std::
         reason = read_failure(path, "not a regular file");
         return false;
     }
-    if (info.st_size > INT_MAX) {
+    const auto size = static_cast<uint64_t>(info.st_size);
+    if (size > limit) {
+        *oversize = size;
         reason = read_failure(path, "file too large");
         return false;
     }
     // One byte more than the size fstat gave, so that the end of an unchanged
     // file is seen without growing the buffer; a file that grows meanwhile is
-    // read on up to the size limit.
-    constexpr size_t kLimit = static_cast<size_t>(INT_MAX);
-    bytes.assign(static_cast<size_t>(info.st_size) + 1, 0);
+    // read on up to the limit.
+    bytes.assign(static_cast<size_t>(size) + 1, 0);
     size_t filled = 0;
     for (;;) {
         if (filled == bytes.size()) {
-            if (filled > kLimit) {
-                reason = read_failure(path, "file too large");
-                return false;
+            if (filled > limit) {
+                break;
             }
-            bytes.resize(std::min(kLimit + 1, filled * 2));
+            bytes.resize(std::min(limit + 1, filled * 2));
         }
         const ssize_t got = ::read(fd, bytes.data() + filled, bytes.size() - filled);
         if (got < 0) {
@@ -219,7 +222,8 @@ bool read_plain_file(const std::string& path, std::vector<uint8_t>& bytes, std::
         }
         filled += static_cast<size_t>(got);
     }
-    if (filled > kLimit) {
+    if (filled > limit) {
+        *oversize = filled;
         reason = read_failure(path, "file too large");
         return false;
     }
@@ -344,11 +348,13 @@ bool Document::parse(std::span<const uint8_t> bytes) {
     return true;
 }
 
-bool Document::load_file(const std::string& path) {
+bool Document::load_file(const std::string& path, uint64_t max_bytes) {
     release();
     reason_.clear();
+    oversize_bytes_ = 0;
+    const auto limit = static_cast<size_t>(std::min<uint64_t>(max_bytes, INT_MAX));
     std::vector<uint8_t> bytes;
-    if (!read_plain_file(path, bytes, reason_)) {
+    if (!read_plain_file(path, limit, bytes, reason_, &oversize_bytes_)) {
         return false;
     }
     return parse(bytes);

@@ -20,6 +20,7 @@
 // lives.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -100,8 +101,13 @@ class Document {
     // Reads the file at path (a plain file only: no standard input, devices,
     // pipes or folders, and no decompression) and parses its bytes. A file that
     // cannot be read fails like a document that does not parse, with a reason
-    // that names the path and the error.
-    bool load_file(const std::string& path);
+    // that names the path and the error. A file larger than max_bytes is
+    // refused before it is read (before more than max_bytes are, should it
+    // grow meanwhile); oversize_bytes() then gives its size.
+    bool load_file(const std::string& path, uint64_t max_bytes = INT_MAX);
+
+    // The size of the file the last load_file refused as too large, else 0.
+    uint64_t oversize_bytes() const { return oversize_bytes_; }
 
     // The reason of the last failure, on one line; empty after a success.
     const std::string& parse_error_reason() const { return reason_; }
@@ -114,6 +120,7 @@ class Document {
 
     _xmlDoc* doc_ = nullptr;
     std::string reason_;
+    uint64_t oversize_bytes_ = 0;
 };
 
 }  // namespace xmldom

@@ -55,6 +55,12 @@ constexpr uint32_t kCompressionBitFields = 3;
 // The widest file row the reader accepts: an image holds at most 65535
 // columns (1-bit images), so wider rows could never be shown whole.
 constexpr int32_t kMaxWidth = 65535;
+// The widest and tallest pictures an image can take whole: image_check lets
+// an area of interest reach column 65534 of a 1-bit image, column 32767 of
+// others, and row 32767.
+constexpr int32_t kMaxImageWidthOneBit = 65535;
+constexpr int32_t kMaxImageWidth = 32768;
+constexpr int64_t kMaxImageHeight = 32768;
 
 // One colour channel of a 32-bit bit-field pixel: the mask, the position of
 // its lowest bit and its largest value once shifted down.
@@ -376,8 +382,9 @@ void store_bit_fields(const uint8_t* row, uint8_t* destination, uint32_t columns
 }
 
 // Streams the pixel data from the file's current position into the area of
-// interest. Returns 0 (also when the data ends early), IMG_ERR_ENCODING or
-// IMG_ERR_MEMORY.
+// interest. Returns 0, IMG_ERR_LZW when the data ends before the picture's
+// last row (the rows read stay stored; an RLE end-of-bitmap code is no early
+// end: the file says the picture is done), IMG_ERR_ENCODING or IMG_ERR_MEMORY.
 ImgStatus pixel_pass(ReaderFile& file, const HeaderFacts& facts, Mode mode, ImageDesc& image,
                      const RowPlacement& place) {
     const BmpInfo& info = facts.info;
@@ -404,7 +411,7 @@ ImgStatus pixel_pass(ReaderFile& file, const HeaderFacts& facts, Mode mode, Imag
     const uint32_t columns = place.columns;
     while (remaining > 0) {
         if (!chunk.next_step()) {
-            break;  // the data ends before the picture does
+            return IMG_ERR_LZW;  // the data ends before the picture does
         }
         const bool storing = top_down ? stored < place.rows : remaining <= place.rows;
         --remaining;
@@ -423,9 +430,9 @@ ImgStatus pixel_pass(ReaderFile& file, const HeaderFacts& facts, Mode mode, Imag
             }
             if (end == RleEnd::kCut) {
                 // Every accepted row fits in `need` bytes, so only the end of
-                // the data can cut one. Tolerance: the row keeps its contents.
+                // the data can cut one. The row keeps its contents.
                 assert(chunk.at_end());
-                break;
+                return IMG_ERR_LZW;
             }
             if (storing) {
                 // Pixels the codes did not reach show palette index 0.
@@ -444,8 +451,7 @@ ImgStatus pixel_pass(ReaderFile& file, const HeaderFacts& facts, Mode mode, Imag
 
         const uint8_t* row = in.span(geometry.source_bytes);
         if (row == nullptr) {
-            // Tolerance: a row cut off by the end of the data is not stored.
-            break;
+            return IMG_ERR_LZW;  // a row cut off by the end of the data is not stored
         }
         chunk.advance(geometry.source_bytes);
         if (!storing) {
@@ -484,9 +490,23 @@ ImgStatus pixel_pass(ReaderFile& file, const HeaderFacts& facts, Mode mode, Imag
     return IMG_OK;
 }
 
+// Checks the picture's size before anything is allocated for it: a width the
+// image it is loaded into can take whole (1..65535 for 1-bit files, 1..32768
+// for others) and 1..32768 rows (the height is negative for top-down files).
+// IMG_ERR_RANGE otherwise; the load would refuse that image.
+ImgStatus check_size(const BmpInfo& info) {
+    const int32_t max_width = info.biBitCount == 1 ? kMaxImageWidthOneBit : kMaxImageWidth;
+    const int64_t height = std::abs(int64_t{info.biHeight});
+    if (info.biWidth < 1 || info.biWidth > max_width || height < 1 || height > kMaxImageHeight) {
+        return IMG_ERR_RANGE;
+    }
+    return IMG_OK;
+}
+
 // Checks a parsed header against the target image, in this order: the target
 // depth (IMG_ERR_BPP), the pair of depth and compression (IMG_ERR_ENCODING),
-// the width (IMG_ERR_RANGE). On success *mode holds the decode mode.
+// the width and a height of 0 (IMG_ERR_RANGE; a taller or wider picture than
+// the image is clipped to its area). On success *mode holds the decode mode.
 ImgStatus check_header(const BmpInfo& info, int32_t target_bits, Mode* mode) {
     if (!target_fits(info.biBitCount, target_bits)) {
         return IMG_ERR_BPP;
@@ -495,7 +515,7 @@ ImgStatus check_header(const BmpInfo& info, int32_t target_bits, Mode* mode) {
     if (!found) {
         return IMG_ERR_ENCODING;
     }
-    if (info.biWidth < 1 || info.biWidth > kMaxWidth) {
+    if (info.biWidth < 1 || info.biWidth > kMaxWidth || info.biHeight == 0) {
         return IMG_ERR_RANGE;
     }
     *mode = *found;
@@ -512,10 +532,7 @@ ImgStatus load_pixels(ReaderFile& file, const HeaderFacts& facts, ImageDesc& ima
     if (status != IMG_OK) {
         return status;
     }
-    const uint32_t height = static_cast<uint32_t>(std::abs(int64_t{info.biHeight}));
-    if (height == 0) {
-        return IMG_OK;  // no rows: nothing to store
-    }
+    const uint32_t height = static_cast<uint32_t>(std::abs(int64_t{info.biHeight}));  // >= 1
     // Bottom-up files fill the area from its bottom row upwards; top-down files
     // fill the same rows from the top down, so the picture lands in the same
     // place either way.
@@ -523,7 +540,7 @@ ImgStatus load_pixels(ReaderFile& file, const HeaderFacts& facts, ImageDesc& ima
         place_rows(image, height, static_cast<uint32_t>(info.biWidth),
                    info.biHeight < 0 ? RowFill::kDownToBottom : RowFill::kFromBottom);
     if (!file.seek(facts.data_offset)) {
-        return IMG_OK;  // no data reachable
+        return IMG_ERR_LZW;  // no data reachable
     }
     return pixel_pass(file, facts, mode, image, place);
 }
@@ -566,7 +583,10 @@ ImgStatus bmp_info(const char* path, BmpInfo* info) {
         return IMG_ERR_OPEN;
     }
     HeaderFacts facts;
-    const ImgStatus status = parse_header(file, &facts);
+    ImgStatus status = parse_header(file, &facts);
+    if (status == IMG_OK) {
+        status = check_size(facts.info);
+    }
     if (status == IMG_OK) {
         *info = facts.info;
     }
@@ -591,11 +611,13 @@ ImgStatus bmp_load(const char* path, ImageDesc* image) {
     if (status == IMG_OK) {
         status = load_pixels(file, facts, *image);
     }
-    if (status != IMG_OK) {
+    // Pixel data that ends early still gets its palette: the rows read show
+    // in their colours.
+    if (status != IMG_OK && status != IMG_ERR_LZW) {
         return status;
     }
     palette_finish(image, palette_pass(file, facts, *image));
-    return IMG_OK;
+    return status;
 }
 
 void bmp_cleanup() {

@@ -1,4 +1,5 @@
 #include "imaging/readers/bmp.h"
+#include "imaging/readers/reader_io.h"
 
 #include <gtest/gtest.h>
 #include <png.h>
@@ -222,12 +223,12 @@ TEST_F(Bmp, InfoReportsTheHeaderWithDefaults) {
 
     // The default image size wraps like 32-bit arithmetic, without overflow;
     // a top-down height is reported as stored.
-    s.width = 0x10000000;
-    s.height = -3;
+    s.width = 32768;
+    s.height = -32768;
     s.bits = 24;
     ASSERT_EQ(bmp_info(write(build(s)).c_str(), &info), IMG_OK);
-    EXPECT_EQ(info.biHeight, -3);
-    EXPECT_EQ(info.biSizeImage, 0x2FFFFFF4u);
+    EXPECT_EQ(info.biHeight, -32768);
+    EXPECT_EQ(info.biSizeImage, 0x40000000u);
     EXPECT_EQ(info.biClrUsed, 0u);
 
     // A 16-byte OS/2 2.x header: the fields it does not hold read as 0, not
@@ -253,6 +254,30 @@ TEST_F(Bmp, RefusesWhatIsNotABitmap) {
     EXPECT_EQ(bmp_info(dir.path().c_str(), &info), IMG_ERR_OPEN);
     ASSERT_EQ(image_alloc(&image, 4, 4, 8), IMG_OK);
     EXPECT_EQ(bmp_load((dir / "missing.bmp").c_str(), &image), IMG_ERR_OPEN);
+}
+
+// Sizes no image can take whole are refused by the information call, so the
+// viewer allocates nothing for them (a 54-byte header of 65535 x 32767 at 8
+// bits would take 2 GB before the load refused it).
+TEST_F(Bmp, InfoRefusesSizesNoImageCanTake) {
+    struct Size {
+        int32_t width, height;
+        uint16_t bits;
+        ImgStatus status;
+    };
+    for (const Size& size : {Size{6, 0, 8, IMG_ERR_RANGE}, Size{0, 6, 8, IMG_ERR_RANGE},
+                             Size{65535, 32767, 8, IMG_ERR_RANGE}, Size{32768, 32768, 8, IMG_OK},
+                             Size{65535, 1, 1, IMG_OK}, Size{65536, 1, 1, IMG_ERR_RANGE},
+                             Size{1, 32769, 24, IMG_ERR_RANGE}, Size{1, -32768, 24, IMG_OK},
+                             Size{1, INT32_MIN, 24, IMG_ERR_RANGE}}) {
+        BmpFile s;
+        s.width = size.width;
+        s.height = size.height;
+        s.bits = size.bits;
+        BmpInfo info{};
+        EXPECT_EQ(bmp_info(write(build(s)).c_str(), &info), size.status)
+            << size.width << " x " << size.height << " x " << size.bits;
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -495,11 +520,11 @@ TEST_F(Bmp, RunDataEndingEarlyLeavesTheRestAlone) {
     EXPECT_EQ(image.color_count, 2);
 
     // Codes cut off inside an encoded run, an absolute run or before the end
-    // of line: that row keeps its contents.
+    // of line: that row keeps its contents, and the data ended early.
     for (const auto& cut : {std::vector<uint8_t>{4}, {0, 3, 1, 2}, {4, 4}}) {
         std::vector<uint8_t> codes = {4, 3, 0, 0};
         codes.insert(codes.end(), cut.begin(), cut.end());
-        ASSERT_EQ(load(build(rle_file(4, 2, 8, codes)), 4, 2, 8, 0xEE), IMG_OK);
+        ASSERT_EQ(load(build(rle_file(4, 2, 8, codes)), 4, 2, 8, 0xEE), IMG_ERR_LZW);
         EXPECT_EQ(pixel(image, 3, 1), 3u);
         EXPECT_EQ(pixel(image, 0, 0), 0xEEu);
     }
@@ -559,13 +584,14 @@ TEST_F(Bmp, TruncatedAtEachBoundary) {
     };
     for (const Cut& cut :
          {Cut{0, IMG_ERR_NOT_BMP, 0, 0}, Cut{13, IMG_ERR_NOT_BMP, 0, 0},
-          Cut{14, IMG_ERR_NOT_BMP, 0, 0}, Cut{53, IMG_ERR_NOT_BMP, 0, 0}, Cut{54, IMG_OK, 256, 0},
-          Cut{76, IMG_OK, 5, 0}, Cut{118, IMG_OK, 16, 0}, Cut{137, IMG_OK, 16, 2},
-          Cut{142, IMG_OK, 16, 3}, Cut{150, IMG_OK, 16, 4}}) {
+          Cut{14, IMG_ERR_NOT_BMP, 0, 0}, Cut{53, IMG_ERR_NOT_BMP, 0, 0},
+          Cut{54, IMG_ERR_LZW, 256, 0}, Cut{76, IMG_ERR_LZW, 5, 0}, Cut{118, IMG_ERR_LZW, 16, 0},
+          Cut{137, IMG_ERR_LZW, 16, 2}, Cut{142, IMG_ERR_LZW, 16, 3}, Cut{149, IMG_ERR_LZW, 16, 3},
+          Cut{150, IMG_OK, 16, 4}}) {
         SCOPED_TRACE(cut.size);
         const std::vector<uint8_t> bytes(whole.begin(), whole.begin() + cut.size);
         ASSERT_EQ(load(bytes, 6, 4, 8), cut.status);
-        if (cut.status != IMG_OK) {
+        if (cut.status != IMG_OK && cut.status != IMG_ERR_LZW) {
             continue;
         }
         EXPECT_EQ(image.color_count, cut.colors);
@@ -579,7 +605,7 @@ TEST_F(Bmp, TruncatedAtEachBoundary) {
     // The data offset beyond the end of the file; bit-field masks cut off.
     s.data_offset = 5000;
     s.data.clear();
-    ASSERT_EQ(load(build(s), 6, 4, 8), IMG_OK);
+    ASSERT_EQ(load(build(s), 6, 4, 8), IMG_ERR_LZW);
     EXPECT_EQ(pixel(image, 0, 3), 0u);
     BmpFile masks;
     masks.bits = 16;
@@ -721,8 +747,9 @@ ImgStatus open_like_viewer(const fs::path& path, ImageDesc* image) {
 // Every file whose outcome is not a plain success, with the reason.
 constexpr const char* kRefused = R"(
 b/badbitcount.bmp    IMG_ERR_BPP       30000 bits: the allocation refuses
-b/badwidth.bmp       IMG_ERR_MEMORY    negative width: the allocation refuses
-b/reallybig.bmp      IMG_ERR_MEMORY    3000000 x 2000000
+b/badwidth.bmp       IMG_ERR_RANGE     negative width
+b/reallybig.bmp      IMG_ERR_RANGE     3000000 x 2000000: wider than an image
+b/shortfile.bmp      IMG_ERR_LZW       pixel data ends early
 b/badrle.bmp         IMG_ERR_ENCODING  runs past the end of a row
 b/badrlebis.bmp      IMG_ERR_ENCODING
 b/badrleter.bmp      IMG_ERR_ENCODING
@@ -785,6 +812,29 @@ TEST(BmpCorpus, EveryFileLoadsOrIsRefused) {
         }
     }
     EXPECT_EQ(files, 91);
+}
+
+// Every good file of the suite cut inside its pixel data: the load reports the
+// early end instead of a success.
+TEST(BmpCorpus, CutPixelDataIsReported) {
+    const fs::path corpus = test_support::corpus_dir("bmp");
+    if (corpus.empty()) {
+        GTEST_SKIP() << "BMP Suite corpus not present";
+    }
+    test_support::TempDir dir;
+    const fs::path cut_path = dir / "cut.bmp";
+    for (const auto& entry : fs::directory_iterator(corpus / "g")) {
+        const std::vector<uint8_t> whole = test_support::read_file(entry.path());
+        const size_t data = le32(whole.data() + 10);
+        ASSERT_LT(data, whole.size()) << entry.path();
+        for (size_t k = 0; k < 4; ++k) {
+            const size_t size = data + (whole.size() - data) * k / 4;
+            test_support::write_file(cut_path, {whole.begin(), whole.begin() + size});
+            ImageDesc image{};
+            EXPECT_EQ(open_like_viewer(cut_path, &image), IMG_ERR_LZW) << entry.path() << size;
+            image_free(&image);
+        }
+    }
 }
 
 // RGBA pixels of a reference PNG, or empty when it cannot be read. 16-bit

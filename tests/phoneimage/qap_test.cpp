@@ -1,15 +1,16 @@
 #include "qap.h"
-#include "imaging/readers/picture_open.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "imaging/readers/picture_open.h"
+#include "phone_image.h"
 #include "phoneimage/phone_document.h"
 #include "support/test_support.h"
 
@@ -100,7 +101,7 @@ TEST_F(Qap, LogoOfPhoneSize) {
 
 TEST_F(Qap, StoredIndexIsThreeMinusValue) {
     // Values 0, 1, 2, 3 in the first row.
-    const std::string path = write(document("<Width>16</Width><Height>16</Height><Data>E4</Data>"));
+    const std::string path = write(document("<Width>4</Width><Height>1</Height><Data>E4</Data>"));
     ASSERT_EQ(open_like_viewer(path), IMG_OK);
     EXPECT_EQ(at(0, 0), 3);  // white
     EXPECT_EQ(at(1, 0), 2);  // light gray, 170
@@ -232,25 +233,27 @@ TEST_F(Qap, PictureLiesInTheTopLeftCorner) {
         int32_t allocated;  // 0: as the viewer allocates
         uint32_t row_length, width, height;
         size_t count;
+        ImgStatus status = IMG_OK;
     };
     const Case cases[] = {
         {"smaller than 16", "<Width>5</Width><Height>3</Height>" + data(15), 0, 5, 5, 3, 15},
         {"size after Data", data(24) + "<Width>6</Width><Height>4</Height>", 0, 6, 6, 4, 24},
         {"no Width", data(256), 0, 16, 16, 16, 256},
-        {"Data falls short", "<Width>20</Width><Height>20</Height>" + data(30), 0, 20, 20, 20, 30},
+        {"Data falls short", "<Width>20</Width><Height>20</Height>" + data(30), 0, 20, 20, 20, 30,
+         IMG_ERR_LZW},
         {"no Data", "<Width>16</Width>", 0, 16, 0, 0, 0},
         {"larger than allocated", "<Width>40</Width><Height>1000</Height>" + data(1600), 16, 40, 40,
-         1000, 1600},
+         1000, 1600, IMG_ERR_LZW},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string path = write(document(c.children));
         if (c.allocated == 0) {
-            ASSERT_EQ(open_like_viewer(path), IMG_OK);
+            ASSERT_EQ(open_like_viewer(path), c.status);
         } else {
             image_free(&image);
             ASSERT_EQ(image_alloc(&image, c.allocated, c.allocated, 4), IMG_OK);
-            ASSERT_EQ(qap_load(path.c_str(), &image), IMG_OK);
+            ASSERT_EQ(qap_load(path.c_str(), &image), c.status);
         }
         const QapInfo zero{};
         QapInfo info = zero;
@@ -268,6 +271,68 @@ TEST_F(Qap, PictureLiesInTheTopLeftCorner) {
                 ASSERT_EQ(at(x, y), inside ? 3 - values[index] : 3) << x << "," << y;
             }
         }
+    }
+}
+
+// A 133 x 65 picture cut at each boundary of its Data: the rows the values
+// reach are laid, the palette is loaded, and the load reports the early end.
+// A document cut inside its markup does not parse.
+TEST_F(Qap, TruncatedDataIsReportedWithWhatItHolds) {
+    const std::vector<uint8_t> values = random_values(133 * 65, 3);
+    const std::string whole = phone_document::image_document(133, 65, 2, values);
+    const size_t data = whole.find("<Data>") + 6;
+    struct Cut {
+        size_t values;  // values the cut Data holds
+        ImgStatus status;
+    };
+    for (const Cut cut :
+         {Cut{0, IMG_ERR_LZW}, Cut{4, IMG_ERR_LZW}, Cut{132, IMG_ERR_LZW}, Cut{133, IMG_ERR_LZW},
+          Cut{133 * 64, IMG_ERR_LZW}, Cut{133 * 65 - 1, IMG_ERR_LZW}, Cut{133 * 65, IMG_OK}}) {
+        SCOPED_TRACE(cut.values);
+        const std::vector<uint8_t> kept(values.begin(),
+                                        values.begin() + static_cast<ptrdiff_t>(cut.values));
+        // Without values the Data element goes (an empty one is an error of its own).
+        const std::string text =
+            cut.values == 0
+                ? whole.substr(0, data - 6) + whole.substr(whole.find("</Data>") + 7)
+                : whole.substr(0, data) + hex_data(kept) + whole.substr(whole.find("</Data>"));
+        ASSERT_EQ(open_like_viewer(write(text)), cut.status);
+        EXPECT_EQ(image.color_count, 4);
+        EXPECT_EQ(image.palette[3].red, 255);
+        for (size_t i = 0; i < 133 * 65; ++i) {
+            const auto x = static_cast<uint32_t>(i % 133);
+            const auto y = static_cast<uint32_t>(i / 133);
+            ASSERT_EQ(at(x, y), i < cut.values ? 3 - values[i] : 3) << i;  // not reached: white
+        }
+    }
+    for (size_t cut : {size_t{10}, data - 3, data + 40, whole.size() - 2}) {
+        EXPECT_EQ(open_like_viewer(write(whole.substr(0, cut))), IMG_ERR_XML_LOAD) << cut;
+    }
+}
+
+// A document over 64 MiB is refused before it is read (a sparse file here).
+TEST_F(Qap, DocumentOver64MiBIsRefused) {
+    const std::string path = write("");
+    std::filesystem::resize_file(path, (uint64_t{64} << 20) + 1);
+    ASSERT_EQ(image_alloc(&image, 16, 16, 4), IMG_OK);
+    EXPECT_EQ(qap_load(path.c_str(), &image), IMG_ERR_XML_LOAD);
+    PhoneImage record;
+    try {
+        phone_image_load(record, path);
+        ADD_FAILURE() << "no exception";
+    } catch (const std::string& text) {
+        EXPECT_EQ(text, "File is too large for a phone image: 67108865 bytes.");
+    }
+}
+
+// Sizes no image can take are refused before anything is allocated.
+TEST_F(Qap, SizesNoImageCanTakeAreRefusedBeforeAllocation) {
+    for (const char* size : {"<Width>32769</Width><Height>1</Height>",
+                             "<Width>1</Width><Height>2000000000</Height>"}) {
+        const PictureOpen opened =
+            picture_open(phone_image_reader(), write(document(size)).c_str(), &image);
+        EXPECT_EQ(opened.stage, OpenStage::kInfo) << size;
+        EXPECT_EQ(opened.status, IMG_ERR_RANGE) << size;
     }
 }
 

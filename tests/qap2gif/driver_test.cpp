@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -202,8 +204,8 @@ TEST_F(Qap2Gif, OutputNamingTheInputIsRefused) {
 }
 
 // Writes that fail on a regular file (here: beyond the file size limit) leave
-// no partial file behind, whether the run created the file or truncated it.
-TEST_F(Qap2Gif, PartialRegularFileIsRemoved) {
+// no partial file behind, and an existing file as it was.
+TEST_F(Qap2Gif, FailedWriteLeavesThePathAsItWas) {
     std::vector<uint8_t> values(300 * 300);
     for (size_t i = 0; i < values.size(); ++i) {
         values[i] = static_cast<uint8_t>((i * 7 + i / 300) % 4);
@@ -231,13 +233,88 @@ TEST_F(Qap2Gif, PartialRegularFileIsRemoved) {
     EXPECT_EQ(first.out.find("Done!"), std::string::npos);
     EXPECT_FALSE(fs::exists(created));
     EXPECT_EQ(second.status, 1);
-    EXPECT_FALSE(fs::exists(existing));
+    EXPECT_EQ(test_support::read_text(existing), "old contents");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
 
     // Without the limit the same conversion succeeds and decodes.
     EXPECT_EQ(run({in, created}).status, 0);
     const DecodedGif decoded = decode_gif(test_support::read_file(created));
     ASSERT_TRUE(decoded.ok) << decoded.error;
     EXPECT_EQ(decoded.pixels, values);
+
+    test_support::FullFileSystem full("out.gif", "old");
+    if (!full.mounted()) {
+        GTEST_SKIP() << "a full file system needs root";
+    }
+    const std::string out = (full / "out.gif").string();
+    EXPECT_NE(run({in, out}).out.find("Unable to write output file: " + out + ", errno = 28."),
+              std::string::npos);
+    EXPECT_EQ(test_support::read_text(out), "old");
+    EXPECT_EQ(full.names(), (std::vector<std::string>{"filler", "out.gif"}));
+}
+
+// One row per kind of existing output path: the message (none: "Done!") and
+// what the path holds afterwards.
+TEST_F(Qap2Gif, OutputPathsAreReplacedNotWrittenThrough) {
+    const std::string in = four_by_one();
+    test_support::write_text(path("target.txt"), "target");
+    const bool root = ::geteuid() == 0;
+    const auto is_gif = [&](const std::string& p) {
+        return fs::is_regular_file(fs::symlink_status(p)) &&
+               test_support::read_file(p) == kFourByOneGif;
+    };
+    struct Row {
+        std::string name;
+        std::function<void(const std::string&)> prepare;
+        std::string message;
+        std::function<bool(const std::string&)> holds;
+    };
+    const std::vector<Row> rows = {
+        {"symbolic link", [&](const std::string& p) { fs::create_symlink(path("target.txt"), p); },
+         "Done!",
+         [&](const std::string& p) {
+             return is_gif(p) && test_support::read_text(path("target.txt")) == "target";
+         }},
+        {"dangling symbolic link",
+         [&](const std::string& p) { fs::create_symlink(path("nowhere"), p); }, "Done!",
+         [&](const std::string& p) { return is_gif(p) && !fs::exists(path("nowhere")); }},
+        {"symbolic link to a device",
+         [](const std::string& p) { fs::create_symlink("/dev/null", p); }, "Done!",
+         [](const std::string& p) { return fs::is_symlink(p); }},
+        {"named pipe", [](const std::string& p) { ::mkfifo(p.c_str(), 0600); },
+         "Output file is a pipe, socket or block device: ",
+         [](const std::string& p) { return fs::is_fifo(p); }},
+        {"file of mode 640",
+         [](const std::string& p) {
+             test_support::write_text(p, "old");
+             ::chmod(p.c_str(), 0640);
+         },
+         "Done!",
+         [&](const std::string& p) {
+             struct stat info {};
+             return is_gif(p) && ::stat(p.c_str(), &info) == 0 && (info.st_mode & 0777) == 0640;
+         }},
+        {"read-only file",
+         [](const std::string& p) {
+             test_support::write_text(p, "old");
+             ::chmod(p.c_str(), 0444);
+         },
+         root ? "Done!" : "Unable to open output file: ",
+         [&](const std::string& p) {
+             return root ? is_gif(p) : test_support::read_text(p) == "old";
+         }},
+        {"name of 255 bytes", [](const std::string&) {}, "Done!", is_gif},
+    };
+    int n = 0;
+    for (const Row& row : rows) {
+        const std::string out = row.name == "name of 255 bytes"
+                                    ? path(std::string(251, 'n') + ".gif")
+                                    : path("out" + std::to_string(n++) + ".gif");
+        row.prepare(out);
+        const Outcome result = run({in, out});
+        EXPECT_NE(result.out.find(row.message), std::string::npos) << row.name << result.out;
+        EXPECT_TRUE(row.holds(out)) << row.name;
+    }
 }
 
 }  // namespace

@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -31,6 +33,37 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ignored;
     fs::remove_all(path_, ignored);
+}
+
+FullFileSystem::FullFileSystem(const std::string& name, const std::string& text) {
+    if (::geteuid() != 0 ||
+        ::mount("tmpfs", dir_.path().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=256k") != 0) {
+        return;
+    }
+    mounted_ = true;
+    write_text(dir_ / name, text);
+    const int fd = ::open((dir_ / "filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    const std::vector<char> block(4096, 'f');
+    for (size_t size = block.size(); size > 0; size /= 2) {
+        while (::write(fd, block.data(), size) == static_cast<ssize_t>(size)) {
+        }
+    }
+    ::close(fd);
+}
+
+FullFileSystem::~FullFileSystem() {
+    if (mounted_) {
+        ::umount2(dir_.path().c_str(), MNT_DETACH);
+    }
+}
+
+std::vector<std::string> FullFileSystem::names() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_.path())) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::vector<uint8_t> read_file(const fs::path& path) {

@@ -25,6 +25,27 @@ class TempDir {
     std::filesystem::path path_;
 };
 
+// A small file system (tmpfs) mounted on a fresh folder, holding one file
+// name with text, then filled up so that any further write fails with
+// ENOSPC. Mounting needs root: mounted() is false otherwise, and the test
+// skips.
+class FullFileSystem {
+  public:
+    FullFileSystem(const std::string& name, const std::string& text);
+    ~FullFileSystem();
+    FullFileSystem(const FullFileSystem&) = delete;
+    FullFileSystem& operator=(const FullFileSystem&) = delete;
+
+    bool mounted() const { return mounted_; }
+    std::filesystem::path operator/(const std::string& name) const { return dir_ / name; }
+    // The names in the folder, sorted.
+    std::vector<std::string> names() const;
+
+  private:
+    TempDir dir_;
+    bool mounted_ = false;
+};
+
 std::vector<uint8_t> read_file(const std::filesystem::path& path);
 std::string read_text(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);

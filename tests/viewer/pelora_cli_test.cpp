@@ -1,9 +1,14 @@
 // pelora-cli run as a user would: output texts, exit statuses and files.
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "picture_files.h"
 #include "support/test_support.h"
@@ -123,18 +128,128 @@ TEST_F(PeloraCliTest, FailingCommandStopsAndWritesNothing) {
     EXPECT_FALSE(std::filesystem::exists(dir / "c.bmp.ppm"));
 }
 
-TEST_F(PeloraCliTest, DamagedFileIsWrittenAsShownButReported) {
+TEST_F(PeloraCliTest, DamagedFileIsWrittenOnlyOnRequest) {
     test_support::write_text(dir / "bad.qap",
                              "<TarvoIPPhoneImage><Width>16</Width><Height>16</Height>"
                              "<Data>FFFF</Data><Colour>1</Colour></TarvoIPPhoneImage>");
-    const RunResult r = cli({"convert", path("bad.qap"), path("bad.ppm")});
+    test_support::write_text(dir / "broken.qap", "<TarvoIPPhoneImage>");
+    RunResult r = cli({"convert", path("bad.qap"), path("bad.ppm")});
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_EQ(r.err, "Error: cannot open bad.qap: IMG_ERR_XML_UNKNOWN (-212)\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "bad.ppm"));
+
+    r = cli({"convert", path("bad.qap"), path("bad.ppm"), "--partial"});
+    EXPECT_EQ(r.exit_status, 1);
     EXPECT_TRUE(std::filesystem::exists(dir / "bad.ppm"));
 
-    const RunResult unsupported = cli({"convert", path("x.jpeg"), path("x.ppm")});
-    EXPECT_EQ(unsupported.exit_status, 1);
-    EXPECT_FALSE(std::filesystem::exists(dir / "x.ppm"));
+    // A bitmap cut inside its rows: the rows read, on request only.
+    test_pictures::write_rgb_bmp(dir / "cut.bmp", 20, 20, stripes);
+    std::filesystem::resize_file(dir / "cut.bmp", 54 + 10 * 60);
+    r = cli({"convert", path("cut.bmp"), path("cut.ppm")});
+    EXPECT_EQ(r.err, "Error: cannot open cut.bmp: IMG_ERR_LZW (-62)\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "cut.ppm"));
+    r = cli({"convert", path("cut.bmp"), path("cut.ppm"), "--partial"});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_TRUE(std::filesystem::exists(dir / "cut.ppm"));
+
+    // A file that could not be read at all gives nothing, even on request.
+    for (const char* input : {"broken.qap", "x.jpeg", "missing.bmp"}) {
+        r = cli({"convert", path(input), path("x.ppm"), "--partial"});
+        EXPECT_EQ(r.exit_status, 1) << input;
+        EXPECT_FALSE(std::filesystem::exists(dir / "x.ppm")) << input;
+    }
+}
+
+// One row per kind of output path: the run's status and message, and what
+// the path (and what it pointed to) holds afterwards.
+TEST_F(PeloraCliTest, OutputPathsAreNeverDamaged) {
+    namespace fs = std::filesystem;
+    test_pictures::write_rgb_bmp(dir / "in.bmp", 20, 20, stripes);
+    test_support::write_text(dir / "broken.qap", "<TarvoIPPhoneImage>");
+    test_support::write_text(dir / "target.txt", "target");
+    const std::string in = path("in.bmp");
+    const auto kept = [](const fs::path& p) { return test_support::read_text(p) == "old"; };
+    const auto is_ppm = [](const fs::path& p) {
+        return fs::is_regular_file(fs::symlink_status(p)) &&
+               test_support::read_text(p).rfind("P6\n20 20\n", 0) == 0;
+    };
+    const bool root = ::geteuid() == 0;
+    struct Row {
+        std::string name;
+        std::function<std::string()> prepare;  // returns the output path
+        std::string input;
+        int exit_status;
+        std::string message;  // part of standard error
+        std::function<bool(const fs::path&)> holds;
+    };
+    const std::vector<Row> rows = {
+        {"existing file, input fails",
+         [&] { return test_support::write_text(dir / "a.ppm", "old"), path("a.ppm"); },
+         path("broken.qap"), 1, "IMG_ERR_XML_LOAD", kept},
+        {"existing file of mode 600",
+         [&] {
+             test_support::write_text(dir / "b.ppm", "old");
+             fs::permissions(dir / "b.ppm", fs::perms::owner_read | fs::perms::owner_write);
+             return path("b.ppm");
+         },
+         in, 0, "",
+         [&](const fs::path& p) {
+             return is_ppm(p) &&
+                    fs::status(p).permissions() == (fs::perms::owner_read | fs::perms::owner_write);
+         }},
+        {"read-only file",
+         [&] {
+             test_support::write_text(dir / "c.ppm", "old");
+             fs::permissions(dir / "c.ppm", fs::perms::owner_read);
+             return path("c.ppm");
+         },
+         in, root ? 0 : 1, root ? "" : "Permission denied",
+         [&](const fs::path& p) { return root ? is_ppm(p) : kept(p); }},
+        {"symbolic link",
+         [&] { return fs::create_symlink(dir / "target.txt", dir / "d.ppm"), path("d.ppm"); }, in,
+         0, "",
+         [&](const fs::path& p) {
+             return is_ppm(p) && test_support::read_text(dir / "target.txt") == "target";
+         }},
+        {"dangling symbolic link",
+         [&] { return fs::create_symlink(dir / "nowhere", dir / "e.ppm"), path("e.ppm"); }, in, 0,
+         "", [&](const fs::path& p) { return is_ppm(p) && !fs::exists(dir / "nowhere"); }},
+        {"named pipe", [&] { return ::mkfifo(path("f.ppm").c_str(), 0600), path("f.ppm"); }, in, 1,
+         "pipe, socket or block device", [](const fs::path& p) { return fs::is_fifo(p); }},
+        {"name of 255 bytes", [&] { return path(std::string(251, 'n') + ".ppm"); }, in, 0, "",
+         is_ppm},
+        {"the input itself", [&] { return in; }, in, 1,
+         "Error: Output file is the same as the input file: " + in + ".\n",
+         [](const fs::path& p) { return test_support::read_text(p).rfind("BM", 0) == 0; }},
+        {"a hard link to the input",
+         [&] { return fs::create_hard_link(in, dir / "h.bmp"), path("h.bmp"); }, in, 1,
+         "Output file is the same as the input file: " + path("h.bmp"),
+         [](const fs::path& p) { return test_support::read_text(p).rfind("BM", 0) == 0; }},
+        {"a symbolic link to the input",
+         [&] { return fs::create_symlink(in, dir / "s.bmp"), path("s.bmp"); }, in, 1,
+         "Output file is the same as the input file: " + path("s.bmp"),
+         [](const fs::path& p) { return fs::is_symlink(p); }},
+    };
+    for (const Row& row : rows) {
+        const std::string out = row.prepare();
+        const RunResult r = cli({"convert", row.input, out});
+        EXPECT_EQ(r.exit_status, row.exit_status) << row.name << ": " << r.err;
+        EXPECT_NE(r.err.find(row.message), std::string::npos) << row.name << ": " << r.err;
+        EXPECT_TRUE(row.holds(out)) << row.name;
+    }
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+        EXPECT_NE(entry.path().filename().string()[0], '.') << "left behind: " << entry.path();
+    }
+
+    test_support::FullFileSystem full("out.ppm", "old");
+    if (!full.mounted()) {
+        GTEST_SKIP() << "a full file system needs root";
+    }
+    const RunResult r = cli({"convert", in, (full / "out.ppm").string()});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+    EXPECT_TRUE(kept(full / "out.ppm"));
+    EXPECT_EQ(full.names(), (std::vector<std::string>{"filler", "out.ppm"}));
 }
 
 TEST_F(PeloraCliTest, UsageHelpAndVersion) {
@@ -142,9 +257,9 @@ TEST_F(PeloraCliTest, UsageHelpAndVersion) {
     EXPECT_EQ(r.exit_status, 2);
     r = cli({"info"});
     EXPECT_EQ(r.exit_status, 2);
-    r = cli({"convert", path("a.bmp"), path("a.png")});
+    r = cli({"convert", path("a.bmp"), path("a.gif")});
     EXPECT_EQ(r.exit_status, 2);
-    EXPECT_NE(r.err.find(".ppm, .bmp or .qap"), std::string::npos);
+    EXPECT_NE(r.err.find(".ppm, .bmp, .qap or .png"), std::string::npos);
     r = cli({"convert", path("a.bmp"), path("a.ppm"), "--sharpen"});
     EXPECT_EQ(r.exit_status, 2);
     EXPECT_NE(r.err.find("unknown command --sharpen"), std::string::npos);

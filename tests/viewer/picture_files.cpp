@@ -1,9 +1,11 @@
 #include "picture_files.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <vector>
 
-#include "picture_export.h"
+#include "picture_writer.h"
 #include "support/test_support.h"
 
 using namespace imaging;
@@ -23,7 +25,7 @@ void write_rgb_bmp(const std::filesystem::path& path, int32_t width, int32_t hei
             row[3 * x + 2] = c.red;
         }
     }
-    test_support::write_file(path, encode_bmp(image));
+    EXPECT_EQ(export_picture(image, path.string(), ExportFormat::Bmp), "");
     image_free(&image);
 }
 
@@ -42,7 +44,7 @@ void write_indexed_bmp(const std::filesystem::path& path, int32_t width, int32_t
             row[x] = index(x, y);
         }
     }
-    test_support::write_file(path, encode_bmp(image));
+    EXPECT_EQ(export_picture(image, path.string(), ExportFormat::Bmp), "");
     image_free(&image);
 }
 

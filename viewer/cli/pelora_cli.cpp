@@ -1,19 +1,23 @@
 // pelora-cli: the viewer's document logic from the command line.
 //
 //   pelora-cli info FILE...
-//   pelora-cli convert FILE OUT [--rgb-to-palette] [--color-to-gray]
+//   pelora-cli convert FILE OUT [--partial] [--rgb-to-palette] [--color-to-gray]
 //                               [--reduce-to-4-colors] [--resize]...
 //
 // Files open exactly as in the desktop viewer; messages the viewer would show
-// in a message box go to standard error.
+// in a message box go to standard error. A conversion that fails at any step
+// writes nothing (--partial writes what a damaged file gave all the same), and
+// OUT is replaced only once it was written whole.
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "document.h"
 #include "imaging/image.h"
-#include "picture_export.h"
+#include "output/output_file.h"
 #include "picture_writer.h"
 
 using namespace imaging;
@@ -26,13 +30,15 @@ constexpr int kExitUsage = 2;
 
 const char kUsage[] =
     "Usage: pelora-cli info FILE...\n"
-    "       pelora-cli convert FILE OUT [COMMAND]...\n"
+    "       pelora-cli convert FILE OUT [--partial] [COMMAND]...\n"
     "       pelora-cli --help | --version\n"
     "\n"
     "info     prints, for each FILE, the viewer's title for it and how its load ended\n"
     "         (load: CODE NAME, info: CODE NAME, or unsupported: .EXT).\n"
     "convert  opens FILE as the viewer does, runs the picture commands in the order\n"
-    "         given, and writes the picture to OUT as .ppm, .bmp or .qap.\n"
+    "         given, and writes the picture to OUT as .ppm, .bmp, .qap or .png.\n"
+    "         Nothing is written when a step fails; --partial writes what was\n"
+    "         decoded of a damaged FILE all the same (the exit status stays 1).\n"
     "\n"
     "Commands (the viewer's Edit menu):\n"
     "  --rgb-to-palette      reduce a true-colour picture to 256 colours\n"
@@ -86,6 +92,30 @@ bool loaded_cleanly(const OpenOutcome& outcome) {
     return outcome.stage == OpenOutcome::Stage::Loaded && outcome.status == IMG_OK;
 }
 
+// Whether a failed load still decoded part of the picture: its status speaks
+// of the data (damaged, cut short, an element the document may not hold), not
+// of a file that could not be opened, recognised or taken at all.
+bool decoded_part_way(const OpenOutcome& outcome) {
+    if (outcome.stage != OpenOutcome::Stage::Loaded || outcome.status == IMG_OK) {
+        return false;
+    }
+    switch (outcome.status) {
+        case IMG_ERR_RANGE:
+        case IMG_ERR_OPEN:
+        case IMG_ERR_PARAM:
+        case IMG_ERR_MEMORY:
+        case IMG_ERR_BPP:
+        case IMG_ERR_NOT_BMP:
+        case IMG_ERR_NOT_GIF:
+        case IMG_ERR_BAD_BUFFER:
+        case IMG_ERR_XML_LOAD:
+        case IMG_ERR_XML_ROOT:
+            return false;
+        default:
+            return true;
+    }
+}
+
 int run_info(const std::vector<std::string>& files) {
     StderrHost host;
     int exit_status = kExitOk;
@@ -117,53 +147,51 @@ bool parse_command(const std::string& option, PictureCommand* command) {
     return true;
 }
 
-int run_convert(const std::string& input, const std::string& output,
+int run_convert(const std::string& input, const std::string& output, bool partial,
                 const std::vector<PictureCommand>& commands) {
     ExportFormat format;
-    if (!export_format_for_path(output, &format) || format == ExportFormat::Png) {
+    if (!export_format_for_path(output, &format)) {
         return usage_error("cannot write " + output +
-                           ": the output must end in .ppm, .bmp or .qap");
+                           ": the output must end in .ppm, .bmp, .qap or .png");
+    }
+    if (output::same_file(input, output)) {
+        std::fprintf(stderr, "Error: Output file is the same as the input file: %s.\n",
+                     output.c_str());
+        return kExitFailure;
     }
     StderrHost host;
     CPeloraDoc document(&host);
     document.open_file(input);
     const OpenOutcome& outcome = document.open_outcome();
-    if (outcome.stage != OpenOutcome::Stage::Loaded) {
+    if (!loaded_cleanly(outcome) && !(partial && decoded_part_way(outcome))) {
         return kExitFailure;  // nothing to write; the document has said why
     }
-    // A phone image's attributes, before a command replaces the picture.
-    PhoneAttributes attributes;
-    if (document.format() == PictureFormat::PhoneImage) {
-        attributes = phone_attributes_of(document.image());
-    }
+    // A phone image's attributes, before a command replaces the picture (only
+    // the record's attribute fields are read later).
+    const bool phone_source = document.format() == PictureFormat::PhoneImage;
+    const ImageDesc source = document.image();
     for (PictureCommand command : commands) {
         if (document.run_command(command) != IMG_OK) {
             return kExitFailure;  // the document has shown the command's error
         }
     }
 
-    std::vector<uint8_t> bytes;
-    switch (format) {
-        case ExportFormat::Ppm:
-            bytes = encode_ppm(document.image());
-            break;
-        case ExportFormat::Bmp:
-            bytes = encode_bmp(document.image());
-            break;
-        case ExportFormat::PhoneImage: {
-            const std::string text = encode_phone_image(document.image(), attributes);
-            bytes.assign(text.begin(), text.end());
-            break;
-        }
-        case ExportFormat::Png:
-            break;  // refused above
+    // The picture as it is now with the attributes of a phone-image source,
+    // which the commands' new pictures do not carry. The record shares the
+    // document's storage.
+    ImageDesc picture = document.image();
+    if (phone_source) {
+        picture.location_x = source.location_x;
+        picture.location_y = source.location_y;
+        std::copy(std::begin(source.title), std::end(source.title), picture.title);
+        std::copy(std::begin(source.prompt), std::end(source.prompt), picture.prompt);
     }
-    const std::string error = write_file_atomically(output, bytes);
+    const std::string error = export_picture(picture, output, format);
     if (!error.empty()) {
         std::fprintf(stderr, "Error: %s\n", error.c_str());
         return kExitFailure;
     }
-    // A damaged file is still written as the viewer shows it, but reported.
+    // A damaged file written at the user's request is still reported.
     return outcome.status == IMG_OK ? kExitOk : kExitFailure;
 }
 
@@ -195,14 +223,19 @@ int main(int argc, char** argv) {
             return usage_error("convert needs a file and an output");
         }
         std::vector<PictureCommand> commands;
+        bool partial = false;
         for (size_t i = 3; i < args.size(); ++i) {
             PictureCommand command;
+            if (args[i] == "--partial") {
+                partial = true;
+                continue;
+            }
             if (!parse_command(args[i], &command)) {
                 return usage_error("unknown command " + args[i]);
             }
             commands.push_back(command);
         }
-        status = run_convert(args[1], args[2], commands);
+        status = run_convert(args[1], args[2], partial, commands);
     } else {
         return usage_error("unknown command " + args[0]);
     }

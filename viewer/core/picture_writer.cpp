@@ -1,11 +1,27 @@
-// Export over the command-line tool's encoders.
+// The picture writers: each streams the rows of an allocated picture (1, 8,
+// 16 or 24 bits per pixel) through one row buffer into an output file.
+
 #include "picture_writer.h"
 
-#include <cstring>
+#include <png.h>
 
-#include "picture_export.h"
+#include <algorithm>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdint>
+#include <cstring>
+#include <system_error>
+#include <vector>
+
+#include "output/output_file.h"
+
+using namespace imaging;
+using output::OutputFile;
 
 namespace {
+
+// Bytes the phone-image writer collects before handing them to the file.
+constexpr size_t kTextFlushBytes = size_t{1} << 16;
 
 bool ends_with_ignoring_case(const std::string& text, const char* suffix) {
     const size_t n = std::strlen(suffix);
@@ -22,6 +38,388 @@ bool ends_with_ignoring_case(const std::string& text, const char* suffix) {
         }
     }
     return true;
+}
+
+// The picture's size, fixed for one write. Width and height are positive
+// once picture_problem() passed.
+struct Geometry {
+    uint32_t width;
+    uint32_t height;
+    int bits;  // 1, 8, 16 or 24
+};
+
+Geometry geometry_of(const ImageDesc& image) {
+    return {static_cast<uint32_t>(image_width(image)), static_cast<uint32_t>(image_height(image)),
+            image_bits(image)};
+}
+
+// Why the descriptor cannot be written, or null.
+const char* picture_problem(const ImageDesc& image) {
+    if (image.header == nullptr || image.pixels == nullptr) {
+        return "the picture is empty";
+    }
+    const int bits = image_bits(image);
+    if (bits != 1 && bits != 8 && bits != 16 && bits != 24) {
+        return "the picture's depth cannot be written";
+    }
+    if (image_width(image) <= 0 || image_height(image) <= 0) {
+        return "the picture has no pixels";
+    }
+    if ((bits == 1 || bits == 8) && image.palette == nullptr) {
+        return "the picture has no colour table";
+    }
+    return nullptr;
+}
+
+// Picture row y (0 = top) as red, green, blue bytes: palette pictures through
+// their colour table, 16-bit gray by each sample's high byte.
+void row_to_rgb(const ImageDesc& image, const Geometry& g, uint32_t y, uint8_t* out) {
+    const uint8_t* row = image_row(image, y);
+    switch (g.bits) {
+        case 1:
+            for (uint32_t x = 0; x < g.width; ++x) {
+                const PaletteEntry& e = image.palette[(row[x / 8] >> (7 - x % 8)) & 1];
+                out[3 * x] = e.red;
+                out[3 * x + 1] = e.green;
+                out[3 * x + 2] = e.blue;
+            }
+            break;
+        case 8:
+            for (uint32_t x = 0; x < g.width; ++x) {
+                const PaletteEntry& e = image.palette[row[x]];
+                out[3 * x] = e.red;
+                out[3 * x + 1] = e.green;
+                out[3 * x + 2] = e.blue;
+            }
+            break;
+        case 16:
+            for (uint32_t x = 0; x < g.width; ++x) {
+                out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = row[2 * x + 1];
+            }
+            break;
+        default:
+            for (uint32_t x = 0; x < g.width; ++x) {
+                out[3 * x] = row[3 * x + 2];
+                out[3 * x + 1] = row[3 * x + 1];
+                out[3 * x + 2] = row[3 * x];
+            }
+            break;
+    }
+}
+
+// Colour-table entries a palette picture needs: those in use by its colour
+// count, raised to cover the highest index its pixels hold (a file whose
+// pixels point past its table is refused by other readers). At least 1.
+uint32_t palette_needed(const ImageDesc& image, const Geometry& g) {
+    uint32_t needed = static_cast<uint32_t>(std::max(palette_entries(image), 1));
+    if (g.bits == 1) {
+        return 2;  // either index may occur; two entries cost nothing
+    }
+    uint8_t highest = 0;
+    for (uint32_t y = 0; y < g.height && highest < 255; ++y) {
+        const uint8_t* row = image_row(image, y);
+        highest = std::max(highest, *std::max_element(row, row + g.width));
+    }
+    return std::max(needed, uint32_t{highest} + 1);
+}
+
+// ---- PPM ----
+
+int write_ppm(const ImageDesc& image, OutputFile& file) {
+    const Geometry g = geometry_of(image);
+    const std::string head =
+        "P6\n" + std::to_string(g.width) + " " + std::to_string(g.height) + "\n255\n";
+    file.write(head.data(), head.size());
+    std::vector<uint8_t> row(size_t{g.width} * 3);
+    for (uint32_t y = 0; y < g.height && file.error() == 0; ++y) {
+        row_to_rgb(image, g, y, row.data());
+        file.write(row.data(), row.size());
+    }
+    return file.error();
+}
+
+// ---- BMP ----
+
+void put_u16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void put_u32(uint8_t* p, uint32_t v) {
+    put_u16(p, v & 0xFFFF);
+    put_u16(p + 2, v >> 16);
+}
+
+// File header and 40-byte information header, then the colour table, then
+// the rows bottom-up, each padded to a multiple of 4 bytes.
+int write_bmp(const ImageDesc& image, OutputFile& file) {
+    const Geometry g = geometry_of(image);
+    const int out_bits = g.bits == 16 ? 8 : g.bits;  // 16-bit gray is written as 8-bit gray
+    const uint32_t colors = out_bits == 24 ? 0 : g.bits == 16 ? 256 : palette_needed(image, g);
+    // An allocated picture's block is below 2 GiB, so these sizes fit.
+    const uint32_t row_size = static_cast<uint32_t>(((uint64_t{g.width} * out_bits + 31) / 32) * 4);
+    const uint32_t data_offset = 14 + 40 + 4 * colors;
+    const uint32_t image_size = static_cast<uint32_t>(uint64_t{row_size} * g.height);
+
+    uint8_t head[54] = {'B', 'M'};
+    put_u32(head + 2, data_offset + image_size);
+    put_u32(head + 10, data_offset);
+    put_u32(head + 14, 40);
+    put_u32(head + 18, g.width);
+    put_u32(head + 22, g.height);
+    put_u16(head + 26, 1);
+    put_u16(head + 28, static_cast<uint32_t>(out_bits));
+    put_u32(head + 34, image_size);
+    put_u32(head + 46, colors);
+    put_u32(head + 50, colors);
+    file.write(head, sizeof head);
+    for (uint32_t i = 0; i < colors; ++i) {
+        const PaletteEntry e =
+            g.bits == 16 ? PaletteEntry{uint8_t(i), uint8_t(i), uint8_t(i), 0} : image.palette[i];
+        const uint8_t entry[4] = {e.blue, e.green, e.red, 0};
+        file.write(entry, sizeof entry);
+    }
+
+    std::vector<uint8_t> row(row_size, 0);  // the padding stays zero
+    const size_t used = (size_t{g.width} * out_bits + 7) / 8;
+    for (uint32_t stored = 0; stored < g.height && file.error() == 0; ++stored) {
+        const uint8_t* source = image_row(image, g.height - 1 - stored);
+        if (g.bits == 16) {
+            for (uint32_t x = 0; x < g.width; ++x) {
+                row[x] = source[2 * x + 1];
+            }
+        } else {
+            std::memcpy(row.data(), source, used);
+        }
+        file.write(row.data(), row.size());
+    }
+    return file.error();
+}
+
+// ---- Phone image ----
+
+// Phone-image value of a colour: its gray level mapped to the nearest of the
+// four levels 255, 170, 85, 0 (values 0 white .. 3 black).
+uint8_t phone_value(const uint8_t* rgb) {
+    const unsigned gray = (30u * rgb[0] + 59u * rgb[1] + 11u * rgb[2]) / 100u;
+    if (gray > 212)
+        return 0;
+    if (gray > 127)
+        return 1;
+    if (gray > 42)
+        return 2;
+    return 3;
+}
+
+// Keeps the text writable as XML character data: whole, valid UTF-8 sequences
+// of characters XML allows (a title cut to 255 bytes may end inside one),
+// with the markup characters escaped.
+std::string xml_text(const std::string& text) {
+    std::string out;
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        size_t length = lead < 0x80           ? 1
+                        : (lead >> 5) == 0x6  ? 2
+                        : (lead >> 4) == 0xE  ? 3
+                        : (lead >> 3) == 0x1E ? 4
+                                              : 0;
+        bool valid = length != 0 && i + length <= text.size();
+        for (size_t k = 1; valid && k < length; ++k) {
+            valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+        }
+        if (!valid) {
+            ++i;  // a stray or cut byte: dropped
+            continue;
+        }
+        if (length == 1) {
+            const char c = text[i];
+            if (c == '&')
+                out += "&amp;";
+            else if (c == '<')
+                out += "&lt;";
+            else if (c == '>')
+                out += "&gt;";
+            else if (static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\n' || c == '\r')
+                out += c;
+        } else {
+            out.append(text, i, length);
+        }
+        i += length;
+    }
+    return out;
+}
+
+// A title or prompt field: up to its first zero byte, at most its 255 bytes.
+std::string field_text(const char (&field)[kPhoneTextBytes]) {
+    return std::string(field, strnlen(field, sizeof field));
+}
+
+bool is_blank(const std::string& text) {
+    return text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+// The document: attributes, then Data with four pixels per byte (the first in
+// the lowest two bits), two hex digits per byte, high digit first, in lines
+// of at most 64 digits. Pixels run on from row to row without padding.
+int write_phone_image(const ImageDesc& image, OutputFile& file) {
+    const Geometry g = geometry_of(image);
+    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<TarvoIPPhoneImage>\n";
+    // An element must carry text: empty (or blank) titles and prompts are left out.
+    const std::string title = xml_text(field_text(image.title));
+    const std::string prompt = xml_text(field_text(image.prompt));
+    if (!is_blank(title)) {
+        text += "<Title>" + title + "</Title>\n";
+    }
+    if (!is_blank(prompt)) {
+        text += "<Prompt>" + prompt + "</Prompt>\n";
+    }
+    text += "<LocationX>" + std::to_string(image.location_x) + "</LocationX>\n";
+    text += "<LocationY>" + std::to_string(image.location_y) + "</LocationY>\n";
+    text += "<Width>" + std::to_string(g.width) + "</Width>\n";
+    text += "<Height>" + std::to_string(g.height) + "</Height>\n";
+    text += "<Depth>2</Depth>\n<Data>";
+
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::vector<uint8_t> rgb(size_t{g.width} * 3);
+    uint8_t byte = 0;
+    unsigned in_byte = 0;  // pixels already in byte
+    int digits_on_line = 0;
+    const auto put_byte = [&] {
+        if (digits_on_line == 64) {
+            text += '\n';
+            digits_on_line = 0;
+        }
+        text += kHex[byte >> 4];
+        text += kHex[byte & 15];
+        digits_on_line += 2;
+        byte = 0;
+        in_byte = 0;
+    };
+    for (uint32_t y = 0; y < g.height && file.error() == 0; ++y) {
+        row_to_rgb(image, g, y, rgb.data());
+        for (uint32_t x = 0; x < g.width; ++x) {
+            byte |= static_cast<uint8_t>(phone_value(&rgb[3 * size_t{x}]) << (2 * in_byte));
+            if (++in_byte == 4) {
+                put_byte();
+            }
+        }
+        if (text.size() >= kTextFlushBytes) {
+            file.write(text.data(), text.size());
+            text.clear();
+        }
+    }
+    if (in_byte != 0) {
+        put_byte();  // the last byte, its unused pixels white
+    }
+    text += "</Data>\n</TarvoIPPhoneImage>\n";
+    file.write(text.data(), text.size());
+    return file.error();
+}
+
+// ---- PNG ----
+
+// libpng reports errors by calling back and never returning: its error
+// handler jumps to the setjmp in encode_png. That function's frame and the
+// libpng frames in between hold only trivially destructible objects, so the
+// jump skips no destructor.
+struct PngSink {
+    std::FILE* stream;
+    int error;  // errno of a failed write
+};
+
+void png_write_to_sink(png_structp png, png_bytep data, size_t length) {
+    auto* sink = static_cast<PngSink*>(png_get_io_ptr(png));
+    if (std::fwrite(data, 1, length, sink->stream) != length) {
+        sink->error = errno != 0 ? errno : EIO;
+        png_error(png, "write failed");
+    }
+}
+
+void png_flush_nothing(png_structp) {}
+
+[[noreturn]] void png_fail(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
+
+void png_ignore_warning(png_structp, png_const_charp) {}
+
+// What encode_png writes: the header fields and the colour table.
+struct PngLayout {
+    int bit_depth;
+    int color_type;
+    bool bgr;   // 24-bit rows are blue, green, red
+    bool swap;  // 16-bit samples are little-endian
+    png_color palette[256];
+    int palette_count;
+};
+
+// Returns false when libpng failed (the sink says whether writing did).
+bool encode_png(png_structp png, png_infop info, const ImageDesc& image, const Geometry& g,
+                const PngLayout& layout) {
+    if (setjmp(png_jmpbuf(png))) {
+        return false;
+    }
+    png_set_IHDR(png, info, g.width, g.height, layout.bit_depth, layout.color_type,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (layout.palette_count > 0) {
+        png_set_PLTE(png, info, layout.palette, layout.palette_count);
+    }
+    png_write_info(png, info);
+    if (layout.bgr) {
+        png_set_bgr(png);
+    }
+    if (layout.swap) {
+        png_set_swap(png);
+    }
+    for (uint32_t y = 0; y < g.height; ++y) {
+        png_write_row(png, image_row(image, y));
+    }
+    png_write_end(png, nullptr);
+    return true;
+}
+
+int write_png(const ImageDesc& image, OutputFile& file) {
+    const Geometry g = geometry_of(image);
+    PngLayout layout{};
+    switch (g.bits) {
+        case 1:
+        case 8: {
+            layout.bit_depth = g.bits;
+            layout.color_type = PNG_COLOR_TYPE_PALETTE;
+            layout.palette_count = static_cast<int>(palette_needed(image, g));
+            for (int i = 0; i < layout.palette_count; ++i) {
+                const PaletteEntry& e = image.palette[i];
+                layout.palette[i] = png_color{e.red, e.green, e.blue};
+            }
+            break;
+        }
+        case 16:
+            layout.bit_depth = 16;
+            layout.color_type = PNG_COLOR_TYPE_GRAY;
+            layout.swap = true;
+            break;
+        default:
+            layout.bit_depth = 8;
+            layout.color_type = PNG_COLOR_TYPE_RGB;
+            layout.bgr = true;
+            break;
+    }
+    png_structp png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, png_fail, png_ignore_warning);
+    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+    if (info == nullptr) {
+        png_destroy_write_struct(&png, nullptr);
+        return ENOMEM;
+    }
+    PngSink sink{file.stream(), 0};
+    png_set_write_fn(png, &sink, png_write_to_sink, png_flush_nothing);
+    const bool encoded = encode_png(png, info, image, g, layout);
+    png_destroy_write_struct(&png, &info);
+    if (encoded) {
+        return 0;
+    }
+    return sink.error != 0 ? sink.error : ENOMEM;  // libpng fails otherwise only for memory
 }
 
 }  // namespace
@@ -41,23 +439,37 @@ bool export_format_for_path(const std::string& path, ExportFormat* format) {
     return true;
 }
 
-std::string export_picture(const imaging::ImageDesc& image, const std::string& path,
-                           ExportFormat format) {
-    std::vector<uint8_t> bytes;
+std::string export_picture(const ImageDesc& image, const std::string& path, ExportFormat format) {
+    const std::string failure = "cannot write " + path + ": ";
+    if (const char* problem = picture_problem(image)) {
+        return failure + problem;
+    }
+    OutputFile file;
+    switch (file.open(path)) {
+        case OutputFile::Opened::kOk:
+            break;
+        case OutputFile::Opened::kFailed:
+            return failure + std::generic_category().message(file.error());
+        case OutputFile::Opened::kNotAFile:
+            return failure + "it is a pipe, socket or block device";
+    }
+    int error = 0;
     switch (format) {
         case ExportFormat::Ppm:
-            bytes = encode_ppm(image);
+            error = write_ppm(image, file);
             break;
         case ExportFormat::Bmp:
-            bytes = encode_bmp(image);
+            error = write_bmp(image, file);
             break;
-        case ExportFormat::PhoneImage: {
-            const std::string text = encode_phone_image(image, phone_attributes_of(image));
-            bytes.assign(text.begin(), text.end());
+        case ExportFormat::PhoneImage:
+            error = write_phone_image(image, file);
             break;
-        }
         case ExportFormat::Png:
-            return "PNG output is not available";
+            error = write_png(image, file);
+            break;
     }
-    return write_file_atomically(path, bytes);
+    if (error == 0) {
+        error = file.commit();  // else the file is abandoned, the path unchanged
+    }
+    return error == 0 ? std::string() : failure + std::generic_category().message(error);
 }

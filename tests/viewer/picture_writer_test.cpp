@@ -1,9 +1,13 @@
-#include "picture_export.h"
+#include "picture_writer.h"
+
+#include <png.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "imaging/readers/bmp.h"
 #include "support/test_support.h"
@@ -23,6 +27,19 @@ class Picture {
     ImageDesc image{};
 };
 
+// The file export_picture writes for the picture, read back whole.
+std::vector<uint8_t> exported(const ImageDesc& image, ExportFormat format) {
+    TempDir dir;
+    const auto path = dir / "out";
+    EXPECT_EQ(export_picture(image, path.string(), format), "");
+    return test_support::read_file(path);
+}
+
+std::string exported_text(const ImageDesc& image) {
+    const std::vector<uint8_t> bytes = exported(image, ExportFormat::PhoneImage);
+    return std::string(bytes.begin(), bytes.end());
+}
+
 // Loads a bitmap file the way the viewer does (allocation from its header).
 void load_bmp(const std::filesystem::path& path, Picture* out, int32_t bits) {
     BmpInfo info{};
@@ -32,12 +49,12 @@ void load_bmp(const std::filesystem::path& path, Picture* out, int32_t bits) {
     ASSERT_EQ(bmp_load(path.c_str(), &out->image), IMG_OK);
 }
 
-TEST(EncodePpm, PalettePixelsThroughTheTableTopRowFirst) {
+TEST(ExportPpm, PalettePixelsThroughTheTableTopRowFirst) {
     Picture picture(2, 2, 8);
     picture.image.palette[7] = PaletteEntry{3, 2, 1, 0};  // blue, green, red
     image_row(picture.image, 0)[0] = 7;
     image_row(picture.image, 1)[1] = 255;
-    const std::vector<uint8_t> bytes = encode_ppm(picture.image);
+    const std::vector<uint8_t> bytes = exported(picture.image, ExportFormat::Ppm);
     const std::string head = "P6\n2 2\n255\n";
     ASSERT_EQ(bytes.size(), head.size() + 12);
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + head.size()), head);
@@ -45,16 +62,16 @@ TEST(EncodePpm, PalettePixelsThroughTheTableTopRowFirst) {
     EXPECT_EQ(pixels, (std::vector<uint8_t>{1, 2, 3, 0, 0, 0, 0, 0, 0, 255, 255, 255}));
 }
 
-TEST(EncodePpm, SixteenBitGrayUsesTheHighByte) {
+TEST(ExportPpm, SixteenBitGrayUsesTheHighByte) {
     Picture picture(1, 1, 16);
     image_row(picture.image, 0)[0] = 0x34;
     image_row(picture.image, 0)[1] = 0x12;
-    const std::vector<uint8_t> bytes = encode_ppm(picture.image);
+    const std::vector<uint8_t> bytes = exported(picture.image, ExportFormat::Ppm);
     EXPECT_EQ(std::vector<uint8_t>(bytes.end() - 3, bytes.end()),
               (std::vector<uint8_t>{0x12, 0x12, 0x12}));
 }
 
-TEST(EncodeBmp, RoundTripsThroughTheReaderAtEachDepth) {
+TEST(ExportBmp, RoundTripsThroughTheReaderAtEachDepth) {
     TempDir dir;
     for (int32_t bits : {1, 8, 24}) {
         Picture picture(13, 5, bits);
@@ -65,10 +82,10 @@ TEST(EncodeBmp, RoundTripsThroughTheReaderAtEachDepth) {
         }
         if (bits == 8) {
             picture.image.palette[3] = PaletteEntry{9, 8, 7, 0};
-            picture.image.color_count = 200;
+            picture.image.color_count = 250;
         }
         const auto path = dir / ("p" + std::to_string(bits) + ".bmp");
-        test_support::write_file(path, encode_bmp(picture.image));
+        ASSERT_EQ(export_picture(picture.image, path.string(), ExportFormat::Bmp), "");
         Picture loaded(1, 1, 8);
         load_bmp(path, &loaded, bits);
         // Every bit of the 13 pixels of each row, none of the padding.
@@ -88,11 +105,11 @@ TEST(EncodeBmp, RoundTripsThroughTheReaderAtEachDepth) {
     }
 }
 
-TEST(EncodeBmp, SixteenBitGrayBecomesEightBitGray) {
+TEST(ExportBmp, SixteenBitGrayBecomesEightBitGray) {
     TempDir dir;
     Picture picture(3, 2, 16);
     image_row(picture.image, 1)[5] = 0xC8;  // pixel (2, 1), high byte
-    test_support::write_file(dir / "g.bmp", encode_bmp(picture.image));
+    ASSERT_EQ(export_picture(picture.image, (dir / "g.bmp").string(), ExportFormat::Bmp), "");
     Picture loaded(1, 1, 8);
     load_bmp(dir / "g.bmp", &loaded, 8);
     EXPECT_EQ(image_bits(loaded.image), 8);
@@ -100,46 +117,45 @@ TEST(EncodeBmp, SixteenBitGrayBecomesEightBitGray) {
     EXPECT_EQ(loaded.image.type_flags, IMAGE_GRAY);
 }
 
-TEST(EncodePhoneImage, FourLevelsPackedLowBitsFirst) {
+TEST(ExportPhoneImage, FourLevelsPackedLowBitsFirst) {
     Picture picture(4, 1, 24);
     const uint8_t grays[4] = {255, 170, 85, 0};  // phone values 0, 1, 2, 3
     for (int x = 0; x < 4; ++x) {
         std::fill_n(image_row(picture.image, 0) + 3 * x, 3, grays[x]);
     }
-    const std::string text = encode_phone_image(picture.image, PhoneAttributes{});
+    const std::string text = exported_text(picture.image);
     EXPECT_NE(text.find("<Data>E4</Data>"), std::string::npos) << text;
     EXPECT_NE(text.find("<Width>4</Width>"), std::string::npos);
     EXPECT_NE(text.find("<Depth>2</Depth>"), std::string::npos);
     EXPECT_EQ(text.find("<Title>"), std::string::npos);  // empty texts are left out
 }
 
-TEST(EncodePhoneImage, GrayLevelsGoToTheNearestOfFour) {
+TEST(ExportPhoneImage, GrayLevelsGoToTheNearestOfFour) {
     Picture picture(8, 1, 24);
     // Just either side of each midpoint between 255, 170, 85 and 0.
     const uint8_t grays[8] = {213, 212, 128, 127, 43, 42, 1, 254};
     for (int x = 0; x < 8; ++x) {
         std::fill_n(image_row(picture.image, 0) + 3 * x, 3, grays[x]);
     }
-    const std::string text = encode_phone_image(picture.image, PhoneAttributes{});
+    const std::string text = exported_text(picture.image);
     // Values 0,1,1,2 -> 0b10010100 = 94; values 2,3,3,0 -> 0b00111110 = 3E.
     EXPECT_NE(text.find("<Data>943E</Data>"), std::string::npos) << text;
 }
 
-TEST(EncodePhoneImage, TextsAreEscapedAndCutSequencesDropped) {
+TEST(ExportPhoneImage, TextsAreEscapedAndCutSequencesDropped) {
     Picture picture(2, 2, 8);
-    PhoneAttributes attributes;
-    attributes.location_x = -3;
-    attributes.title = "A & B <C> \xC3\xA9t\xC3";  // ends inside a two-byte sequence
-    attributes.prompt = "  ";
-    const std::string text = encode_phone_image(picture.image, attributes);
+    picture.image.location_x = -3;
+    std::strcpy(picture.image.title, "A & B <C> \xC3\xA9t\xC3");  // ends inside a sequence
+    std::strcpy(picture.image.prompt, "  ");
+    const std::string text = exported_text(picture.image);
     EXPECT_NE(text.find("<Title>A &amp; B &lt;C&gt; \xC3\xA9t</Title>"), std::string::npos) << text;
     EXPECT_EQ(text.find("<Prompt>"), std::string::npos);
     EXPECT_NE(text.find("<LocationX>-3</LocationX>"), std::string::npos);
 }
 
-TEST(EncodePhoneImage, DataLinesHoldAtMostSixtyFourDigits) {
+TEST(ExportPhoneImage, DataLinesHoldAtMostSixtyFourDigits) {
     Picture picture(133, 65, 8);
-    const std::string text = encode_phone_image(picture.image, PhoneAttributes{});
+    const std::string text = exported_text(picture.image);
     const size_t begin = text.find("<Data>") + 6;
     const size_t end = text.find("</Data>");
     size_t digits = 0;
@@ -157,26 +173,68 @@ TEST(EncodePhoneImage, DataLinesHoldAtMostSixtyFourDigits) {
     EXPECT_EQ(digits, 2 * ((133u * 65 + 3) / 4));
 }
 
-TEST(WriteFileAtomically, ReplacesWholeOrLeavesThePathAlone) {
+TEST(ExportBmp, ColourTableCoversEveryIndexThePixelsUse) {
     TempDir dir;
-    const auto out = dir / "out.ppm";
-    test_support::write_text(out, "old contents that are longer");
-    EXPECT_EQ(write_file_atomically(out.string(), {'n', 'e', 'w'}), "");
-    EXPECT_EQ(test_support::read_text(out), "new");
+    Picture picture(4, 1, 8);
+    picture.image.color_count = 2;
+    picture.image.palette[200] = PaletteEntry{1, 2, 3, 0};
+    image_row(picture.image, 0)[3] = 200;
+    const auto path = dir / "p.bmp";
+    ASSERT_EQ(export_picture(picture.image, path.string(), ExportFormat::Bmp), "");
+    Picture loaded(1, 1, 8);
+    load_bmp(path, &loaded, 8);
+    EXPECT_EQ(loaded.image.color_count, 201);
+    EXPECT_EQ(loaded.image.palette[200].red, 3);
+}
 
-    const auto nowhere = dir / "missing" / "out.ppm";
-    const std::string error = write_file_atomically(nowhere.string(), {'x'});
-    EXPECT_NE(error.find("cannot create a file beside"), std::string::npos) << error;
-    EXPECT_FALSE(std::filesystem::exists(nowhere));
-
-    std::filesystem::create_directory(dir / "folder.bmp");  // rename onto a folder fails
-    EXPECT_NE(write_file_atomically((dir / "folder.bmp").string(), {'x'}), "");
-    int leftovers = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-        leftovers += entry.path().filename().string().find(".XXX") == std::string::npos &&
-                     entry.path().filename().string().rfind("folder.bmp.", 0) == 0;
+// Each depth written as PNG and read back through libpng gives the colours of
+// the PPM written from the same picture (16-bit gray: its exact samples).
+TEST(ExportPng, ReadsBackAsThePictureAtEachDepth) {
+    TempDir dir;
+    for (int32_t bits : {1, 8, 16, 24}) {
+        Picture picture(21, 6, bits);
+        for (uint32_t y = 0; y < 6; ++y) {
+            for (uint32_t b = 0; b < picture.image.row_bytes; ++b) {
+                image_row(picture.image, y)[b] = static_cast<uint8_t>(y * 37 + b * 11);
+            }
+        }
+        picture.image.color_count = bits == 8 ? 3 : picture.image.color_count;
+        const auto path = dir / ("p" + std::to_string(bits) + ".png");
+        ASSERT_EQ(export_picture(picture.image, path.string(), ExportFormat::Png), "");
+        png_image png{};
+        png.version = PNG_IMAGE_VERSION;
+        ASSERT_TRUE(png_image_begin_read_from_file(&png, path.c_str())) << png.message;
+        png.format = bits == 16 ? PNG_FORMAT_LINEAR_Y : PNG_FORMAT_RGB;
+        std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(png));
+        ASSERT_TRUE(png_image_finish_read(&png, nullptr, pixels.data(), 0, nullptr));
+        if (bits == 16) {
+            for (uint32_t y = 0; y < 6; ++y) {
+                EXPECT_EQ(0, std::memcmp(pixels.data() + 42 * y, image_row(picture.image, y), 42));
+            }
+            continue;
+        }
+        const std::vector<uint8_t> ppm = exported(picture.image, ExportFormat::Ppm);
+        EXPECT_EQ(pixels, std::vector<uint8_t>(ppm.end() - 21 * 6 * 3, ppm.end())) << bits;
     }
-    EXPECT_EQ(leftovers, 0);  // no temporary file left behind
+}
+
+TEST(ExportPicture, FormatByExtensionAndFailuresDescribed) {
+    ExportFormat format{};
+    EXPECT_TRUE(export_format_for_path("a/B.PNG", &format));
+    EXPECT_EQ(format, ExportFormat::Png);
+    EXPECT_TRUE(export_format_for_path("x.Qap", &format));
+    EXPECT_EQ(format, ExportFormat::PhoneImage);
+    EXPECT_FALSE(export_format_for_path("x.gif", &format));
+
+    TempDir dir;
+    Picture picture(2, 2, 8);
+    const std::string nowhere = (dir / "missing" / "out.ppm").string();
+    EXPECT_EQ(export_picture(picture.image, nowhere, ExportFormat::Ppm),
+              "cannot write " + nowhere + ": No such file or directory");
+    ImageDesc empty{};
+    EXPECT_EQ(export_picture(empty, (dir / "e.ppm").string(), ExportFormat::Ppm),
+              "cannot write " + (dir / "e.ppm").string() + ": the picture is empty");
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
 }  // namespace
