@@ -15,7 +15,7 @@ TEST_PACKAGES=(
     clang libclang-rt-dev
     libgif-dev libjpeg-dev libstb-dev libtiff-dev
     libvips-dev libimagequant-dev
-    xvfb xauth x11-apps imagemagick
+    xvfb xauth x11-apps imagemagick openbox xdotool
     desktop-file-utils shared-mime-info
 )
 

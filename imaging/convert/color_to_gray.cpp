@@ -6,7 +6,8 @@
 // the palette becomes a 256-entry gray table (indices at or above the colour
 // count read 0), and the table lookup replaces every index by its gray level,
 // in place when source and destination are the same image. Either way the
-// destination ends with the gray ramp palette, so pixel value = gray level.
+// destination ends with the full 256-level gray ramp, so pixel value = gray
+// level, whatever number of colours the picture declared before.
 
 #include "imaging/convert/color_to_gray.h"
 
@@ -33,6 +34,13 @@ void rgb_rows_to_gray(const ImageDesc& source, ImageDesc& destination) {
     }
 }
 
+// Gives the 8-bit destination the whole 256-level ramp: a picture that declared
+// fewer colours (a phone image declares 4) now holds gray levels up to 255.
+void set_full_gray_ramp(ImageDesc* destination) {
+    destination->header->biClrUsed = static_cast<uint32_t>(palette_capacity(8));
+    palette_set_gray(destination);
+}
+
 }  // namespace
 
 ImgStatus color_to_gray(ImageDesc* source, ImageDesc* destination) {
@@ -46,7 +54,7 @@ ImgStatus color_to_gray(ImageDesc* source, ImageDesc* destination) {
 
     if (image_bits(*source) == 24) {
         rgb_rows_to_gray(*source, *destination);
-        palette_set_gray(destination);
+        set_full_gray_ramp(destination);
         return IMG_OK;
     }
 
@@ -59,7 +67,7 @@ ImgStatus color_to_gray(ImageDesc* source, ImageDesc* destination) {
     }
     status = image_apply_lut(table, table, table, source, destination);
     if (status == IMG_OK) {
-        palette_set_gray(destination);
+        set_full_gray_ramp(destination);
     }
     return status;
 }

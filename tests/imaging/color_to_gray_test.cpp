@@ -38,6 +38,7 @@ TEST(ColorToGray, WeighsPrimariesAndTruncates) {
 TEST(ColorToGray, EightBitConvertsInPlaceThroughPalette) {
     Picture image(5, 3, 8);
     image->color_count = 16;
+    image->header->biClrUsed = 16;  // a picture declaring fewer colours than it can hold
     image->type_flags = 0;
     for (int i = 0; i < 16; ++i) {
         image.set_entry(i, Rgb{static_cast<uint8_t>(16 * i), 0, 0});
@@ -56,6 +57,7 @@ TEST(ColorToGray, EightBitConvertsInPlaceThroughPalette) {
     EXPECT_EQ(image_width(image.image), 5);
     EXPECT_EQ(image_height(image.image), 3);
     EXPECT_EQ(image->color_count, 256);
+    EXPECT_EQ(image->palette[255].red, 255);  // the whole ramp, not 16 entries of it
     EXPECT_EQ(image->type_flags, IMAGE_GRAY);
     EXPECT_EQ(palette_is_gray(image.get()), 1);
 }

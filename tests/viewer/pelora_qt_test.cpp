@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
@@ -12,18 +14,28 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
+#include <QWheelEvent>
+#include <set>
 
 #include "child_frame.h"
+#include "document_object.h"
 #include "main_frame.h"
 #include "message_sink.h"
 #include "pelora_app.h"
 #include "pelora_view.h"
 #include "picture_files.h"
 #include "picture_formats.h"
+#include "qt_display_surface.h"
 #include "support/test_support.h"
 
 using namespace imaging;
+
+// Readable QStrings in failure messages.
+void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
@@ -105,7 +117,10 @@ TEST_F(ViewerTest, CommandLineFilesOpenAtStart) {
     ASSERT_EQ(windows.size(), 2);
     EXPECT_EQ(windows[0]->windowTitle(), "sky.bmp (320 x 200 x 24, Color, No Palette, RGB image)");
     EXPECT_EQ(windows[1]->windowTitle(), "small.bmp (100 x 80 x 24, Color, No Palette, RGB image)");
-    EXPECT_EQ(frame->windowTitle(), "Pelora");
+    // The active child's document completes the program's title.
+    EXPECT_EQ(frame->windowTitle(), "Pelora - " + windows[1]->windowTitle());
+    // The first size fits the screen's available area.
+    EXPECT_TRUE(frame->screen()->availableGeometry().contains(frame->frameGeometry()));
 }
 
 TEST_F(ViewerTest, MenusFollowTheDocumentState) {
@@ -116,11 +131,12 @@ TEST_F(ViewerTest, MenusFollowTheDocumentState) {
     EXPECT_EQ(menu_items(frame, "&Help"), (QStringList{"&About Pelora..."}));
 
     CChildFrame* child = frame.open_file(QString::fromStdString(fixture().sky));
-    EXPECT_EQ(menu_titles(frame), (QStringList{"&File", "&Edit", "&Window", "&Help"}));
+    EXPECT_EQ(menu_titles(frame), (QStringList{"&File", "&Edit", "&View", "&Window", "&Help"}));
     EXPECT_EQ(menu_items(frame, "&File"),
-              (QStringList{"&Open...", "&Close", "-", "Preferences", "-", "E&xit"}));
-    EXPECT_EQ(menu_items(frame, "&Edit"),
-              (QStringList{"RGBToPalette", "ColorToGray", "ReduceTo4Colors", "Resize"}));
+              (QStringList{"&Open...", "&Close", "&Export...", "-", "Preferences", "-", "E&xit"}));
+    EXPECT_EQ(menu_items(frame, "&Edit"), (QStringList{"&Copy", "-", "RGBToPalette", "ColorToGray",
+                                                       "ReduceTo4Colors", "Resize"}));
+    EXPECT_EQ(menu_items(frame, "&View"), (QStringList{"Zoom &In", "Zoom &Out", "&Actual Size"}));
     EXPECT_EQ(menu_items(frame, "&Window").mid(0, 4),
               (QStringList{"&New Window", "&Cascade", "&Tile", "&Arrange Icons"}));
 
@@ -128,6 +144,7 @@ TEST_F(ViewerTest, MenusFollowTheDocumentState) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::processEvents();
     EXPECT_EQ(menu_titles(frame), (QStringList{"&File", "&Help"}));
+    EXPECT_EQ(frame.windowTitle(), "Pelora");
 }
 
 TEST_F(ViewerTest, EditCommandsRetitleAndReportFailures) {
@@ -171,26 +188,26 @@ TEST_F(ViewerTest, ScrollStepsAndThumb) {
     frame.show();
     CChildFrame* child = frame.open_file(QString::fromStdString(fixture().big));
     CPeloraView* view = child->view();
-    // Make the client area exactly 160 pixels wide.
-    child->resize(child->width() - (view->viewport()->width() - 160), child->height());
-    ASSERT_EQ(view->viewport()->width(), 160);
+    // Make the client area exactly 320 pixels wide.
+    child->resize(child->width() - (view->viewport()->width() - 320), child->height());
+    ASSERT_EQ(view->viewport()->width(), 320);
     QScrollBar* bar = view->horizontalScrollBar();
-    EXPECT_EQ(bar->maximum(), 1000 - 160);
+    EXPECT_EQ(bar->maximum(), 1000 - 320);
 
     bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    EXPECT_EQ(bar->value(), 11);
+    EXPECT_EQ(bar->value(), 21);
     bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
-    EXPECT_EQ(bar->value(), 13);
+    EXPECT_EQ(bar->value(), 23);
     bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
-    EXPECT_EQ(bar->value(), 13 + 81);
+    EXPECT_EQ(bar->value(), 23 + 161);
     bar->triggerAction(QAbstractSlider::SliderToMaximum);
-    EXPECT_EQ(bar->value(), 840);
+    EXPECT_EQ(bar->value(), 680);
 
     // Dragging the thumb does not move the picture until it is released.
     bar->setSliderDown(true);
     bar->setSliderPosition(300);
-    EXPECT_EQ(bar->value(), 840);
+    EXPECT_EQ(bar->value(), 680);
     bar->setSliderDown(false);
     EXPECT_EQ(bar->value(), 300);
 
@@ -206,9 +223,11 @@ TEST_F(ViewerTest, SmallPictureFitsItsWindowWithoutScrolling) {
     CPeloraView* view = child->view();
     EXPECT_EQ(view->horizontalScrollBar()->maximum(), 0);
     EXPECT_EQ(view->verticalScrollBar()->maximum(), 0);
-    // The window shrank to the picture: a few pixels of slack at most.
+    // The window shrank to the picture, but not below what its title bar needs
+    // to show its buttons and the start of its title.
     EXPECT_GE(view->viewport()->width(), 100);
-    EXPECT_LE(view->viewport()->width(), 100 + 12);
+    EXPECT_GT(child->minimumWidth(), child->minimumSizeHint().width());
+    EXPECT_EQ(child->width(), child->minimumWidth());
     EXPECT_GE(view->viewport()->height(), 80);
     EXPECT_LE(view->viewport()->height(), 80 + 12);
 }
@@ -257,6 +276,228 @@ TEST_F(ViewerTest, OpenDialogListsEveryExtensionInBothCases) {
         EXPECT_TRUE(filters[0].contains(pattern.toUpper())) << reader.extension;
     }
     EXPECT_EQ(filters[2], "All files (*)");
+}
+
+}  // namespace
+
+namespace {
+
+std::string path_in(const std::string& name) {
+    return (fixture().dir / name).string();
+}
+
+QString qpath(const std::string& path) {
+    return QString::fromStdString(path);
+}
+
+TEST_F(ViewerTest, MainTitleNamesTheActiveChild) {
+    CMainFrame frame;
+    frame.show();
+    CChildFrame* child = frame.open_file(qpath(fixture().sky));
+    const QString title = child->windowTitle();
+    EXPECT_EQ(frame.windowTitle(), "Pelora - " + title);
+    child->showMaximized();  // Qt shows a maximised child's title itself
+    QCoreApplication::processEvents();
+    EXPECT_EQ(frame.windowTitle(), "Pelora - [" + title + "]");
+    CChildFrame* small = frame.open_file(qpath(fixture().small));  // maximised like the other
+    QCoreApplication::processEvents();
+    EXPECT_EQ(frame.windowTitle(), "Pelora - [" + small->windowTitle() + "]");
+    small->showNormal();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(frame.windowTitle(), "Pelora - " + small->windowTitle());
+}
+
+TEST_F(ViewerTest, OpeningAnOpenFileActivatesItsWindow) {
+    CMainFrame frame;
+    frame.show();
+    CChildFrame* sky = frame.open_file(qpath(fixture().sky));
+    frame.open_file(qpath(fixture().small));
+    EXPECT_EQ(frame.open_file(qpath((fixture().dir.path() / "." / "sky.bmp").string())), sky);
+    EXPECT_EQ(frame.mdi_area()->subWindowList().size(), 2);
+    EXPECT_EQ(frame.mdi_area()->activeSubWindow(), sky);
+}
+
+TEST_F(ViewerTest, OpenThatReadNothingLeavesNoWindow) {
+    RecordingSink sink;
+    CMainFrame frame;
+    frame.show();
+    EXPECT_EQ(frame.open_file(qpath(path_in("missing.bmp"))), nullptr);
+    EXPECT_EQ(frame.open_file(qpath(path_in("photo.jpeg"))), nullptr);
+    EXPECT_TRUE(frame.mdi_area()->subWindowList().isEmpty());
+    ASSERT_EQ(sink.messages.size(), 2);
+    EXPECT_EQ(sink.messages[1], "Error: Unsupported file format .jpeg");
+    EXPECT_EQ(menu_titles(frame), (QStringList{"&File", "&Help"}));
+    // A file cut short keeps its window with what was read.
+    std::vector<uint8_t> bytes = test_support::read_file(fixture().sky);
+    bytes.resize(bytes.size() / 2);
+    test_support::write_file(path_in("cut.bmp"), bytes);
+    EXPECT_NE(frame.open_file(qpath(path_in("cut.bmp"))), nullptr);
+}
+
+TEST_F(ViewerTest, ColorToGrayKeepsPhoneLevelsAndCopyTakesThem) {
+    CMainFrame frame;
+    frame.show();
+    QApplication::setActiveWindow(&frame);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+    const auto logo = test_support::source_dir() / "examples" / "tarvo_logo.qap";
+    CChildFrame* child = frame.open_file(qpath(logo.string()));
+    child->view()->run_command(PictureCommand::ColorToGray);
+    EXPECT_EQ(child->windowTitle(), "tarvo_logo.qap (133 x 65 x 8, Gray, 256 colors in Palette)");
+    QTest::keyClick(&frame, Qt::Key_C, Qt::ControlModifier);
+    const QImage copied = QGuiApplication::clipboard()->image();
+    ASSERT_EQ(copied.size(), QSize(133, 65));
+    std::set<int> levels;
+    for (int y = 0; y < copied.height(); ++y) {
+        for (int x = 0; x < copied.width(); ++x) {
+            levels.insert(qGray(copied.pixel(x, y)));
+        }
+    }
+    EXPECT_EQ(levels, (std::set<int>{0, 85, 170, 255}));
+}
+
+void turn_wheel(QWidget* target, int angle, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    const QPointF at(5, 5);
+    QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, angle), Qt::NoButton,
+                      modifiers, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(target, &event);
+}
+
+TEST_F(ViewerTest, WheelStepsAreEvenOverThePictureAndItsBar) {
+    CMainFrame frame;
+    frame.resize(1200, 900);
+    frame.show();
+    CPeloraView* view = frame.open_file(qpath(fixture().big))->view();
+    QScrollBar* bar = view->verticalScrollBar();
+    turn_wheel(view->viewport(), -120);
+    const int notch = bar->value();
+    EXPECT_EQ(notch, 3 * (view->viewport()->height() / 16));
+    turn_wheel(view->viewport(), 120);
+    EXPECT_EQ(bar->value(), 0);
+    turn_wheel(bar, -120);
+    EXPECT_EQ(bar->value(), notch);
+    turn_wheel(view->viewport(), 120, Qt::ControlModifier);  // Ctrl zooms instead
+    EXPECT_EQ(view->zoom(), 1);
+    EXPECT_EQ(bar->value(), rezoomed_position(notch, view->viewport()->height(), 0, 1));
+}
+
+TEST_F(ViewerTest, NewWindowsOpenInsideTheWorkspace) {
+    CMainFrame frame;
+    frame.resize(500, 400);
+    frame.show();
+    frame.open_file(qpath(fixture().big));
+    frame.new_window();
+    frame.open_file(qpath(fixture().sky));
+    const QRect area = frame.mdi_area()->viewport()->rect();
+    for (QMdiSubWindow* window : frame.mdi_area()->subWindowList()) {
+        EXPECT_TRUE(area.contains(window->geometry())) << window->windowTitle().toStdString();
+    }
+}
+
+TEST_F(ViewerTest, ZoomDrawsSquarePixelsAndScrollsOverTheScaledPicture) {
+    CMainFrame frame;
+    frame.resize(1200, 900);
+    frame.show();
+    QApplication::setActiveWindow(&frame);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+    const auto logo = test_support::source_dir() / "examples" / "tarvo_logo.qap";
+    CPeloraView* view = frame.open_file(qpath(logo.string()))->view();
+    const QImage picture = QtDisplaySurface::picture_image(view->document().image());
+    QTest::keyClick(&frame, Qt::Key_Plus, Qt::ControlModifier);
+    QTest::keyClick(&frame, Qt::Key_Plus, Qt::ControlModifier);
+    ASSERT_EQ(view->zoom(), 2);
+    const QSize client = view->viewport()->size();
+    EXPECT_EQ(view->horizontalScrollBar()->maximum(), std::max(0, 4 * 133 - client.width()));
+    EXPECT_EQ(view->verticalScrollBar()->maximum(), std::max(0, 4 * 65 - client.height()));
+    view->verticalScrollBar()->setValue(0);
+    view->horizontalScrollBar()->setValue(6);  // picture column 1 starts 2 pixels in
+    const QImage shown = view->viewport()->grab().toImage();
+    for (int y = 0; y < client.height() / 4; ++y) {
+        for (int x = 0; x + 2 < client.width(); ++x) {
+            ASSERT_EQ(shown.pixel(x, y * 4 + 3), picture.pixel((x + 6) / 4, y)) << x << "," << y;
+        }
+    }
+    QTest::keyClick(&frame, Qt::Key_0, Qt::ControlModifier);
+    EXPECT_EQ(view->zoom(), 0);
+    EXPECT_EQ(view->horizontalScrollBar()->maximum(), std::max(0, 133 - client.width()));
+    view->set_zoom(-10);
+    EXPECT_EQ(view->zoom(), kZoomMin);
+}
+
+TEST_F(ViewerTest, ExportedPhoneImageIsTheToolsAndConverts) {
+    RecordingSink sink;
+    const std::string photo = path_in("photo.bmp");
+    test_pictures::write_rgb_bmp(photo, 600, 400, gradient);
+    const auto logo = (test_support::source_dir() / "examples" / "tarvo_logo.qap").string();
+    struct Case {
+        std::string file;
+        std::vector<PictureCommand> commands;
+        std::vector<std::string> options;
+    };
+    const Case cases[] = {
+        {photo,
+         {PictureCommand::Resize, PictureCommand::RGBToPalette, PictureCommand::ReduceTo4Colors},
+         {"--resize", "--rgb-to-palette", "--reduce-to-4-colors"}},
+        {logo, {PictureCommand::ReduceTo4Colors}, {"--reduce-to-4-colors"}},
+    };
+    for (const Case& c : cases) {
+        CMainFrame frame;
+        frame.show();
+        CPeloraView* view = frame.open_file(qpath(c.file))->view();
+        for (PictureCommand command : c.commands) {
+            view->run_command(command);
+        }
+        const QString written = frame.export_active(
+            qpath(path_in("out")),
+            CMainFrame::export_format_of_filter(CMainFrame::export_filters()[0]));
+        ASSERT_EQ(written, qpath(path_in("out.qap")));
+        std::vector<std::string> args{"convert", c.file, path_in("tool.qap")};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        ASSERT_EQ(test_support::run_program(PELORA_CLI_PATH, args).exit_status, 0);
+        EXPECT_EQ(test_support::read_text(path_in("out.qap")),
+                  test_support::read_text(path_in("tool.qap")));
+        const auto gif =
+            test_support::run_program(QAP2GIF_PATH, {path_in("out.qap"), path_in("out.gif")});
+        EXPECT_NE(gif.out.find("Done!"), std::string::npos) << gif.out;
+    }
+    EXPECT_TRUE(sink.messages.isEmpty()) << sink.messages.join("; ").toStdString();
+}
+
+TEST_F(ViewerTest, ExportWritesBitmapAndPng) {
+    RecordingSink sink;
+    CMainFrame frame;
+    frame.show();
+    CPeloraView* view = frame.open_file(qpath(fixture().small))->view();
+    const QImage picture = QtDisplaySurface::picture_image(view->document().image());
+    EXPECT_EQ(frame.export_active(qpath(path_in("small-out.BMP")), ExportFormat::Bmp),
+              qpath(path_in("small-out.BMP")));
+    EXPECT_EQ(QImage(qpath(path_in("small-out.BMP"))).convertToFormat(picture.format()), picture);
+    // Ctrl+E: the dialog's file type chooses the format and gives the name its extension.
+    QApplication::setActiveWindow(&frame);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+    QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->selectNameFilter(CMainFrame::export_filters()[1]);
+        dialog->selectFile(qpath(path_in("chosen")));
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    QTest::keyClick(&frame, Qt::Key_E, Qt::ControlModifier);
+    EXPECT_EQ(QImage(qpath(path_in("chosen.bmp"))).convertToFormat(picture.format()), picture);
+    const QString png = frame.export_active(qpath(path_in("small-out")), ExportFormat::Png);
+    EXPECT_EQ(png, qpath(path_in("small-out.png")));
+    EXPECT_EQ(QImage(png).convertToFormat(picture.format()), picture);
+}
+
+TEST_F(ViewerTest, CommandLineHelpVersionAndUnknownOptions) {
+    auto r = test_support::run_program(PELORA_PATH, {"--help"});
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.out.rfind("Usage: pelora", 0), 0u) << r.out;
+    r = test_support::run_program(PELORA_PATH, {"--version"});
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.out, "Pelora Version 1.0\n");
+    r = test_support::run_program(PELORA_PATH, {"-platform", "offscreen", "--bogus"});
+    EXPECT_EQ(r.exit_status, 2);
+    EXPECT_NE(r.err.find("unknown option --bogus\nUsage: pelora"), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "view_geometry.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace {
 
@@ -55,4 +56,34 @@ FrameSize child_frame_size(int32_t picture_width, int32_t picture_height, const 
                       ? picture_height + extra_height + kSlack
                       : client.bottom + extra_height + scroll_bar_height + kSlack;
     return size;
+}
+
+int32_t wheel_scroll_delta(int32_t angle, int32_t client) {
+    constexpr int64_t kLinesPerNotch = 3;
+    constexpr int64_t kNotch = 120;
+    const int64_t line = std::max<int32_t>(1, client / 16);
+    const int64_t pixels = -int64_t{angle} * kLinesPerNotch * line / kNotch;
+    return static_cast<int32_t>(std::clamp<int64_t>(pixels, INT32_MIN, INT32_MAX));
+}
+
+int32_t zoomed_extent(int32_t extent, int32_t exponent) {
+    const int64_t value = exponent >= 0
+                              ? int64_t{extent} << exponent
+                              : (int64_t{extent} + (int64_t{1} << -exponent) - 1) >> -exponent;
+    return static_cast<int32_t>(std::min<int64_t>(value, INT32_MAX));
+}
+
+ZoomedStart zoomed_start(int32_t position, int32_t exponent) {
+    if (exponent >= 0) {
+        const int32_t first = position >> exponent;
+        return ZoomedStart{first, position - (first << exponent)};
+    }
+    const int64_t first = int64_t{position} << -exponent;
+    return ZoomedStart{static_cast<int32_t>(std::min<int64_t>(first, INT32_MAX)), 0};
+}
+
+int32_t rezoomed_position(int32_t position, int32_t client, int32_t from, int32_t to) {
+    const int64_t middle = int64_t{position} + client / 2;
+    const int64_t shifted = to >= from ? middle << (to - from) : middle >> (from - to);
+    return static_cast<int32_t>(std::clamp<int64_t>(shifted - client / 2, 0, INT32_MAX));
 }

@@ -53,3 +53,31 @@ struct FrameSize {
 FrameSize child_frame_size(int32_t picture_width, int32_t picture_height, const EdgeRect& frame,
                            const EdgeRect& view, const EdgeRect& client, int32_t scroll_bar_width,
                            int32_t scroll_bar_height);
+
+// Pixels one turn of the mouse wheel scrolls: for each notch (an angle of 120,
+// in eighths of a degree) three lines of client/16 pixels, at least one pixel
+// a line, the same amount in both directions. A turn away from the user
+// (positive angle) scrolls back.
+int32_t wheel_scroll_delta(int32_t angle, int32_t client);
+
+// Zoom: the picture drawn at 2^exponent of its size, exponent kZoomMin..kZoomMax
+// (1/8 to 16 times), each picture pixel a square of screen pixels or every
+// 2^-exponent-th pixel shown.
+inline constexpr int32_t kZoomMin = -3;
+inline constexpr int32_t kZoomMax = 4;
+
+// A picture extent as shown at the zoom (a part of a pixel counts whole).
+int32_t zoomed_extent(int32_t extent, int32_t exponent);
+
+// Where drawing starts for a scroll position at the zoom: the picture's first
+// visible column (or row) and how many screen pixels of it lie before the
+// client area's edge.
+struct ZoomedStart {
+    int32_t first;
+    int32_t offset;
+};
+ZoomedStart zoomed_start(int32_t position, int32_t exponent);
+
+// The scroll position that keeps the picture point at the middle of a client
+// extent there when the zoom changes from `from` to `to`.
+int32_t rezoomed_position(int32_t position, int32_t client, int32_t from, int32_t to);

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 
 #include "message_sink.h"
 
@@ -12,8 +13,19 @@ DocumentObject::DocumentObject() : document_(this) {
 DocumentObject::~DocumentObject() = default;
 
 void DocumentObject::open(const QString& path) {
+    identity_ = identity_of(path);
     const QByteArray local = QFile::encodeName(path);
     document_.open_file(std::string(local.constData(), static_cast<size_t>(local.size())));
+}
+
+QString DocumentObject::identity_of(const QString& path) {
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+}
+
+bool DocumentObject::file_was_read() const {
+    return document_.open_outcome().stage == OpenOutcome::Stage::Loaded;
 }
 
 void DocumentObject::run_command(PictureCommand command) {

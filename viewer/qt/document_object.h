@@ -20,6 +20,15 @@ class DocumentObject : public QObject, private DocumentHost {
     // encoding, so names with non-ASCII bytes open.
     void open(const QString& path);
 
+    // Whether the last open read anything of its file: false when the file was
+    // missing or of an unknown kind, or its size or storage could not be had.
+    bool file_was_read() const;
+
+    // The opened file, as one name per file (symbolic links resolved); empty
+    // for a new document.
+    const QString& file_identity() const { return identity_; }
+    static QString identity_of(const QString& path);
+
     void run_command(PictureCommand command);
 
     const CPeloraDoc& document() const { return document_; }
@@ -38,5 +47,6 @@ class DocumentObject : public QObject, private DocumentHost {
     void update_all_views() override;
 
     CPeloraDoc document_;
+    QString identity_;
     ImgStatus last_status_ = imaging::IMG_OK;
 };

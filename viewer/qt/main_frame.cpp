@@ -3,21 +3,27 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QClipboard>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QUrl>
+#include <algorithm>
 #include <map>
 
 #include "child_frame.h"
 #include "document_object.h"
+#include "message_sink.h"
 #include "pelora_view.h"
 #include "picture_formats.h"
+#include "qt_display_surface.h"
 
 namespace {
 
@@ -36,6 +42,22 @@ constexpr CommandEntry kCommands[4] = {
 // The share of the MDI area a new child window takes before it fits itself to
 // its picture.
 constexpr double kInitialChildShare = 0.75;
+
+// Characters of a title a child window is wide enough to show beside its
+// title-bar buttons, however small its picture.
+constexpr int kTitleStartCharacters = 10;
+
+struct ExportEntry {
+    const char* filter;
+    ExportFormat format;
+    const char* suffix;
+};
+
+constexpr ExportEntry kExportFormats[] = {
+    {QT_TRANSLATE_NOOP("CMainFrame", "Qap Image Files (*.qap)"), ExportFormat::PhoneImage, ".qap"},
+    {QT_TRANSLATE_NOOP("CMainFrame", "Bitmap Files (*.bmp)"), ExportFormat::Bmp, ".bmp"},
+    {QT_TRANSLATE_NOOP("CMainFrame", "PNG Files (*.png)"), ExportFormat::Png, ".png"},
+};
 
 }  // namespace
 
@@ -70,6 +92,25 @@ void CMainFrame::create_actions() {
 
     close_action_ = new QAction(tr("&Close"), this);
     connect(close_action_, &QAction::triggered, mdi_area_, &QMdiArea::closeActiveSubWindow);
+
+    export_action_ = new QAction(tr("&Export..."), this);
+    export_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    connect(export_action_, &QAction::triggered, this, &CMainFrame::export_with_dialog);
+
+    copy_action_ = new QAction(tr("&Copy"), this);
+    copy_action_->setShortcuts(QKeySequence::Copy);  // Ctrl+C and Ctrl+Insert
+    connect(copy_action_, &QAction::triggered, this, &CMainFrame::copy_active);
+
+    zoom_in_action_ = new QAction(tr("Zoom &In"), this);
+    zoom_in_action_->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    connect(zoom_in_action_, &QAction::triggered, this, [this] { zoom_active(1); });
+    zoom_out_action_ = new QAction(tr("Zoom &Out"), this);
+    zoom_out_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Minus));
+    connect(zoom_out_action_, &QAction::triggered, this, [this] { zoom_active(-1); });
+    actual_size_action_ = new QAction(tr("&Actual Size"), this);
+    actual_size_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    connect(actual_size_action_, &QAction::triggered, this, [this] { zoom_active(0); });
 
     preferences_action_ = new QAction(tr("Preferences"), this);
     preferences_action_->setEnabled(false);  // there are no preferences to set
@@ -106,15 +147,23 @@ void CMainFrame::create_menus() {
     file_menu_ = new QMenu(tr("&File"), this);
     file_menu_->addAction(open_action_);
     file_menu_->addAction(close_action_);
+    file_menu_->addAction(export_action_);
     file_menu_->addSeparator();
     file_menu_->addAction(preferences_action_);
     file_menu_->addSeparator();
     file_menu_->addAction(exit_action_);
 
     edit_menu_ = new QMenu(tr("&Edit"), this);
+    edit_menu_->addAction(copy_action_);
+    edit_menu_->addSeparator();
     for (QAction* action : command_actions_) {
         edit_menu_->addAction(action);
     }
+
+    view_menu_ = new QMenu(tr("&View"), this);
+    view_menu_->addAction(zoom_in_action_);
+    view_menu_->addAction(zoom_out_action_);
+    view_menu_->addAction(actual_size_action_);
 
     window_menu_ = new QMenu(tr("&Window"), this);
     connect(window_menu_, &QMenu::aboutToShow, this, &CMainFrame::update_window_menu);
@@ -135,6 +184,7 @@ void CMainFrame::update_menus() {
         if (has_document) {
             menuBar()->addMenu(file_menu_);
             menuBar()->addMenu(edit_menu_);
+            menuBar()->addMenu(view_menu_);
             menuBar()->addMenu(window_menu_);
         } else {
             menuBar()->addMenu(file_menu_empty_);
@@ -142,9 +192,15 @@ void CMainFrame::update_menus() {
         menuBar()->addMenu(help_menu_);
     }
     close_action_->setEnabled(has_document);
+    export_action_->setEnabled(has_document);
+    copy_action_->setEnabled(has_document);
     for (QAction* action : command_actions_) {
         action->setEnabled(has_document);
     }
+    const int zoom = has_document ? active_view()->zoom() : 0;
+    zoom_in_action_->setEnabled(has_document && zoom < kZoomMax);
+    zoom_out_action_->setEnabled(has_document && zoom > kZoomMin);
+    actual_size_action_->setEnabled(has_document && zoom != 0);
     refresh_titles();
 }
 
@@ -197,6 +253,21 @@ void CMainFrame::refresh_titles() {
             frame->setWindowTitle(title);
         }
     }
+    update_main_title();
+}
+
+void CMainFrame::update_main_title() {
+    if (closing_down_) {
+        return;
+    }
+    const QString program = tr("Pelora");
+    auto* frame = qobject_cast<CChildFrame*>(mdi_area_->activeSubWindow());
+    // A maximised child's title Qt adds to the program's, as "Pelora - [title]".
+    if (frame == nullptr || frame->isMaximized()) {
+        setWindowTitle(program);
+    } else {
+        setWindowTitle(program + QStringLiteral(" - ") + frame->view()->document().title());
+    }
 }
 
 CChildFrame* CMainFrame::add_view(const std::shared_ptr<DocumentObject>& document) {
@@ -205,19 +276,55 @@ CChildFrame* CMainFrame::add_view(const std::shared_ptr<DocumentObject>& documen
     mdi_area_->addSubWindow(frame);
     connect(document.get(), &DocumentObject::titleChanged, this, &CMainFrame::refresh_titles);
     connect(frame, &QObject::destroyed, this, &CMainFrame::update_menus, Qt::QueuedConnection);
+    // Qt restores the program's title after a maximised child; then ours returns.
+    connect(frame, &QMdiSubWindow::windowStateChanged, this, &CMainFrame::update_main_title,
+            Qt::QueuedConnection);
+    connect(view, &CPeloraView::zoomChanged, this, &CMainFrame::update_menus);
     const QSize area = mdi_area_->viewport()->size();
     frame->resize(static_cast<int>(area.width() * kInitialChildShare),
                   static_cast<int>(area.height() * kInitialChildShare));
     frame->show();
     view->initial_update(frame);
+    refresh_titles();
+    fit_into_workspace(frame);
     mdi_area_->setActiveSubWindow(frame);
     update_menus();
     return frame;
 }
 
+void CMainFrame::fit_into_workspace(CChildFrame* frame) {
+    if (frame->isMaximized()) {
+        return;  // it fills the workspace already
+    }
+    const QSize area = mdi_area_->viewport()->size();
+    // Wide enough for the title bar's buttons and the start of the title.
+    const int title_start =
+        frame->fontMetrics().horizontalAdvance(frame->windowTitle().left(kTitleStartCharacters));
+    const int minimum = std::min(area.width(), frame->minimumSizeHint().width() + title_start);
+    frame->setMinimumWidth(std::max(minimum, 0));
+    const QSize size = frame->size().boundedTo(area).expandedTo(QSize(minimum, 0));
+    frame->resize(size);
+    frame->move(std::clamp(frame->x(), 0, std::max(0, area.width() - size.width())),
+                std::clamp(frame->y(), 0, std::max(0, area.height() - size.height())));
+}
+
 CChildFrame* CMainFrame::open_file(const QString& path) {
+    const QString identity = DocumentObject::identity_of(path);
+    for (QMdiSubWindow* window : mdi_area_->subWindowList(QMdiArea::CreationOrder)) {
+        auto* frame = qobject_cast<CChildFrame*>(window);
+        if (frame != nullptr && frame->view()->document().file_identity() == identity) {
+            if (frame->isMinimized()) {
+                frame->showNormal();
+            }
+            mdi_area_->setActiveSubWindow(frame);
+            return frame;
+        }
+    }
     auto document = std::make_shared<DocumentObject>();
     document->open(path);
+    if (!document->file_was_read()) {
+        return nullptr;  // the document has said why; nothing of the file to show
+    }
     return add_view(document);
 }
 
@@ -247,6 +354,80 @@ void CMainFrame::open_with_dialog() {
         this, tr("Open"), QString(), open_filters().join(QStringLiteral(";;")));
     for (const QString& path : paths) {
         open_file(path);
+    }
+}
+
+QStringList CMainFrame::export_filters() {
+    QStringList filters;
+    for (const ExportEntry& entry : kExportFormats) {
+        filters << tr(entry.filter);
+    }
+    return filters;
+}
+
+ExportFormat CMainFrame::export_format_of_filter(const QString& filter) {
+    for (const ExportEntry& entry : kExportFormats) {
+        if (filter == tr(entry.filter)) {
+            return entry.format;
+        }
+    }
+    return kExportFormats[0].format;
+}
+
+void CMainFrame::export_with_dialog() {
+    CPeloraView* view = active_view();
+    if (view == nullptr) {
+        return;
+    }
+    // Suggest the picture's own name and folder, as a phone image.
+    const QString identity = view->document().file_identity();
+    QString start = tr("picture") + QLatin1String(".qap");
+    if (!identity.isEmpty()) {
+        const QFileInfo source(identity);
+        start = QFileInfo(source.absolutePath(), source.completeBaseName() + QLatin1String(".qap"))
+                    .filePath();
+    }
+    QString filter = export_filters().first();
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("Export"), start, export_filters().join(QStringLiteral(";;")), &filter);
+    if (!path.isEmpty()) {
+        export_active(path, export_format_of_filter(filter));
+    }
+}
+
+QString CMainFrame::export_active(const QString& path, ExportFormat format) {
+    CPeloraView* view = active_view();
+    if (view == nullptr) {
+        return QString();
+    }
+    QString target = path;
+    for (const ExportEntry& entry : kExportFormats) {
+        const QString suffix = QString::fromLatin1(entry.suffix);
+        if (entry.format == format && !target.endsWith(suffix, Qt::CaseInsensitive)) {
+            target += suffix;
+        }
+    }
+    const QByteArray local = QFile::encodeName(target);
+    const std::string error = export_picture(
+        view->document().image(), std::string(local.constData(), size_t(local.size())), format);
+    if (!error.empty()) {
+        MessageSink::current().show(
+            this, QStringLiteral("Error: ") + QFile::decodeName(QByteArray::fromStdString(error)));
+        return QString();
+    }
+    return target;
+}
+
+void CMainFrame::copy_active() {
+    if (CPeloraView* view = active_view()) {
+        QGuiApplication::clipboard()->setImage(
+            QtDisplaySurface::picture_image(view->document().image()));
+    }
+}
+
+void CMainFrame::zoom_active(int step) {
+    if (CPeloraView* view = active_view()) {
+        view->set_zoom(step == 0 ? 0 : view->zoom() + step);
     }
 }
 

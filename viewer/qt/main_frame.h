@@ -1,5 +1,7 @@
 // The main window: an MDI area holding one child frame per view, the menus,
-// and opening files from the Open dialog, the command line and drops.
+// and opening files from the Open dialog, the command line and drops. While a
+// child window that is not maximised is active the title is "Pelora - " and
+// its document's title; a maximised one Qt adds itself, as "Pelora - [title]".
 #pragma once
 
 #include <QMainWindow>
@@ -7,6 +9,7 @@
 #include <memory>
 
 #include "document.h"
+#include "picture_writer.h"
 
 class CChildFrame;
 class CPeloraView;
@@ -23,7 +26,9 @@ class CMainFrame : public QMainWindow {
     explicit CMainFrame(QWidget* parent = nullptr);
     ~CMainFrame() override;
 
-    // Opens a file in a new document with its own child frame.
+    // Opens a file in a new document with its own child frame. A file that is
+    // open already has its window activated instead. An open that read nothing
+    // of the file has shown why and leaves no window (null).
     CChildFrame* open_file(const QString& path);
 
     // A new document holding the default 256 x 240 gray picture.
@@ -41,6 +46,18 @@ class CMainFrame : public QMainWindow {
     // The file filters of the Open dialog.
     static QStringList open_filters();
 
+    // The file filters of the Export dialog, and the format each one writes.
+    static QStringList export_filters();
+    static ExportFormat export_format_of_filter(const QString& filter);
+
+    // Writes the active picture to `path` in `format`, adding the format's
+    // extension when the name lacks it; failures are shown. Returns the path
+    // written, or an empty string.
+    QString export_active(const QString& path, ExportFormat format);
+
+    // Puts the active picture on the clipboard.
+    void copy_active();
+
   protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -52,6 +69,10 @@ class CMainFrame : public QMainWindow {
     void update_window_menu();
     void refresh_titles();
     void open_with_dialog();
+    void export_with_dialog();
+    void update_main_title();
+    void zoom_active(int step);
+    void fit_into_workspace(CChildFrame* frame);
     void run_command(PictureCommand command);
     void arrange_icons();
     void about();
@@ -62,6 +83,11 @@ class CMainFrame : public QMainWindow {
     QAction* open_action_;
     QAction* new_action_;
     QAction* close_action_;
+    QAction* export_action_;
+    QAction* copy_action_;
+    QAction* zoom_in_action_;
+    QAction* zoom_out_action_;
+    QAction* actual_size_action_;
     QAction* preferences_action_;
     QAction* exit_action_;
     QAction* command_actions_[4];
@@ -76,6 +102,7 @@ class CMainFrame : public QMainWindow {
     QMenu* help_menu_;
     QMenu* file_menu_;
     QMenu* edit_menu_;
+    QMenu* view_menu_;
     QMenu* window_menu_;
     bool document_menus_shown_ = true;
     bool closing_down_ = false;  // children are being destroyed: menus stay as they are

@@ -1,8 +1,10 @@
 #include "pelora_app.h"
 
 #include <QIcon>
+#include <QScreen>
 #include <QSettings>
 
+#include "command_line.h"
 #include "imaging/image.h"
 #include "main_frame.h"
 
@@ -32,13 +34,25 @@ CPeloraApp::~CPeloraApp() {
 }
 
 bool CPeloraApp::InitInstance() {
+    const CommandLine line = parse_command_line(QApplication::arguments().mid(1));
+    if (line.request != CommandLine::Request::Open) {
+        start_status_ = answer_command_line(line);
+        return false;
+    }
+
     QSettings settings;  // the settings key; no recent-files list is kept
     main_frame_ = std::make_unique<CMainFrame>();
-    main_frame_->resize(kInitialSize);
-    const QStringList arguments = QApplication::arguments();
+    const QRect available = main_frame_->screen()->availableGeometry();
+    main_frame_->resize(kInitialSize.boundedTo(available.size()));
     main_frame_->show();
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        main_frame_->open_file(arguments[i]);
+    // The window manager's frame is known once shown: all of it fits too.
+    const QSize decoration = main_frame_->frameGeometry().size() - main_frame_->size();
+    if (!available.contains(main_frame_->frameGeometry())) {
+        main_frame_->resize(main_frame_->size().boundedTo(available.size() - decoration));
+        main_frame_->move(available.topLeft());
+    }
+    for (const QString& file : line.files) {
+        main_frame_->open_file(file);
     }
     return true;
 }

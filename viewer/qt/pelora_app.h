@@ -14,12 +14,16 @@ class CPeloraApp : public QApplication {
     CPeloraApp(int& argc, char** argv);
     ~CPeloraApp() override;
 
-    // Creates and shows the main frame and opens the files named on the
-    // command line (none: an empty main frame). Returns false when start-up fails.
+    // Creates and shows the main frame, no larger than the screen's available
+    // area, and opens the files named on the command line (none: an empty main
+    // frame). Returns false when start-up fails, with start_status() the exit
+    // status: an unknown option has printed the usage.
     bool InitInstance();
+    int start_status() const { return start_status_; }
 
     CMainFrame* main_frame() const { return main_frame_.get(); }
 
   private:
     std::unique_ptr<CMainFrame> main_frame_;
+    int start_status_ = 1;
 };

@@ -7,6 +7,8 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
 
 #include "qt_display_surface.h"
 
@@ -18,8 +20,8 @@ namespace {
 // update: one flag, shared by all views, keeps it from running twice at once.
 bool g_updating_ranges = false;
 
-// Line steps per notch of a mouse wheel.
-constexpr int kLinesPerNotch = 3;
+// Wheel angle of one notch, in eighths of a degree.
+constexpr int kWheelNotch = 120;
 
 EdgeRect edges_of(const QWidget& widget) {
     const QRect r(widget.mapToGlobal(QPoint(0, 0)), widget.size());
@@ -37,6 +39,8 @@ CPeloraView::CPeloraView(std::shared_ptr<DocumentObject> document, QWidget* pare
         scroll_bar->setTracking(false);
         connect(scroll_bar, &QScrollBar::actionTriggered, this,
                 [this, orientation](int action) { on_scroll_action(orientation, action); });
+        // The wheel over a bar scrolls as much as over the picture.
+        scroll_bar->installEventFilter(this);
     }
     connect(document_.get(), &DocumentObject::pictureChanged, this, &CPeloraView::picture_changed);
 }
@@ -72,8 +76,10 @@ void CPeloraView::update_scroll_ranges() {
     // The second pass corrects for scroll bars that the first one showed or hid.
     for (int pass = 0; pass < 2; ++pass) {
         const QSize client = viewport()->size();
-        const int horizontal_max = scroll_maximum(image_width(picture), client.width());
-        const int vertical_max = scroll_maximum(image_height(picture), client.height());
+        const int horizontal_max =
+            scroll_maximum(zoomed_extent(image_width(picture), zoom_), client.width());
+        const int vertical_max =
+            scroll_maximum(zoomed_extent(image_height(picture), zoom_), client.height());
         const bool beyond = horizontalScrollBar()->value() > horizontal_max ||
                             verticalScrollBar()->value() > vertical_max;
         horizontalScrollBar()->setRange(0, horizontal_max);
@@ -144,12 +150,50 @@ void CPeloraView::scrollContentsBy(int dx, int dy) {
 
 void CPeloraView::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(viewport());
-    QtDisplaySurface surface(painter, *viewport());
     QtDisplaySurface::release_palette(display_object_);
     display_object_ = nullptr;
+    if (zoom_ != 0) {
+        paint_zoomed(painter);
+        return;
+    }
+    QtDisplaySurface surface(painter, *viewport());
     image_display(surface, &display_object_, horizontalScrollBar()->value(),
                   verticalScrollBar()->value(), document_->picture_for_display(), 0, 0,
                   display_mode_);
+}
+
+void CPeloraView::paint_zoomed(QPainter& painter) {
+    // The painter maps picture pixels to screen squares (or every few picture
+    // pixels to one screen pixel); the display draws the picture from the first
+    // visible pixel on, into a client area measured in picture pixels.
+    const ZoomedStart x = zoomed_start(horizontalScrollBar()->value(), zoom_);
+    const ZoomedStart y = zoomed_start(verticalScrollBar()->value(), zoom_);
+    const double scale = std::ldexp(1.0, zoom_);
+    painter.translate(-x.offset, -y.offset);
+    painter.scale(scale, scale);
+    const int client_width = static_cast<int>(std::ceil((viewport()->width() + x.offset) / scale));
+    const int client_height =
+        static_cast<int>(std::ceil((viewport()->height() + y.offset) / scale));
+    QtDisplaySurface surface(painter, *viewport(), ClientSize{client_width, client_height});
+    image_display(surface, &display_object_, x.first, y.first, document_->picture_for_display(), 0,
+                  0, display_mode_);
+}
+
+void CPeloraView::set_zoom(int exponent) {
+    exponent = std::clamp(exponent, kZoomMin, kZoomMax);
+    if (exponent == zoom_) {
+        return;
+    }
+    const int horizontal =
+        rezoomed_position(horizontalScrollBar()->value(), viewport()->width(), zoom_, exponent);
+    const int vertical =
+        rezoomed_position(verticalScrollBar()->value(), viewport()->height(), zoom_, exponent);
+    zoom_ = exponent;
+    update_scroll_ranges();
+    horizontalScrollBar()->setValue(horizontal);
+    verticalScrollBar()->setValue(vertical);
+    viewport()->update();
+    emit zoomChanged(zoom_);
 }
 
 void CPeloraView::resizeEvent(QResizeEvent* event) {
@@ -158,20 +202,42 @@ void CPeloraView::resizeEvent(QResizeEvent* event) {
 }
 
 void CPeloraView::wheelEvent(QWheelEvent* event) {
-    const QPoint delta = event->angleDelta();
-    // Shift turns the vertical wheel horizontal.
-    const bool shift = (event->modifiers() & Qt::ShiftModifier) != 0;
-    const int vertical = shift ? 0 : delta.y();
-    const int horizontal = shift ? delta.y() : delta.x();
-    const auto step = [this](Qt::Orientation orientation, int amount) {
-        const int lines = kLinesPerNotch * std::abs(amount) / 120;
-        for (int i = 0; i < std::max(lines, amount != 0 ? 1 : 0); ++i) {
-            scroll(orientation, amount > 0 ? ScrollRequest::LineBack : ScrollRequest::LineForward);
-        }
-    };
-    step(Qt::Vertical, vertical);
-    step(Qt::Horizontal, horizontal);
+    turn_wheel(event, Qt::Vertical);
+}
+
+bool CPeloraView::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Wheel &&
+        (watched == horizontalScrollBar() || watched == verticalScrollBar())) {
+        turn_wheel(static_cast<QWheelEvent*>(event),
+                   watched == horizontalScrollBar() ? Qt::Horizontal : Qt::Vertical);
+        return true;
+    }
+    return QAbstractScrollArea::eventFilter(watched, event);
+}
+
+void CPeloraView::turn_wheel(QWheelEvent* event, Qt::Orientation along) {
     event->accept();
+    const QPoint angle = event->angleDelta();
+    if ((event->modifiers() & Qt::ControlModifier) != 0) {
+        // One zoom step per notch; a fine-grained wheel gathers its turns.
+        zoom_wheel_ += angle.y();
+        while (std::abs(zoom_wheel_) >= kWheelNotch) {
+            const int step = zoom_wheel_ > 0 ? 1 : -1;
+            zoom_wheel_ -= step * kWheelNotch;
+            set_zoom(zoom_ + step);
+        }
+        return;
+    }
+    const bool shift = (event->modifiers() & Qt::ShiftModifier) != 0;
+    const Qt::Orientation vertical_turn = shift ? Qt::Horizontal : along;
+    const auto move = [this](Qt::Orientation orientation, int turn) {
+        QScrollBar* scroll_bar = bar(orientation);
+        const int delta = wheel_scroll_delta(turn, client_extent(orientation));
+        scroll_bar->setValue(
+            scroll_clamp(scroll_bar->value(), delta, scroll_bar->minimum(), scroll_bar->maximum()));
+    };
+    move(vertical_turn, angle.y());
+    move(Qt::Horizontal, angle.x());
 }
 
 void CPeloraView::keyPressEvent(QKeyEvent* event) {

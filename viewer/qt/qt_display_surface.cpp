@@ -39,23 +39,11 @@ QImage::Format image_format(int32_t bits) {
     }
 }
 
-}  // namespace
-
-QtDisplaySurface::QtDisplaySurface(QPainter& painter, QWidget& widget)
-    : painter_(painter), widget_(widget) {}
-
-int32_t QtDisplaySurface::bits_per_pixel() {
-    return widget_.depth();
-}
-
-ClientSize QtDisplaySurface::client_size() {
-    return ClientSize{widget_.width(), widget_.height()};
-}
-
-void QtDisplaySurface::draw_rows(const SurfaceRows& rows) {
+// Columns first_column .. first_column + width - 1 of a block of rows, upright.
+QImage upright_image(const SurfaceRows& rows) {
     const QImage::Format format = image_format(rows.bits_per_pixel);
     if (format == QImage::Format_Invalid || rows.width <= 0 || rows.height <= 0) {
-        return;
+        return QImage();
     }
     // Wrap the stored rows in place (the bottom row first), cut out the
     // visible columns, and turn the copy upright.
@@ -66,9 +54,46 @@ void QtDisplaySurface::draw_rows(const SurfaceRows& rows) {
     } else if (rows.bits_per_pixel == 8) {
         stored.setColorTable(color_table(rows, 256));
     }
-    const QImage visible =
-        stored.copy(rows.first_column, 0, rows.width, rows.height).mirrored(false, true);
-    painter_.drawImage(QPoint(rows.x, rows.y), visible);
+    return stored.copy(rows.first_column, 0, rows.width, rows.height).mirrored(false, true);
+}
+
+}  // namespace
+
+QtDisplaySurface::QtDisplaySurface(QPainter& painter, QWidget& widget)
+    : QtDisplaySurface(painter, widget, ClientSize{widget.width(), widget.height()}) {}
+
+QtDisplaySurface::QtDisplaySurface(QPainter& painter, QWidget& widget, ClientSize client)
+    : painter_(painter), widget_(widget), client_(client) {}
+
+int32_t QtDisplaySurface::bits_per_pixel() {
+    return widget_.depth();
+}
+
+ClientSize QtDisplaySurface::client_size() {
+    return client_;
+}
+
+void QtDisplaySurface::draw_rows(const SurfaceRows& rows) {
+    const QImage visible = upright_image(rows);
+    if (!visible.isNull()) {
+        painter_.drawImage(QPoint(rows.x, rows.y), visible);
+    }
+}
+
+QImage QtDisplaySurface::picture_image(const ImageDesc& image) {
+    if (image.header == nullptr || image.pixels == nullptr) {
+        return QImage();
+    }
+    SurfaceRows rows{};
+    rows.width = image_width(image);
+    rows.height = image_height(image);
+    rows.bits_per_pixel = image_bits(image);
+    rows.row_start = image.pixels;
+    rows.row_bytes = image.row_bytes;
+    rows.bits = image.pixels;
+    rows.colors = image.palette;
+    rows.color_count = palette_entries(image);
+    return upright_image(rows);
 }
 
 DisplayPalette QtDisplaySurface::create_palette(const PaletteColor* colors, uint16_t count) {

@@ -3,9 +3,12 @@
 // This adapter is the one place that knows both an ImageDesc block of rows
 // (bottom-up, 4-byte padded, blue-green-red colour table) and what Qt paints.
 // Pictures are drawn at their natural size in logical pixels; on high-density
-// screens Qt scales them by whole device pixels without smoothing.
+// screens Qt scales them by whole device pixels without smoothing. A zoomed view
+// scales the painter (never smoothing either) and tells the surface the client
+// size in picture pixels.
 #pragma once
 
+#include <QImage>
 #include <QPainter>
 #include <QRgb>
 #include <QVector>
@@ -23,6 +26,8 @@ class QtDisplaySurface : public DisplaySurface {
   public:
     // Draws with `painter` into `widget`'s client area.
     QtDisplaySurface(QPainter& painter, QWidget& widget);
+    // The same with the client area given in the painter's own units.
+    QtDisplaySurface(QPainter& painter, QWidget& widget, imaging::ClientSize client);
 
     int32_t bits_per_pixel() override;
     imaging::ClientSize client_size() override;
@@ -34,8 +39,13 @@ class QtDisplaySurface : public DisplaySurface {
     // Releases a palette handed back by image_display outside of a paint.
     static void release_palette(DisplayPalette palette);
 
+    // The whole picture in its own colours (no dithering), upright; a null
+    // image for an empty descriptor or a depth Qt cannot hold.
+    static QImage picture_image(const ImageDesc& image);
+
   private:
     QPainter& painter_;
     QWidget& widget_;
+    imaging::ClientSize client_;
     DisplayPalette selected_ = nullptr;
 };
