@@ -459,8 +459,7 @@ ImgStatus pixel_pass(ReaderFile& file, const HeaderFacts& facts, Mode mode, Imag
         }
         switch (mode) {
             case Mode::kOneBit:
-                bits_copy(image_row(image, placed_row_index(place, stored)), row, image.area_left,
-                          columns);
+                bits_copy(destination, row, image.area_left, columns);
                 break;
             case Mode::kFourBit:
                 store_four_bit(row, destination, columns);

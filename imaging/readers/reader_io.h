@@ -193,8 +193,8 @@ inline uint32_t placed_row_index(const RowPlacement& place, uint32_t k) {
 }
 
 // The first byte of the area in the image row that stored row k fills. For
-// 1-bit images the area starts inside that byte: pass image_row() of
-// placed_row_index() and the bit offset area_left to bits_copy instead.
+// 1-bit images that is the byte holding the area's first bit: bits_copy takes
+// it with the bit offset area_left.
 inline uint8_t* placed_row(const ImageDesc& image, const RowPlacement& place, uint32_t k) {
     return image_row(image, placed_row_index(place, k)) + place.bytes_left;
 }

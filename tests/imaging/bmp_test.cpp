@@ -322,14 +322,21 @@ TEST_F(Bmp, FillsOnlyTheAreaOfInterest) {
         ImageDesc before = image;
         std::vector<uint8_t> original(image.pixels, image.pixels + image.row_bytes * 8);
         before.pixels = original.data();
-        image_set_area(&image, 3, 2, 14, 4);
-        ASSERT_EQ(bmp_load(write(bytes).c_str(), &image), IMG_OK);
-        EXPECT_EQ(differences(image,
-                              [&](uint32_t x, uint32_t y) {
-                                  const bool inside = x >= 3 && x <= 14 && y >= 2 && y <= 4;
-                                  return inside ? c.picture(x - 3, y - 2) : pixel(before, x, y);
-                              }),
-                  0);
+        // Areas starting inside the first byte of a 1-bit row and past it.
+        for (const uint32_t left : {3u, 9u}) {
+            std::memcpy(image.pixels, original.data(), original.size());
+            image_set_area(&image, left, 2, left + 11, 4);
+            ASSERT_EQ(bmp_load(write(bytes).c_str(), &image), IMG_OK);
+            EXPECT_EQ(differences(image,
+                                  [&](uint32_t x, uint32_t y) {
+                                      const bool inside =
+                                          x >= left && x <= left + 11 && y >= 2 && y <= 4;
+                                      return inside ? c.picture(x - left, y - 2)
+                                                    : pixel(before, x, y);
+                                  }),
+                      0)
+                << left;
+        }
     }
 
     // A 1-bit row stored from column 3 starts at bit position 3 of its first
