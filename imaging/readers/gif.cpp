@@ -32,6 +32,7 @@
 #include "imaging/readers/gif.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cstring>
 #include <memory>
@@ -248,9 +249,14 @@ class SubBlockData {
 // each time the table reaches the next power of two, up to 12 bits (4096
 // entries); a clear code empties the table and resets the width.
 //
-// Each table entry keeps its prefix code and its last pixel (suffix), and
-// also its string's length and first pixel, so that a string is written
-// straight into the row from its end backwards, one prefix step per pixel.
+// Each table entry keeps its prefix code and its last pixel (suffix), as the
+// format defines it. For speed it also keeps its string in blocks of 8
+// pixels: the string's last ((length - 1) mod 8) + 1 pixels (its tail) and the
+// entry whose string is all the pixels before them (its head, a multiple of 8
+// long). A string of up to 8 pixels is then one 8-byte copy, a longer one a
+// copy per 8 pixels from its end backwards, instead of a prefix step per
+// pixel. Copies write whole blocks, up to 7 bytes past a string's end, which
+// the following pixels overwrite; the buffers keep kBlock spare bytes.
 //
 // Damaged data can start a table (the first code of the image, or the one
 // after a clear) with a code that is not a root. Entries built on it refer to
@@ -263,18 +269,36 @@ constexpr uint32_t kMaxCodeWidth = 12;
 constexpr size_t kCodesPerBatch = 16384;
 constexpr uint32_t kNoCode = 0xFFFF;
 
-struct LzwTable {
-    uint16_t prefix[kMaxCodes];
-    uint8_t suffix[kMaxCodes];
-    uint8_t first[kMaxCodes];    // first pixel of the entry's string
-    uint16_t length[kMaxCodes];  // pixels of the entry's string, 1..4096
+constexpr size_t kBlock = 8;
+
+// Eight bytes as a little-endian number, and back.
+inline uint64_t load_le64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return std::endian::native == std::endian::little ? v : __builtin_bswap64(v);
+}
+inline void store_le64(uint8_t* p, uint64_t v) {
+    v = std::endian::native == std::endian::little ? v : __builtin_bswap64(v);
+    std::memcpy(p, &v, sizeof v);
+}
+
+// One table entry, all in one 16-byte slot: decoding a code touches one
+// cache line for it.
+struct alignas(16) LzwEntry {
+    uint8_t tail[kBlock];
+    uint16_t length;  // pixels of the entry's string, 1..4096
+    uint16_t head;    // kNoCode when the tail is the whole string
+    uint16_t prefix;
+    uint8_t suffix;
+    uint8_t first;  // first pixel of the entry's string
 };
+static_assert(sizeof(LzwEntry) == 16);
 
 // The decoder's working memory, one zeroed allocation.
 struct LzwWork {
-    LzwTable table;
+    LzwEntry table[kMaxCodes];
     uint16_t codes[kCodesPerBatch];
-    uint8_t stack[kMaxCodes + 2];  // one string, written from its end
+    uint8_t stack[kMaxCodes + 2 + kBlock];  // one string
     uint8_t data[kDataBytes];
 };
 
@@ -292,47 +316,61 @@ class CodeExtractor {
     // Extracts up to kCodesPerBatch codes into codes; fewer only when the data
     // ends (the bits of a last incomplete code are dropped). Returns how many.
     size_t extract(uint16_t* codes) {
+        // The state in locals for the loop; written back at the end.
+        const uint8_t* const data = data_;
+        size_t pos = pos_;
+        size_t valid = valid_;
         uint64_t bits = bits_;
         uint32_t count = count_;
+        uint32_t width = width_;
+        uint32_t limit = limit_;
+        uint32_t counter = counter_;
+        const uint32_t clear = clear_;
         size_t n = 0;
         while (n < kCodesPerBatch) {
-            while (count < width_) {
-                if (valid_ - pos_ >= 8) {
-                    // Eight bytes read little-endian; only whole bytes are
-                    // counted, the rest is read again next time.
-                    uint64_t word = 0;
-                    for (int i = 7; i >= 0; --i) {
-                        word = (word << 8) | data_[pos_ + i];
+            if (valid - pos >= 8) {
+                // Eight bytes read little-endian, without a branch: only whole
+                // bytes are counted, the rest is read again next time.
+                bits |= load_le64(data + pos) << count;
+                pos += (63 - count) >> 3;
+                count |= 56;
+            } else {
+                while (count < width) {
+                    if (pos < valid) {
+                        bits |= uint64_t{data[pos++]} << count;
+                        count += 8;
+                        continue;
                     }
-                    bits |= word << count;
-                    pos_ += (63 - count) >> 3;
-                    count |= 56;
-                } else if (pos_ < valid_) {
-                    bits |= uint64_t{data_[pos_++]} << count;
-                    count += 8;
-                } else {
-                    valid_ = source_.fill(data_);
-                    pos_ = 0;
-                    if (valid_ == 0) {
-                        bits_ = bits;
-                        count_ = count;
-                        return n;
+                    valid = source_.fill(data_);
+                    pos = 0;
+                    if (valid == 0) {
+                        break;
                     }
                 }
+                if (count < width) {
+                    break;  // the data has ended
+                }
             }
-            const uint32_t code = static_cast<uint32_t>(bits) & ((1u << width_) - 1);
-            bits >>= width_;
-            count -= width_;
+            const uint32_t code = static_cast<uint32_t>(bits) & ((1u << width) - 1);
+            bits >>= width;
+            count -= width;
             codes[n++] = static_cast<uint16_t>(code);
-            if (code == clear_) {
-                reset();
-            } else if (++counter_ > limit_ && width_ < kMaxCodeWidth) {
-                ++width_;
-                limit_ <<= 1;
+            if (code == clear) {
+                width = reset_width_;
+                limit = 1u << width;
+                counter = clear + 2;
+            } else if (++counter > limit && width < kMaxCodeWidth) {
+                ++width;
+                limit <<= 1;
             }
         }
+        pos_ = pos;
+        valid_ = valid;
         bits_ = bits;
         count_ = count;
+        width_ = width;
+        limit_ = limit;
+        counter_ = counter;
         return n;
     }
 
@@ -379,7 +417,7 @@ class RowSink {
 
     // Stores a finished row of pixels (one byte each) when it falls inside
     // the area. Returns true once every row to store is stored.
-    bool row_done(const uint8_t* row) {
+    [[gnu::noinline]] bool row_done(const uint8_t* row) {
         const uint32_t n = sequence_++;
         const uint32_t y = n < pass2_   ? (interlaced_ ? 8 * n : n)
                            : n < pass3_ ? 8 * (n - pass2_) + 4
@@ -416,84 +454,62 @@ class RowSink {
     uint32_t stored_ = 0;             // rows stored so far, 0..place_.rows
 };
 
-// Decodes the image data into rows of `width` pixels. Returns 0 when every row
-// to store is stored or at the end code, IMG_ERR_LZW for damaged data or data
-// that ends before that.
-class LzwDecoder {
-  public:
-    LzwDecoder(LzwWork& work, CodeExtractor& codes, RowSink& sink, uint8_t* row, uint32_t width,
-               uint32_t min_code_size)
-        : work_(work),
-          table_(work.table),
-          extractor_(codes),
-          sink_(sink),
-          row_(row),
-          row_end_(row + width),
-          clear_(1u << min_code_size) {
-        for (uint32_t root = 0; root < clear_; ++root) {
-            table_.first[root] = static_cast<uint8_t>(root);
-            table_.length[root] = 1;
-        }
+// Moves to the next row once the current one is full. Returns true when
+// every row to store is stored.
+inline bool row_end_reached(uint8_t*& out, uint8_t* row, const uint8_t* row_end, RowSink& sink) {
+    if (out != row_end) {
+        return false;
     }
+    out = row;
+    return sink.row_done(row);
+}
 
-    ImgStatus run();
-
-  private:
-    // Outputs `length` pixels from `pixels` across row ends. Returns true once
-    // every row to store is stored.
-    bool emit(const uint8_t* pixels, size_t length);
-    // Writes the string of a trusted entry (or root) into out[0, length).
-    void write_string(uint32_t code, uint8_t* out) const {
-        uint8_t* p = out + table_.length[code] - 1;
-        while (code >= clear_) {
-            *p-- = table_.suffix[code];
-            code = table_.prefix[code];
-        }
-        *p = static_cast<uint8_t>(code);
-    }
-
-    LzwWork& work_;
-    LzwTable& table_;
-    CodeExtractor& extractor_;
-    RowSink& sink_;
-    uint8_t* const row_;
-    uint8_t* const row_end_;
-    uint8_t* out_ = nullptr;  // next pixel of the row, row_ <= out_ < row_end_
-    const uint32_t clear_;
-};
-
-bool LzwDecoder::emit(const uint8_t* pixels, size_t length) {
+// Outputs `length` pixels from `pixels` across row ends. Returns true once
+// every row to store is stored.
+[[gnu::noinline]] bool emit(const uint8_t* pixels, size_t length, uint8_t*& out, uint8_t* row,
+                            const uint8_t* row_end, RowSink& sink) {
     while (length > 0) {
-        const size_t n = std::min<size_t>(length, static_cast<size_t>(row_end_ - out_));
-        std::memcpy(out_, pixels, n);
-        out_ += n;
+        const size_t n = std::min<size_t>(length, static_cast<size_t>(row_end - out));
+        std::memcpy(out, pixels, n);
+        out += n;
         pixels += n;
         length -= n;
-        if (out_ == row_end_) {
-            out_ = row_;
-            if (sink_.row_done(row_)) {
-                return true;
-            }
+        if (row_end_reached(out, row, row_end, sink)) {
+            return true;
         }
     }
     return false;
 }
 
-ImgStatus LzwDecoder::run() {
-    const uint32_t end = clear_ + 1;
-    const uint32_t first_free = clear_ + 2;
-    uint16_t* const codes = work_.codes;
-    uint8_t* const stack_end = work_.stack + sizeof work_.stack;
+// Decodes the image data into rows of `width` pixels. Returns 0 when every row
+// to store is stored or at the end code, IMG_ERR_LZW for damaged data or data
+// that ends before that. The loop keeps its state in locals: the pixel
+// stores may alias anything, and members would be read again after each.
+ImgStatus decode(LzwWork& work, CodeExtractor& extractor, RowSink& sink, uint8_t* row,
+                 uint32_t width, uint32_t min_code_size) {
+    const uint32_t clear = 1u << min_code_size;
+    const uint32_t end = clear + 1;
+    const uint32_t first_free = clear + 2;
+    LzwEntry* const table = work.table;
+    for (uint32_t root = 0; root < clear; ++root) {
+        table[root].first = static_cast<uint8_t>(root);
+        table[root].length = 1;
+        table[root].head = kNoCode;
+        table[root].tail[0] = static_cast<uint8_t>(root);
+    }
+    const uint16_t* const codes = work.codes;
+    uint8_t* const stack_end = work.stack + kMaxCodes + 2;
+    uint8_t* const row_end = row + width;  // kBlock spare bytes follow
+    uint8_t* out = row;                    // next pixel of the row, row <= out < row_end
     size_t taken = 0;
     size_t extracted = 0;
     uint32_t next_free = first_free;
     uint32_t previous = kNoCode;  // kNoCode: the next code starts a table
     uint8_t previous_first = 0;   // first pixel of the previous code's string
     bool trusted = true;          // the table started with a root
-    out_ = row_;
     for (;;) {
         if (taken == extracted) {
-            extracted = extractor_.extract(codes);
+            extracted = extractor.extract(work.codes);
             taken = 0;
             if (extracted == 0) {
                 return IMG_ERR_LZW;  // the data ends before the last row
@@ -503,7 +519,7 @@ ImgStatus LzwDecoder::run() {
         if (code == end) {
             return IMG_OK;
         }
-        if (code == clear_) {
+        if (code == clear) {
             previous = kNoCode;
             continue;
         }
@@ -512,13 +528,10 @@ ImgStatus LzwDecoder::run() {
             next_free = first_free;
             previous = code;
             previous_first = static_cast<uint8_t>(code);
-            trusted = code < clear_;
-            *out_++ = previous_first;
-            if (out_ == row_end_) {
-                out_ = row_;
-                if (sink_.row_done(row_)) {
-                    return IMG_OK;
-                }
+            trusted = code < clear;
+            *out++ = previous_first;
+            if (row_end_reached(out, row, row_end, sink)) {
+                return IMG_OK;
             }
             continue;
         }
@@ -527,32 +540,44 @@ ImgStatus LzwDecoder::run() {
         }
         uint8_t first_pixel = 0;
         if (trusted) {
-            // code == next_free: the previous string and its own first pixel.
-            const bool repeat = code == next_free;
-            const uint32_t base = repeat ? previous : code;
-            const size_t length = table_.length[base] + size_t{repeat};
-            first_pixel = table_.first[base];
-            if (length <= static_cast<size_t>(row_end_ - out_)) {
-                write_string(base, out_);
-                if (repeat) {
-                    out_[length - 1] = first_pixel;
+            // The new entry first: when code == next_free, it is the string.
+            first_pixel = code == next_free ? table[previous].first : table[code].first;
+            if (next_free < kMaxCodes) {
+                // The previous string plus one pixel: in the previous tail's
+                // block while it has room, else in a block of its own. (Both
+                // without a branch: which one depends on the data.)
+                // One 8-byte store, so that a later copy of the tail is
+                // forwarded from it whole.
+                const LzwEntry& base = table[previous];
+                LzwEntry& entry = table[next_free];
+                const uint32_t used = base.length % kBlock;
+                const uint32_t shift = 8 * used;
+                const uint64_t block = (load_le64(base.tail) & ~(uint64_t{0xFF} << shift)) |
+                                       (uint64_t{first_pixel} << shift);
+                store_le64(entry.tail, block);
+                entry.head = used != 0 ? base.head : static_cast<uint16_t>(previous);
+                entry.first = base.first;
+                entry.length = static_cast<uint16_t>(base.length + 1);
+            }
+            const size_t string_length = table[code].length;
+            const bool fits = string_length <= static_cast<size_t>(row_end - out);
+            uint8_t* const string = fits ? out : work.stack;
+            uint8_t* p = string + string_length - ((string_length - 1) % kBlock + 1);
+            std::memcpy(p, table[code].tail, kBlock);
+            if (string_length > kBlock) {
+                for (uint32_t block = table[code].head; block != kNoCode;
+                     block = table[block].head) {
+                    p -= kBlock;
+                    std::memcpy(p, table[block].tail, kBlock);
                 }
-                out_ += length;
-                if (out_ == row_end_) {
-                    out_ = row_;
-                    if (sink_.row_done(row_)) {
-                        return IMG_OK;
-                    }
-                }
-            } else {
-                uint8_t* const string = stack_end - length;
-                write_string(base, string);
-                if (repeat) {
-                    string[length - 1] = first_pixel;
-                }
-                if (emit(string, length)) {
+            }
+            if (fits) {
+                out += string_length;
+                if (row_end_reached(out, row, row_end, sink)) {
                     return IMG_OK;
                 }
+            } else if (emit(string, string_length, out, row, row_end, sink)) {
+                return IMG_OK;
             }
         } else {
             uint8_t* string = stack_end;
@@ -561,28 +586,24 @@ ImgStatus LzwDecoder::run() {
                 *--string = previous_first;
                 walk = previous;
             }
-            for (uint32_t steps = 0; walk >= clear_; ++steps) {
+            for (uint32_t steps = 0; walk >= clear; ++steps) {
                 if (steps == kMaxCodes) {
                     return IMG_ERR_LZW;  // a loop of damaged entries
                 }
-                *--string = table_.suffix[walk];
-                walk = table_.prefix[walk];
+                *--string = table[walk].suffix;
+                walk = table[walk].prefix;
             }
             *--string = static_cast<uint8_t>(walk);
             first_pixel = static_cast<uint8_t>(walk);
-            if (emit(string, static_cast<size_t>(stack_end - string))) {
+            if (emit(string, static_cast<size_t>(stack_end - string), out, row, row_end, sink)) {
                 return IMG_OK;
             }
         }
         if (next_free == kMaxCodes) {
             return IMG_ERR_LZW;  // the table is full and no clear code came
         }
-        table_.prefix[next_free] = static_cast<uint16_t>(previous);
-        table_.suffix[next_free] = first_pixel;
-        if (trusted) {
-            table_.first[next_free] = table_.first[previous];
-            table_.length[next_free] = static_cast<uint16_t>(table_.length[previous] + 1);
-        }
+        table[next_free].prefix = static_cast<uint16_t>(previous);
+        table[next_free].suffix = first_pixel;
         ++next_free;
         previous = code;
         previous_first = first_pixel;
@@ -600,15 +621,15 @@ ImgStatus pixel_pass(ChunkReader& in, const GifInfo& info, ImageDesc& image) {
     const RowPlacement place = place_rows(image, height, width, RowFill::kFromTop);
     const auto min_code_size = static_cast<uint32_t>(info.lzw_min_code_size);  // 1..8
     std::unique_ptr<LzwWork> work(new (std::nothrow) LzwWork{});
-    std::unique_ptr<uint8_t[]> row(new (std::nothrow) uint8_t[width + (width + 7) / 8]());
+    // The row, its spare bytes for block copies, and a packed 1-bit row.
+    std::unique_ptr<uint8_t[]> row(new (std::nothrow) uint8_t[width + kBlock + (width + 7) / 8]());
     if (!work || !row) {
         return IMG_ERR_MEMORY;
     }
     SubBlockData data(in);
     CodeExtractor codes(data, work->data, min_code_size);
-    RowSink sink(image, place, height, info.interlaced != 0, row.get() + width);
-    LzwDecoder decoder(*work, codes, sink, row.get(), width, min_code_size);
-    return decoder.run();
+    RowSink sink(image, place, height, info.interlaced != 0, row.get() + width + kBlock);
+    return decode(*work, codes, sink, row.get(), width, min_code_size);
 }
 
 // Reads the colour table into the image's palette. Returns the entries read:
