@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -159,14 +160,26 @@ std::vector<uint8_t> encode_ppm(const ImageDesc& image) {
     const auto height = static_cast<uint32_t>(image_height(image));
     const std::string head =
         "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
-    std::vector<uint8_t> out(head.begin(), head.end());
-    out.reserve(out.size() + size_t{width} * height * 3);
+    std::vector<uint8_t> out(head.size() + size_t{width} * height * 3);
+    std::copy(head.begin(), head.end(), out.begin());
+    uint8_t* to = out.data() + head.size();
     for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x < width; ++x) {
+        if (image_bits(image) == 8) {
+            // The common case without the per-pixel dispatch.
+            const uint8_t* row = image_row(image, y);
+            for (uint32_t x = 0; x < width; ++x, to += 3) {
+                const PaletteEntry& entry = image.palette[row[x]];
+                to[0] = entry.red;
+                to[1] = entry.green;
+                to[2] = entry.blue;
+            }
+            continue;
+        }
+        for (uint32_t x = 0; x < width; ++x, to += 3) {
             const Rgb c = pixel_rgb(image, x, y);
-            out.push_back(c.red);
-            out.push_back(c.green);
-            out.push_back(c.blue);
+            to[0] = c.red;
+            to[1] = c.green;
+            to[2] = c.blue;
         }
     }
     return out;
