@@ -25,18 +25,16 @@ namespace fs = std::filesystem;
 // ---------------------------------------------------------------------------
 // Building GIF files in memory.
 
-// Packs LZW codes least significant bit first, widening the codes as a
-// decoder's table grows, into sub-blocks of 255 bytes and a terminator.
+// Packs LZW codes least significant bit first, widening them as a decoder's
+// table grows, into sub-blocks of 255 bytes and a terminator.
 std::vector<uint8_t> pack_codes(const std::vector<uint32_t>& codes, uint32_t min_code_size) {
     const uint32_t clear = 1u << min_code_size;
-    uint32_t width = min_code_size + 1, counter = clear + 2;
-    std::vector<uint8_t> bytes;
+    uint32_t width = min_code_size + 1, counter = clear + 2, count = 0;
     uint64_t bits = 0;
-    uint32_t count = 0;
+    std::vector<uint8_t> bytes;
     for (uint32_t code : codes) {
         bits |= uint64_t{code} << count;
-        count += width;
-        for (; count >= 8; count -= 8, bits >>= 8) {
+        for (count += width; count >= 8; count -= 8, bits >>= 8) {
             bytes.push_back(static_cast<uint8_t>(bits));
         }
         if (code == clear) {
@@ -59,59 +57,70 @@ std::vector<uint8_t> pack_codes(const std::vector<uint32_t>& codes, uint32_t min
     return blocks;
 }
 
-// Codes that spell the pixels as roots: a clear code, then a clear every
-// 3000 codes so the table never fills, then the end code.
-std::vector<uint32_t> root_codes(const std::vector<uint8_t>& pixels, uint32_t min_code_size) {
-    const uint32_t clear = 1u << min_code_size;
-    std::vector<uint32_t> codes = {clear};
-    for (size_t i = 0; i < pixels.size(); ++i) {
-        if (i > 0 && i % 3000 == 0) {
-            codes.push_back(clear);
+uint8_t test_index(uint32_t x, uint32_t y) {
+    return static_cast<uint8_t>((x * 7 + y * 13) % 251);
+}
+
+// The picture's pixels as root codes in file order (top to bottom, or
+// interlaced), with a clear code every 3000 codes so that the table never
+// fills, and the end code.
+std::vector<uint32_t> root_codes(uint32_t width, uint32_t height, bool interlaced) {
+    std::vector<uint32_t> codes = {256};
+    const uint32_t start[] = {0, 4, 2, 1}, step[] = {8, 8, 4, 2};
+    for (uint32_t pass = 0; pass < (interlaced ? 4u : 1u); ++pass) {
+        for (uint32_t y = start[pass]; y < height; y += interlaced ? step[pass] : 1) {
+            for (uint32_t x = 0; x < width; ++x) {
+                if (codes.size() % 3000 == 0) {
+                    codes.push_back(256);
+                }
+                codes.push_back(test_index(x, y));
+            }
         }
-        codes.push_back(pixels[i]);
     }
-    codes.push_back(clear + 1);
+    codes.push_back(257);
     return codes;
 }
 
 struct GifFile {
     uint16_t width = 1, height = 1;
-    uint32_t table_bits = 8;
+    uint32_t table_bits = 8;  // colour table entry i: red i, green 255 - i, blue 7 i
     bool global_table = true, local_table = false, interlaced = false;
     std::vector<uint8_t> extensions;  // whole extension blocks before the image
     uint32_t min_code_size = 8;
     std::vector<uint32_t> codes;
 };
 
-void put16(std::vector<uint8_t>& out, uint32_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-// Colour table entry i: red i, green 255 - i, blue 7 * i.
-void put_table(std::vector<uint8_t>& out, uint32_t bits) {
-    for (uint32_t i = 0; i < (1u << bits); ++i) {
-        out.insert(out.end(), {uint8_t(i), uint8_t(255 - i), uint8_t(7 * i)});
-    }
-}
-
 std::vector<uint8_t> build(const GifFile& g) {
-    std::vector<uint8_t> out = {'G', 'I', 'F', '8', '9', 'a'};
-    put16(out, g.width);
-    put16(out, g.height);
-    out.push_back(static_cast<uint8_t>((g.global_table ? 0x80 : 0) | 0x70 | (g.table_bits - 1)));
-    out.insert(out.end(), {0, 0});
+    std::vector<uint8_t> table;
+    for (uint32_t i = 0; i < (1u << g.table_bits); ++i) {
+        table.insert(table.end(), {uint8_t(i), uint8_t(255 - i), uint8_t(7 * i)});
+    }
+    const auto lo = [](uint32_t v) { return uint8_t(v); };
+    const auto hi = [](uint32_t v) { return uint8_t(v >> 8); };
+    std::vector<uint8_t> out;
+    out.reserve(2048);
+    out = {'G',
+           'I',
+           'F',
+           '8',
+           '9',
+           'a',
+           lo(g.width),
+           hi(g.width),
+           lo(g.height),
+           hi(g.height),
+           uint8_t((g.global_table ? 0x80 : 0) | 0x70 | (g.table_bits - 1)),
+           0,
+           0};
     if (g.global_table) {
-        put_table(out, g.table_bits);
+        out.insert(out.end(), table.begin(), table.end());
     }
     out.insert(out.end(), g.extensions.begin(), g.extensions.end());
-    out.insert(out.end(), {0x2C, 0, 0, 0, 0});
-    put16(out, g.width);
-    put16(out, g.height);
-    out.push_back(static_cast<uint8_t>((g.local_table ? 0x80 | (g.table_bits - 1) : 0) |
-                                       (g.interlaced ? 0x40 : 0)));
+    out.insert(out.end(), {0x2C, 0, 0, 0, 0, lo(g.width), hi(g.width), lo(g.height), hi(g.height),
+                           uint8_t((g.local_table ? 0x80 | (g.table_bits - 1) : 0) |
+                                   (g.interlaced ? 0x40 : 0))});
     if (g.local_table) {
-        put_table(out, g.table_bits);
+        out.insert(out.end(), table.begin(), table.end());
     }
     out.push_back(static_cast<uint8_t>(g.min_code_size));
     const std::vector<uint8_t> data = pack_codes(g.codes, g.min_code_size);
@@ -120,36 +129,12 @@ std::vector<uint8_t> build(const GifFile& g) {
     return out;
 }
 
-uint8_t test_index(uint32_t x, uint32_t y) {
-    return static_cast<uint8_t>((x * 7 + y * 13) % 251);
-}
-
-// The rows of a picture in file order: top to bottom, or interlaced.
-std::vector<uint8_t> file_rows(uint32_t width, uint32_t height, bool interlaced,
-                               const std::function<uint8_t(uint32_t, uint32_t)>& picture) {
-    std::vector<uint32_t> order;
-    for (uint32_t pass = 0; pass < (interlaced ? 4u : 1u); ++pass) {
-        const uint32_t start[] = {0, 4, 2, 1}, step[] = {8, 8, 4, 2};
-        for (uint32_t y = interlaced ? start[pass] : 0; y < height;
-             y += interlaced ? step[pass] : 1) {
-            order.push_back(y);
-        }
-    }
-    std::vector<uint8_t> pixels;
-    for (uint32_t y : order) {
-        for (uint32_t x = 0; x < width; ++x) {
-            pixels.push_back(picture(x, y));
-        }
-    }
-    return pixels;
-}
-
 GifFile picture_file(uint16_t width, uint16_t height, bool interlaced = false) {
     GifFile g;
     g.width = width;
     g.height = height;
     g.interlaced = interlaced;
-    g.codes = root_codes(file_rows(width, height, interlaced, test_index), 8);
+    g.codes = root_codes(width, height, interlaced);
     return g;
 }
 
@@ -192,44 +177,41 @@ class Gif : public ::testing::Test {
 // ---------------------------------------------------------------------------
 
 TEST_F(Gif, InfoDescribesTheFirstImage) {
-    GifFile g = picture_file(5, 3, true);
+    GifFile g;
+    g.width = 5;
+    g.height = 3;
+    g.interlaced = g.local_table = true;
     g.table_bits = 1;
-    g.local_table = true;
-    g.codes = root_codes(std::vector<uint8_t>(15, 1), 2);
     g.min_code_size = 2;
-    // A comment, then two graphic control extensions; the last with its
-    // transparency flag set counts.
+    g.codes = {4, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 5};
+    // A comment, then graphic control extensions: the last one with its
+    // transparency flag set counts (a 3-byte block holds none).
     g.extensions = {0x21, 0xFE, 2, 'h', 'i', 0, 0x21, 0xF9, 4,    1, 0, 0, 9, 0, 0x21,
                     0xF9, 4,    0, 0,   0,   7, 0,    0x21, 0xF9, 3, 1, 0, 5, 0};
     GifInfo info{};
     ASSERT_EQ(gif_info(write(build(g)).c_str(), &info), IMG_OK);
     const GifInfo expected{5, 3, 8, 1, 9, 1, 2, 89, 1};
     EXPECT_EQ(std::memcmp(&info, &expected, sizeof info), 0);
+    // A two-colour image loads into a 1-bit image, at the top left.
     ASSERT_EQ(load(build(g), 16, 16, 1), IMG_OK);
     EXPECT_EQ(differences([](uint32_t x, uint32_t y) { return x < 5 && y < 3 ? 1u : 0u; }), 0);
-
     g.table_bits = 2;  // four colours: 8 bits per pixel
     ASSERT_EQ(gif_info(write(build(g)).c_str(), &info), IMG_OK);
     EXPECT_EQ(info.bits_per_pixel, 8);
-    EXPECT_EQ(info.table_bits, 2);
 }
 
-// A 10 x 10 picture sits at the top left of a 16 x 16 image; interlaced it
-// gives the same pixels; the palette is the file's red, green, blue reversed.
-TEST_F(Gif, RowsLandFromTheAreaTopDown) {
+// Interlaced or not, a picture gives the same pixels; 400 x 300 root codes
+// take 180 KB, across refills of every buffer. The palette is the file's red,
+// green, blue reversed.
+TEST_F(Gif, InterlacedOrNotAcrossRefills) {
     for (bool interlaced : {false, true}) {
         SCOPED_TRACE(interlaced);
-        ASSERT_EQ(load(build(picture_file(10, 10, interlaced)), 16, 16), IMG_OK);
-        EXPECT_EQ(differences([](uint32_t x, uint32_t y) {
-                      return x < 10 && y < 10 ? test_index(x, y) : 0;
-                  }),
-                  0);
+        ASSERT_EQ(load(build(picture_file(400, 300, interlaced)), 400, 300), IMG_OK);
+        EXPECT_EQ(differences(test_index), 0);
         EXPECT_EQ(image.color_count, 256);
         EXPECT_EQ(image.type_flags, 0u);
-        const PaletteEntry entry = image.palette[3];
-        EXPECT_EQ(entry.blue, 21);
-        EXPECT_EQ(entry.green, 252);
-        EXPECT_EQ(entry.red, 3);
+        const PaletteEntry e = image.palette[3];
+        EXPECT_EQ(e.blue * 65536 + e.green * 256 + e.red, 21 * 65536 + 252 * 256 + 3);
     }
 }
 
@@ -242,16 +224,12 @@ TEST_F(Gif, FillsOnlyTheAreaOfInterest) {
             image_free(&image);
             ASSERT_EQ(image_alloc(&image, 40, 30, bits), IMG_OK);
             std::memset(image.pixels, 0xA5, size_t{image.row_bytes} * 30);
-            std::vector<uint32_t> before;
-            for (uint32_t i = 0; i < 40 * 30; ++i) {
-                before.push_back(pixel(image, i % 40, i / 40));
-            }
             image_set_area(&image, 11, 3, 30, 9);
             ASSERT_EQ(gif_load(write(build(picture_file(25, 20, interlaced))).c_str(), &image),
                       IMG_OK);
             EXPECT_EQ(differences([&](uint32_t x, uint32_t y) -> uint32_t {
                           if (x < 11 || x > 30 || y < 3 || y > 9) {
-                              return before[y * 40 + x];
+                              return bits == 1 ? (0xA5 >> (7 - x % 8)) & 1 : 0xA5;
                           }
                           const uint8_t v = test_index(x - 11, y - 3);
                           return bits == 1 ? v != 0 : v;
@@ -261,27 +239,24 @@ TEST_F(Gif, FillsOnlyTheAreaOfInterest) {
     }
 }
 
-TEST_F(Gif, RefusesWhatItCannotRead) {
+TEST_F(Gif, StatusesAndTheGrayRamp) {
     GifInfo info{};
     EXPECT_EQ(gif_info((dir / "missing.gif").c_str(), &info), IMG_ERR_OPEN);
-    EXPECT_EQ(
-        gif_info(write({'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0x3B}).c_str(), &info),
-        IMG_ERR_NOT_GIF);
-    std::vector<uint8_t> bytes = build(picture_file(4, 4));
+    const std::vector<uint8_t> trailer_only = {'G', 'I', 'F', '8', '9', 'a', 1,
+                                               0,   1,   0,   0,   0,   0,   0x3B};
+    EXPECT_EQ(gif_info(write(trailer_only).c_str(), &info), IMG_ERR_NOT_GIF);
+    GifFile g = picture_file(4, 4);
+    std::vector<uint8_t> bytes = build(g);
     EXPECT_EQ(load(bytes, 4, 4, 24), IMG_ERR_BPP);
     bytes[0] = 'g';
     EXPECT_EQ(load(bytes, 4, 4), IMG_ERR_NOT_GIF);
     for (uint32_t size : {0u, 9u}) {
-        GifFile g = picture_file(4, 4);
         g.min_code_size = size;
         EXPECT_EQ(load(build(g), 4, 4), IMG_ERR_NOT_GIF) << size;
         EXPECT_EQ(image.pixels[0], 0);
     }
-}
-
-// Without any colour table the image gets the gray ramp and the gray flag.
-TEST_F(Gif, NoColourTableGivesTheGrayRamp) {
-    GifFile g = picture_file(4, 4);
+    // Without any colour table the image gets the gray ramp and the gray flag.
+    g = picture_file(4, 4);
     g.global_table = false;
     ASSERT_EQ(load(build(g), 4, 4), IMG_OK);
     EXPECT_EQ(image.color_count, 256);
@@ -342,18 +317,18 @@ TEST_F(Gif, TruncatedAtEachBoundary) {
     struct Cut {
         size_t size;
         ImgStatus status;
-        int32_t colors;
+        bool palette;  // the file's colour table loaded
         uint32_t rows;
     };
     for (const Cut& cut :
-         {Cut{2, IMG_ERR_NOT_GIF, 0, 0}, Cut{12, IMG_ERR_NOT_GIF, 0, 0},
-          Cut{500, IMG_ERR_NOT_GIF, 0, 0}, Cut{13 + 768 + 4, IMG_ERR_LZW, 0, 0},
-          Cut{data - 5, IMG_ERR_NOT_GIF, 0, 0}, Cut{data, IMG_ERR_LZW, 256, 0},
-          Cut{data + 3000, IMG_ERR_LZW, 256, 22}, Cut{whole.size() - 2, IMG_OK, 256, 100}}) {
+         {Cut{2, IMG_ERR_NOT_GIF, false, 0}, Cut{12, IMG_ERR_NOT_GIF, false, 0},
+          Cut{500, IMG_ERR_NOT_GIF, false, 0}, Cut{13 + 768 + 4, IMG_ERR_LZW, false, 0},
+          Cut{data - 5, IMG_ERR_NOT_GIF, false, 0}, Cut{data, IMG_ERR_LZW, true, 0},
+          Cut{data + 3000, IMG_ERR_LZW, true, 22}, Cut{whole.size() - 2, IMG_OK, true, 100}}) {
         SCOPED_TRACE(cut.size);
         ASSERT_EQ(load({whole.begin(), whole.begin() + cut.size}, 100, 100), cut.status);
-        EXPECT_EQ(image.color_count, cut.colors == 0 ? 256 : cut.colors);
-        EXPECT_EQ(image.type_flags, cut.colors > 0 ? 0u : IMAGE_GRAY);
+        EXPECT_EQ(image.color_count, 256);
+        EXPECT_EQ(image.type_flags, cut.palette ? 0u : IMAGE_GRAY);
         EXPECT_EQ(differences(
                       [&](uint32_t x, uint32_t y) { return y < cut.rows ? test_index(x, y) : 0; }),
                   0);
@@ -362,66 +337,6 @@ TEST_F(Gif, TruncatedAtEachBoundary) {
 
 // ---------------------------------------------------------------------------
 // The public GIF suites beside giflib.
-
-struct Reference {
-    bool complete = false;  // giflib decoded every row of the first image
-    uint32_t width = 0, height = 0;
-    std::vector<uint8_t> pixels;
-    std::vector<GifColorType> colors;
-};
-
-// The first image as giflib decodes it, deinterlaced.
-Reference giflib_first_image(const fs::path& path) {
-    Reference ref;
-    int error = 0;
-    GifFileType* gif = DGifOpenFileName(path.c_str(), &error);
-    if (gif == nullptr) {
-        return ref;
-    }
-    GifRecordType type = UNDEFINED_RECORD_TYPE;
-    while (DGifGetRecordType(gif, &type) == GIF_OK && type != TERMINATE_RECORD_TYPE) {
-        if (type == EXTENSION_RECORD_TYPE) {
-            int code = 0;
-            GifByteType* block = nullptr;
-            bool ok = DGifGetExtension(gif, &code, &block) == GIF_OK;
-            while (ok && block != nullptr) {
-                ok = DGifGetExtensionNext(gif, &block) == GIF_OK;
-            }
-            if (!ok) {
-                break;
-            }
-            continue;
-        }
-        if (type != IMAGE_DESC_RECORD_TYPE || DGifGetImageDesc(gif) != GIF_OK) {
-            break;
-        }
-        ref.width = uint32_t(gif->Image.Width);
-        ref.height = uint32_t(gif->Image.Height);
-        const ColorMapObject* map = gif->Image.ColorMap ? gif->Image.ColorMap : gif->SColorMap;
-        if (map != nullptr) {
-            ref.colors.assign(map->Colors, map->Colors + map->ColorCount);
-        }
-        ref.pixels.assign(size_t{ref.width} * ref.height, 0);
-        std::vector<uint32_t> order;
-        const int starts[] = {0, 4, 2, 1}, steps[] = {8, 8, 4, 2};
-        for (int pass = 0; pass < (gif->Image.Interlace ? 4 : 1); ++pass) {
-            const int step = gif->Image.Interlace ? steps[pass] : 1;
-            for (uint32_t y = gif->Image.Interlace ? starts[pass] : 0; y < ref.height; y += step) {
-                order.push_back(y);
-            }
-        }
-        ref.complete = ref.width > 0;
-        for (uint32_t y : order) {
-            if (DGifGetLine(gif, &ref.pixels[size_t{y} * ref.width], int(ref.width)) != GIF_OK) {
-                ref.complete = false;
-                break;
-            }
-        }
-        break;
-    }
-    DGifCloseFile(gif, &error);
-    return ref;
-}
 
 // Files whose opening ends otherwise than IMG_OK, with the reason.
 constexpr const char* kStatuses = R"(
@@ -454,6 +369,51 @@ pygif-test-suite/max-width.gif    the descriptor's column limit
 pygif-test-suite/max-height.gif   the descriptor's row limit
 )";
 
+// giflib's decoding of the first image, deinterlaced: the image's width,
+// pixels and colour table, or no pixels when giflib cannot read all its rows.
+// (DGifSlurp would fail on damage in later images too.)
+struct Reference {
+    uint32_t width = 0;
+    std::vector<uint8_t> pixels;
+    std::vector<GifColorType> colors;
+};
+
+Reference giflib_first_image(const fs::path& path) {
+    Reference ref;
+    int error = 0;
+    GifFileType* gif = DGifOpenFileName(path.c_str(), &error);
+    GifRecordType type = UNDEFINED_RECORD_TYPE;
+    while (gif != nullptr && DGifGetRecordType(gif, &type) == GIF_OK &&
+           type == EXTENSION_RECORD_TYPE) {
+        int code = 0;
+        GifByteType* block = nullptr;
+        for (int ok = DGifGetExtension(gif, &code, &block); ok == GIF_OK && block != nullptr;) {
+            ok = DGifGetExtensionNext(gif, &block);
+        }
+    }
+    if (gif != nullptr && type == IMAGE_DESC_RECORD_TYPE && DGifGetImageDesc(gif) == GIF_OK) {
+        const GifImageDesc& desc = gif->Image;
+        const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
+        if (map != nullptr) {
+            ref.colors.assign(map->Colors, map->Colors + map->ColorCount);
+        }
+        ref.width = uint32_t(desc.Width);
+        ref.pixels.assign(ref.width * uint32_t(desc.Height), 0);
+        const int start[] = {0, 4, 2, 1}, step[] = {8, 8, 4, 2};
+        for (int pass = 0; pass < (desc.Interlace ? 4 : 1); ++pass) {
+            for (int y = start[pass]; y < desc.Height; y += desc.Interlace ? step[pass] : 1) {
+                if (DGifGetLine(gif, &ref.pixels[size_t(y) * ref.width], desc.Width) != GIF_OK) {
+                    ref.pixels.clear();
+                    pass = 4;
+                    break;
+                }
+            }
+        }
+    }
+    DGifCloseFile(gif, &error);
+    return ref;
+}
+
 std::map<std::string, std::string> table(const char* text) {
     std::map<std::string, std::string> out;
     std::istringstream lines(text);
@@ -466,6 +426,8 @@ std::map<std::string, std::string> table(const char* text) {
     return out;
 }
 
+// Every file gives a status; where giflib reads the first image whole, the
+// pixels and colour table match it, except for the files listed above.
 TEST(GifCorpus, EveryFileLoadsLikeGiflib) {
     const fs::path corpus = test_support::corpus_dir("gif");
     if (corpus.empty()) {
@@ -492,17 +454,18 @@ TEST(GifCorpus, EveryFileLoadsLikeGiflib) {
         EXPECT_STREQ(status_name(opened.status),
                      status == statuses.end() ? "IMG_OK" : status->second.c_str());
         const Reference ref = giflib_first_image(entry.path());
-        if (ref.complete) {
+        if (!ref.pixels.empty()) {
             int mismatches = opened.status == IMG_OK ? 0 : 1;
-            const bool one_bit = image_bits(image) == 1;
-            for (uint32_t i = 0; i < ref.width * ref.height && mismatches == 0; ++i) {
+            for (uint32_t i = 0; i < ref.pixels.size(); ++i) {
                 const uint8_t want = ref.pixels[i];
-                mismatches +=
-                    pixel(image, i % ref.width, i / ref.width) != (one_bit ? want != 0 : want);
+                mismatches += pixel(image, i % ref.width, i / ref.width) !=
+                              (image_bits(image) == 1 ? want != 0 : want);
             }
             // The colour table giflib reads, or the gray ramp without one.
-            mismatches += !ref.colors.empty() && size_t(image.color_count) != ref.colors.size();
-            for (int32_t i = 0; i < image.color_count && size_t(i) < ref.colors.size(); ++i) {
+            const auto colors = ref.colors.empty() ? image.color_count : int32_t(ref.colors.size());
+            mismatches += image.color_count != colors;
+            for (int32_t i = 0; i < std::min(colors, image.color_count) && !ref.colors.empty();
+                 ++i) {
                 const GifColorType& c = ref.colors[size_t(i)];
                 const PaletteEntry& e = image.palette[i];
                 mismatches += e.red != c.Red || e.green != c.Green || e.blue != c.Blue;
