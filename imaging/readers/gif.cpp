@@ -416,7 +416,9 @@ class RowSink {
     }
 
     // Stores a finished row of pixels (one byte each) when it falls inside
-    // the area. Returns true once every row to store is stored.
+    // the area. Returns true once every row to store is stored: for an
+    // interlaced picture taller than the area that is when the last pass has
+    // reached the area's rows, not after as many rows as the area holds.
     [[gnu::noinline]] bool row_done(const uint8_t* row) {
         const uint32_t n = sequence_++;
         const uint32_t y = n < pass2_   ? (interlaced_ ? 8 * n : n)
