@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "imaging/readers/bmp.h"
+#include "imaging/readers/gif.h"
 
 namespace imaging {
 namespace {
@@ -20,8 +21,20 @@ ImgStatus bmp_picture_info(const char* path, PictureInfo* info) {
     return status;
 }
 
+ImgStatus gif_picture_info(const char* path, PictureInfo* info) {
+    GifInfo record{};
+    const ImgStatus status = gif_info(path, &record);
+    if (status == IMG_OK) {
+        info->width = record.width;
+        info->height = record.height;
+        info->bits_per_pixel = record.bits_per_pixel;
+    }
+    return status;
+}
+
 constexpr ReaderEntry kReaders[] = {
     {".bmp", PictureFormat::Bmp, "BMP", "image/bmp", bmp_picture_info, bmp_load, bmp_cleanup, true},
+    {".gif", PictureFormat::Gif, "GIF", "image/gif", gif_picture_info, gif_load, gif_cleanup, false},
 };
 
 }  // namespace
