@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "imaging/readers/bmp.h"
+#include "imaging/readers/tiff.h"
 
 namespace imaging {
 namespace {
@@ -20,8 +21,21 @@ ImgStatus bmp_picture_info(const char* path, PictureInfo* info) {
     return status;
 }
 
+ImgStatus tiff_picture_info(const char* path, PictureInfo* info) {
+    TiffInfo record{};
+    const ImgStatus status = tiff_info(path, &record);
+    if (status == IMG_OK) {
+        info->width = record.width;
+        info->height = record.height;
+        info->bits_per_pixel = record.bits_per_pixel;
+    }
+    return status;
+}
+
 constexpr ReaderEntry kReaders[] = {
     {".bmp", PictureFormat::Bmp, "BMP", "image/bmp", bmp_picture_info, bmp_load, bmp_cleanup, true},
+    {".tif", PictureFormat::Tiff, "TIFF", "image/tiff", tiff_picture_info, tiff_load, tiff_cleanup,
+     false},
 };
 
 }  // namespace
