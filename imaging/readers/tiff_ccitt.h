@@ -2,6 +2,7 @@
 // T.4 one- and two-dimensional (compression 3) and ITU-T T.6 (compression 4).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 
@@ -55,12 +56,25 @@ class FaxDecoder {
         uint32_t count = 0;
         bool exhausted = false;
 
+        // Loads whole bytes while at most 56 bits are held, from the chunk's
+        // unread bytes, refilling it only when none are left.
         void load() {
-            uint8_t byte = 0;
-            while (count <= 56 && chunk->byte(&byte)) {
-                bits |= uint64_t{byte} << (56 - count);
-                count += 8;
+            ChargedBytes ahead = chunk->ahead();
+            const size_t n = std::min<size_t>((64 - count) / 8, ahead.left());
+            if (n == 0) {
+                uint8_t byte = 0;
+                if (count <= 56 && chunk->byte(&byte)) {
+                    bits |= uint64_t{byte} << (56 - count);
+                    count += 8;
+                    load();
+                }
+                return;
             }
+            const uint8_t* p = ahead.span(n);
+            for (size_t i = 0; i < n; ++i, count += 8) {
+                bits |= uint64_t{p[i]} << (56 - count);
+            }
+            chunk->advance(n);
         }
         uint32_t look(uint32_t n) {
             if (count < n) {

@@ -7,12 +7,15 @@
 // than GIF: once the count of codes read since the clear (plus 258) reaches
 // 512, 1024 or 2048.
 //
-// Each table entry holds its prefix code, its last byte and the length of its
-// string, so a string is written straight into the output back to front by
-// walking its prefix chain exactly `length` steps; a chain that does not end
-// in a single-byte code there (only in damaged data, through entries left from
-// before a clear) ends the decoding. Strings longer than 4096 bytes cannot
-// occur in a table of 4096 entries and are refused the same way.
+// A string is written straight into the output back to front by walking its
+// prefix chain. To take up to eight bytes per step, each table entry holds the
+// last 1 to 8 bytes of its string (length - 1) % 8 + 1 of them) and the code
+// of the string before them, whose length is a multiple of 8; a string of at
+// most 8 bytes is held whole. Each step checks that the prefix's length is
+// what is left to write, so a chain that does not end exactly at the string's
+// start (only in damaged data, through entries left from before a clear) ends
+// the decoding, as do strings longer than 4096 bytes, which a table of 4096
+// entries cannot hold. Every chain is thus walked in at most 512 steps.
 //
 // The output runs into a window of one row plus the longest string: whole rows
 // are taken from its start and the bytes behind them move to the front.
@@ -36,10 +39,15 @@ constexpr uint32_t kMaxString = 4096;
 constexpr uint32_t kNoCode = 0xFFFF;
 
 struct Entry {
-    uint16_t prefix;  // code of the string without its last byte
-    uint16_t length;  // bytes of the string, 1 for the single-byte codes
-    uint8_t last;     // the string's last byte
+    uint64_t tail;    // the string's last bytes, in the high bytes (byte 7 is the last)
+    uint16_t prefix;  // code of the string before the tail, or kNoCode
+    uint16_t length;  // bytes of the string; 1 for the single-byte codes, 0 when unset
 };
+
+// The bytes of the tail in the string's order (little-endian host).
+inline void put_tail(uint8_t* out, uint64_t tail) {
+    std::memcpy(out, &tail, 8);
+}
 
 enum class StripEnd { kEnded, kAllRowsStored, kDamaged };
 
@@ -60,22 +68,48 @@ class StripDecoder {
     // Writes the string of `code` at the window's end; false when its chain
     // is broken.
     bool emit(uint32_t code) {
-        const uint32_t length = table_[code].length;
-        if (length == 0 || length > kMaxString) {
+        uint32_t remaining = table_[code].length;
+        if (remaining == 0 || remaining > kMaxString) {
             return false;
         }
         uint8_t* out = window_ + pos_;
-        uint32_t c = code;
-        for (uint32_t k = length - 1; k > 0; --k) {
-            out[k] = table_[c].last;
-            c = table_[c].prefix;
+        const Entry* e = &table_[code];
+        for (;;) {
+            if (e->prefix == kNoCode) {
+                if (remaining > 8) {
+                    return false;
+                }
+                uint8_t bytes[8];
+                put_tail(bytes, e->tail);
+                std::memcpy(out, bytes + 8 - remaining, remaining);
+                break;
+            }
+            // Eight bytes end where the tail ends; those before the tail are
+            // rewritten by the next steps. remaining > 8 keeps them inside.
+            const uint32_t k = (remaining - 1) % 8 + 1;
+            if (remaining <= 8 || table_[e->prefix].length != remaining - k) {
+                return false;
+            }
+            put_tail(out + remaining - 8, e->tail);
+            remaining -= k;
+            e = &table_[e->prefix];
         }
-        if (c >= kClearCode) {
-            return false;
-        }
-        out[0] = static_cast<uint8_t>(c);
-        pos_ += length;
+        pos_ += table_[code].length;
         return true;
+    }
+
+    // Adds the string of `previous` followed by `byte` as entry `next`.
+    void add(uint32_t next, uint32_t previous, uint8_t byte) {
+        const Entry& p = table_[previous];
+        Entry& e = table_[next];
+        e.length = static_cast<uint16_t>(p.length + 1);
+        if (p.length % 8 != 0) {
+            e.tail = (p.tail >> 8) | (uint64_t{byte} << 56);
+            e.prefix = p.prefix;
+        } else {
+            e.tail = uint64_t{byte} << 56;
+            e.prefix = static_cast<uint16_t>(previous);
+        }
     }
 
     void finish_rows();
@@ -96,6 +130,11 @@ void StripDecoder::finish_rows() {
     size_t taken = 0;
     while (pos_ - taken >= row_bytes_ && !rows_.done()) {
         uint8_t* row = window_ + taken;
+        if (predictor_ && rows_.format().kind == RowKind::kRgb) {
+            rows_.store_rgb_differences(row);
+            taken += row_bytes_;
+            continue;
+        }
         if (predictor_) {
             for (uint32_t i = samples_; i < predicted_; ++i) {
                 row[i] = static_cast<uint8_t>(row[i] + row[i - samples_]);
@@ -119,14 +158,32 @@ StripEnd StripDecoder::decode(ChunkReader& chunk) {
     uint64_t bits = 0;
     uint32_t count = 0;  // valid low bits of `bits`
     pos_ = 0;
+    // The chunk's unread bytes: codes are taken from them four bytes at a
+    // time, and byte by byte (refilling the chunk) where fewer are left.
+    ChargedBytes ahead = chunk.ahead();
+    const uint8_t* in = ahead.span(ahead.left());
+    size_t left = ahead.used();
     for (;;) {
-        while (count < width) {
-            uint8_t byte = 0;
-            if (!chunk.byte(&byte)) {
-                return StripEnd::kEnded;  // the strip's data ends before its end code
+        if (count < width) {
+            if (left >= 4) {
+                bits = (bits << 32) | be32(in);
+                in += 4;
+                left -= 4;
+                count += 32;
+            } else {
+                chunk.advance(ahead.used() - left);
+                while (count < width) {
+                    uint8_t byte = 0;
+                    if (!chunk.byte(&byte)) {
+                        return StripEnd::kEnded;  // the strip's data ends before its end code
+                    }
+                    bits = (bits << 8) | byte;
+                    count += 8;
+                }
+                ahead = chunk.ahead();
+                in = ahead.span(ahead.left());
+                left = ahead.used();
             }
-            bits = (bits << 8) | byte;
-            count += 8;
         }
         count -= width;
         const auto code = static_cast<uint32_t>(bits >> count) & ((1u << width) - 1);
@@ -166,9 +223,7 @@ StripEnd StripDecoder::decode(ChunkReader& chunk) {
             if (next == kTableSize) {
                 return StripEnd::kDamaged;  // the encoder should have cleared the table
             }
-            table_[next] =
-                Entry{static_cast<uint16_t>(previous),
-                      static_cast<uint16_t>(table_[previous].length + 1), window_[start]};
+            add(next, previous, window_[start]);
             ++next;
         }
         previous = code;
@@ -194,7 +249,7 @@ ImgStatus lzw_pass(StripSource& source, size_t strip_count, RowStore& rows, bool
         return IMG_ERR_MEMORY;
     }
     for (uint32_t c = 0; c < kTableSize; ++c) {
-        table[c] = Entry{0, uint16_t(c < kClearCode ? 1 : 0), static_cast<uint8_t>(c)};
+        table[c] = c < kClearCode ? Entry{uint64_t{c} << 56, kNoCode, 1} : Entry{0, 0, 0};
     }
     StripDecoder decoder(table.get(), window.get(), rows, predictor, samples_per_pixel);
     for (size_t strip = 0; strip < strip_count && !rows.done(); ++strip) {

@@ -144,4 +144,22 @@ void RowStore::store(const uint8_t* row) {
     }
 }
 
+void RowStore::store_rgb_differences(const uint8_t* row) {
+    if (done()) {
+        return;
+    }
+    uint8_t* destination = placed_row(image_, place_, stored_);
+    ++stored_;
+    const uint32_t step = format_.extra_sample ? 4 : 3;
+    uint8_t red = 0, green = 0, blue = 0;
+    for (uint32_t x = 0; x < place_.columns; ++x, row += step, destination += 3) {
+        red = static_cast<uint8_t>(red + row[0]);
+        green = static_cast<uint8_t>(green + row[1]);
+        blue = static_cast<uint8_t>(blue + row[2]);
+        destination[0] = blue;
+        destination[1] = green;
+        destination[2] = red;
+    }
+}
+
 }  // namespace imaging::tiff

@@ -79,6 +79,10 @@ class RowStore {
     // Stores one file row of S bytes as the next image row (when rows remain).
     void store(const uint8_t* row);
 
+    // The same for an RGB row whose samples are differences from the pixel to
+    // the left (Predictor 2), undone on the way.
+    void store_rgb_differences(const uint8_t* row);
+
     bool done() const { return stored_ == place_.rows; }
     uint32_t stored() const { return stored_; }
     const RowFormat& format() const { return format_; }
