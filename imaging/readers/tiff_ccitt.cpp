@@ -317,7 +317,8 @@ ImgStatus FaxDecoder::two_d_row(uint8_t* out) {
             a0 = b2;
             continue;
         }
-        if (used + 2 > capacity_) {
+        const uint32_t recorded = mode == kHorizontal ? 2 : 1;
+        if (used + recorded > capacity_) {
             return IMG_ERR_CCITT_ROW;
         }
         if (mode == kHorizontal) {

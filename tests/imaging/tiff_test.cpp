@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -33,6 +34,613 @@ PictureOpen open_file(const fs::path& path, ImageDesc* image) {
     }
     ADD_FAILURE() << "no .tif reader";
     return {};
+}
+
+// ---------------------------------------------------------------------------
+// Building TIFF files in memory.
+
+struct Field {
+    uint16_t tag;
+    uint16_t type;  // 1 BYTE, 2 ASCII, 3 SHORT, 4 LONG
+    std::vector<uint32_t> values;
+};
+
+struct TiffFile {
+    bool big_endian = false;
+    uint32_t width = 8, height = 1;
+    uint32_t bits = 8, samples = 1, photometric = 1, compression = 1;
+    std::vector<Field> extra;                  // more tags (or replacements)
+    std::vector<std::vector<uint8_t>> strips;  // each strip's bytes
+    bool with_byte_counts = true;
+};
+
+class Writer {
+  public:
+    explicit Writer(bool big) : big_(big) {}
+    void put(uint32_t v, int size) {
+        for (int i = 0; i < size; ++i) {
+            const int shift = 8 * (big_ ? size - 1 - i : i);
+            bytes.push_back(uint8_t(v >> shift));
+        }
+    }
+    void set32(size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) {
+            bytes[at + i] = uint8_t(v >> (8 * (big_ ? 3 - i : i)));
+        }
+    }
+    std::vector<uint8_t> bytes;
+
+  private:
+    bool big_;
+};
+
+std::vector<uint8_t> build(const TiffFile& f) {
+    std::map<uint16_t, Field> fields;
+    for (const Field& field :
+         {Field{256, 4, {f.width}}, Field{257, 4, {f.height}}, Field{258, 3, {f.bits}},
+          Field{259, 3, {f.compression}}, Field{262, 3, {f.photometric}},
+          Field{277, 3, {f.samples}}, Field{278, 4, {f.height}}}) {
+        fields[field.tag] = field;
+    }
+    Writer w(f.big_endian);
+    w.bytes = f.big_endian ? std::vector<uint8_t>{'M', 'M'} : std::vector<uint8_t>{'I', 'I'};
+    w.put(42, 2);
+    w.put(0, 4);  // IFD offset, set below
+    Field offsets{273, 4, {}}, counts{279, 4, {}};
+    for (const auto& strip : f.strips) {
+        offsets.values.push_back(uint32_t(w.bytes.size()));
+        counts.values.push_back(uint32_t(strip.size()));
+        w.bytes.insert(w.bytes.end(), strip.begin(), strip.end());
+    }
+    if (!f.strips.empty()) {
+        fields[273] = offsets;
+        if (f.with_byte_counts) {
+            fields[279] = counts;
+        }
+    }
+    for (const Field& field : f.extra) {
+        fields[field.tag] = field;
+    }
+    const int sizes[] = {0, 1, 1, 2, 4};
+    std::vector<std::pair<size_t, const Field*>> later;
+    const size_t ifd = w.bytes.size() + (w.bytes.size() & 1);
+    w.bytes.resize(ifd);
+    w.set32(4, uint32_t(ifd));
+    w.put(uint32_t(fields.size()), 2);
+    for (const auto& [tag, field] : fields) {
+        w.put(tag, 2);
+        w.put(field.type, 2);
+        w.put(uint32_t(field.values.size()), 4);
+        const int size = sizes[field.type];
+        if (size * field.values.size() <= 4) {
+            for (uint32_t v : field.values) {
+                w.put(v, size);
+            }
+            w.bytes.resize(w.bytes.size() + 4 - size * field.values.size());
+        } else {
+            later.emplace_back(w.bytes.size(), &field);
+            w.put(0, 4);
+        }
+    }
+    w.put(0, 4);  // no next IFD
+    for (const auto& [at, field] : later) {
+        w.set32(at, uint32_t(w.bytes.size()));
+        for (uint32_t v : field->values) {
+            w.put(v, sizes[field->type]);
+        }
+    }
+    return w.bytes;
+}
+
+// libtiff's encoding of 1-bit rows (1 = black, min-is-white) with a
+// compression, as the raw bytes of each strip.
+std::vector<std::vector<uint8_t>> libtiff_strips(const fs::path& path,
+                                                 const std::vector<uint8_t>& rows, uint32_t width,
+                                                 uint32_t height, uint16_t compression,
+                                                 uint32_t rows_per_strip, uint32_t t4_options = 0) {
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rows_per_strip);
+    if (compression == COMPRESSION_CCITTFAX3) {
+        TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, t4_options);
+    }
+    const size_t row_bytes = (width + 7) / 8;
+    for (uint32_t y = 0; y < height; ++y) {
+        std::vector<uint8_t> row(rows.begin() + ptrdiff_t(y * row_bytes),
+                                 rows.begin() + ptrdiff_t((y + 1) * row_bytes));
+        TIFFWriteScanline(tif, row.data(), y, 0);
+    }
+    TIFFClose(tif);
+    tif = TIFFOpen(path.c_str(), "r");
+    std::vector<std::vector<uint8_t>> strips(TIFFNumberOfStrips(tif));
+    for (uint32_t s = 0; s < strips.size(); ++s) {
+        strips[s].resize(size_t(TIFFRawStripSize(tif, s)));
+        TIFFReadRawStrip(tif, s, strips[s].data(), tmsize_t(strips[s].size()));
+    }
+    TIFFClose(tif);
+    return strips;
+}
+
+uint32_t bit(const ImageDesc& image, uint32_t x, uint32_t y) {
+    return (image_row(image, y)[x / 8] >> (7 - x % 8)) & 1;
+}
+
+class Tiff : public ::testing::Test {
+  protected:
+    void TearDown() override { image_free(&image); }
+
+    std::string write(const std::vector<uint8_t>& bytes) {
+        const fs::path path = dir / ("file" + std::to_string(++files) + ".tif");
+        test_support::write_file(path, bytes);
+        return path.string();
+    }
+    ImgStatus load(const std::vector<uint8_t>& bytes, int32_t width, int32_t height, int32_t bits) {
+        image_free(&image);
+        EXPECT_EQ(image_alloc(&image, width, height, bits), IMG_OK);
+        return tiff_load(write(bytes).c_str(), &image);
+    }
+    ImgStatus load(const TiffFile& f, int32_t bits) {
+        return load(build(f), int32_t(f.width), int32_t(f.height), bits);
+    }
+    std::vector<uint8_t> row(uint32_t y, size_t n) const {
+        return std::vector<uint8_t>(image_row(image, y), image_row(image, y) + n);
+    }
+
+    TempDir dir;
+    int files = 0;
+    ImageDesc image{};
+};
+
+// ---------------------------------------------------------------------------
+// Directory and statuses
+
+TEST_F(Tiff, InfoInBothByteOrders) {
+    for (bool big : {false, true}) {
+        TiffFile f;
+        f.big_endian = big;
+        f.width = 3;
+        f.height = 2;
+        f.bits = 8;
+        f.samples = 3;
+        f.photometric = 2;
+        f.extra = {{258, 3, {8, 8, 8}}};
+        f.strips = {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18}};
+        TiffInfo info{};
+        ASSERT_EQ(tiff_info(write(build(f)).c_str(), &info), IMG_OK);
+        EXPECT_EQ(info.byte_order, big ? 0x4D4D : 0x4949);
+        EXPECT_EQ(info.width, 3);
+        EXPECT_EQ(info.height, 2);
+        EXPECT_EQ(info.bits_per_sample, 8);
+        EXPECT_EQ(info.samples_per_pixel, 3);
+        EXPECT_EQ(info.bits_per_pixel, 24);
+        EXPECT_EQ(info.planar_config, 1);
+        ASSERT_EQ(load(f, 24), IMG_OK);
+        EXPECT_EQ(row(1, 9), (std::vector<uint8_t>{12, 11, 10, 15, 14, 13, 18, 17, 16}));
+    }
+}
+
+TEST_F(Tiff, EveryStatusOfTheFailureTable) {
+    TiffFile good;
+    good.strips = {{1, 2, 3, 4, 5, 6, 7, 8}};
+    const std::vector<uint8_t> bytes = build(good);
+    struct Patch {
+        const char* what;
+        size_t at;
+        uint8_t value;
+    };
+    for (const Patch& p :
+         {Patch{"byte order", 0, 'X'}, Patch{"version", 2, 43}, Patch{"IFD past the end", 6, 9}}) {
+        std::vector<uint8_t> bad = bytes;
+        bad[p.at] = p.value;
+        EXPECT_EQ(load(bad, 8, 1, 8), IMG_ERR_TIFF_STRUCTURE) << p.what;
+    }
+    EXPECT_EQ(load(std::vector<uint8_t>(bytes.begin(), bytes.end() - 2), 8, 1, 8),
+              IMG_ERR_TIFF_STRUCTURE);  // the next-IFD offset cut short
+
+    struct Case {
+        const char* what;
+        std::function<void(TiffFile&)> change;
+        int32_t target;
+        ImgStatus status;
+    };
+    auto tag = [](Field field) { return [field](TiffFile& f) { f.extra.push_back(field); }; };
+    const Case cases[] = {
+        {"width of count 2", tag({256, 3, {8, 8}}), 8, IMG_ERR_TIFF_STRUCTURE},
+        {"width as BYTE", tag({256, 1, {8}}), 8, IMG_ERR_TIFF_STRUCTURE},
+        {"5 BitsPerSample values", tag({258, 3, {8, 8, 8, 8, 8}}), 8, IMG_ERR_TIFF_STRUCTURE},
+        {"32 bits", tag({258, 3, {32}}), 8, IMG_ERR_TIFF_STRUCTURE},
+        {"no StripOffsets", [](TiffFile& f) { f.strips.clear(); }, 8, IMG_ERR_TIFF_STRUCTURE},
+        {"T.4 without StripOffsets",
+         [](TiffFile& f) { f.strips.clear(), f.bits = 1, f.compression = 3; }, 1, IMG_ERR_LZW},
+        {"deflate", tag({259, 3, {8}}), 8, IMG_ERR_ENCODING},
+        {"LZW, predictor 3",
+         [](TiffFile& f) {
+             f.compression = 5, f.extra = {{317, 3, {3}}};
+         },
+         8, IMG_ERR_ENCODING},
+        {"16-bit RGB",
+         [](TiffFile& f) {
+             f.bits = 16, f.samples = 3, f.photometric = 2;
+             f.extra = {{258, 3, {16, 16, 16}}};
+         },
+         24, IMG_ERR_ENCODING},
+        {"planar RGB",
+         [](TiffFile& f) {
+             f.samples = 3, f.photometric = 2;
+             f.extra = {{258, 3, {8, 8, 8}}, {284, 3, {2}}};
+         },
+         24, IMG_ERR_ENCODING},
+        {"16-bit min-is-white", [](TiffFile& f) { f.bits = 16, f.photometric = 0; }, 16,
+         IMG_ERR_ENCODING},
+        {"8 bits into 24", [](TiffFile&) {}, 24, IMG_ERR_BPP},
+        {"4 bits into 1", [](TiffFile& f) { f.bits = 4; }, 1, IMG_ERR_BPP},
+        {"T.6 of 65536 columns",
+         [](TiffFile& f) { f.bits = 1, f.compression = 4, f.width = 65536; }, 1, IMG_ERR_TIFF_SIZE},
+        {"data ends early",
+         [](TiffFile& f) {
+             f.height = 2, f.extra = {{278, 4, {1}}}, f.strips.push_back({1});
+         },
+         8, IMG_ERR_LZW},
+    };
+    for (const Case& c : cases) {
+        TiffFile f = good;
+        c.change(f);
+        EXPECT_EQ(load(build(f), 16, 2, c.target), c.status) << c.what;
+    }
+    TiffInfo info{};
+    EXPECT_EQ(tiff_info((dir / "missing.tif").c_str(), &info), IMG_ERR_OPEN);
+    ASSERT_EQ(image_alloc(&image, 4, 4, 8), IMG_OK);
+    EXPECT_EQ(tiff_load((dir / "missing.tif").c_str(), &image), IMG_ERR_OPEN);
+}
+
+// ---------------------------------------------------------------------------
+// Decoding modes and row conversions
+
+TEST_F(Tiff, PackBitsEdgeBytes) {
+    // FE 41: three 0x41; 02 01 02 03: a literal; 80: nothing; a literal cut
+    // at the row's end leaves its last byte to be read as the next count
+    // (00: one literal byte).
+    TiffFile f;
+    f.width = 8;
+    f.height = 2;
+    f.compression = 32773;
+    f.strips = {
+        {0xFE, 0x41, 0x80, 0x02, 0x01, 0x02, 0x03, 0x01, 0x09, 0x08, 0x00, 0x07, 0xF9, 0x33}};
+    ASSERT_EQ(load(f, 8), IMG_OK);
+    EXPECT_EQ(row(0, 8), (std::vector<uint8_t>{0x41, 0x41, 0x41, 1, 2, 3, 9, 8}));
+    EXPECT_EQ(row(1, 8), (std::vector<uint8_t>{7, 0x33, 0x33, 0x33, 0x33, 0x33, 0x33, 0x33}));
+}
+
+TEST_F(Tiff, BilevelRowsShowWhiteAsOne) {
+    // Raw: min-is-white inverted, min-is-black copied; the bits past the
+    // width stay as they were.
+    for (uint32_t photometric : {0u, 1u}) {
+        TiffFile f;
+        f.bits = 1;
+        f.width = 5;
+        f.photometric = photometric;
+        f.strips = {{0xA8}};
+        ASSERT_EQ(load(f, 1), IMG_OK);
+        EXPECT_EQ(image_row(image, 0)[0], photometric == 0 ? 0x50 : 0xA8);
+        EXPECT_EQ(image.color_count, 2);
+    }
+}
+
+TEST_F(Tiff, FaxCodingsMatchTheirRows) {
+    // A 37 x 40 picture with runs of every length from 0 to 37 pixels.
+    const uint32_t width = 37, height = 40;
+    std::vector<uint8_t> rows((width + 7) / 8 * height);
+    auto black = [](uint32_t x, uint32_t y) { return (x * x + 7 * y) % (y % 9 + 2) == 0; };
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            rows[y * 5 + x / 8] |= uint8_t(black(x, y) << (7 - x % 8));
+        }
+    }
+    struct Case {
+        const char* what;
+        uint16_t compression;
+        uint32_t t4_options;
+        uint32_t rows_per_strip;
+        bool zero_padding;
+    };
+    for (const Case& c :
+         {Case{"modified Huffman", 2, 0, 40, false}, Case{"T.4 1-D", 3, 0, 40, false},
+          Case{"T.4 1-D with fill bits", 3, 4, 40, false},
+          Case{"T.4 2-D with fill bits, 7-row strips", 3, 5, 7, false},
+          Case{"T.6", 4, 0, 40, false},
+          Case{"T.6, 6-row strips with EOFB and zero bytes", 4, 0, 6, true}}) {
+        SCOPED_TRACE(c.what);
+        TiffFile f;
+        f.bits = 1;
+        f.width = width;
+        f.height = height;
+        f.photometric = 0;
+        f.compression = c.compression;
+        f.strips = libtiff_strips(dir / "fax.tif", rows, width, height, c.compression,
+                                  c.rows_per_strip, c.t4_options);
+        for (auto& strip : f.strips) {
+            strip.insert(strip.end(), c.zero_padding ? 3 : 0, 0);
+        }
+        f.extra = {{278, 4, {c.rows_per_strip}}, {292, 4, {c.t4_options}}};
+        ASSERT_EQ(load(f, 1), IMG_OK);
+        int wrong = 0;
+        for (uint32_t y = 0; y < height; ++y) {
+            for (uint32_t x = 0; x < width; ++x) {
+                wrong += bit(image, x, y) != uint32_t(!black(x, y));
+            }
+        }
+        EXPECT_EQ(wrong, 0);
+    }
+}
+
+TEST_F(Tiff, FaxFailures) {
+    // T.6: seven zero bits for a mode code; a row of horizontal modes with
+    // empty runs (001 00110101 0000110111) fills the changing-element list.
+    TiffFile f;
+    f.bits = 1;
+    f.width = 8;
+    f.height = 1;
+    f.compression = 4;
+    f.strips = {{0x00, 0x00}};
+    EXPECT_EQ(load(f, 1), IMG_ERR_LZW);
+    std::vector<uint8_t> codes;
+    uint64_t acc = 0;
+    int n = 0;
+    for (int i = 0; i < 8; ++i) {
+        acc = (acc << 21) | (0b001u << 18) | (0b00110101u << 10) | 0b0000110111u;
+        n += 21;
+        while (n >= 8) {
+            codes.push_back(uint8_t(acc >> (n - 8)));
+            n -= 8;
+        }
+    }
+    f.strips = {codes};
+    EXPECT_EQ(load(f, 1), IMG_ERR_CCITT_ROW);
+    // Damaged one-dimensional data (codes that no table holds) runs out
+    // without looping.
+    for (uint32_t compression : {2u, 3u}) {
+        f.compression = compression;
+        f.height = 1000;
+        f.strips = {std::vector<uint8_t>(64, 0x02)};
+        EXPECT_EQ(load(f, 1), IMG_ERR_LZW);
+    }
+}
+
+// LZW codes of 9 bits, most significant bit first.
+std::vector<uint8_t> lzw9(const std::vector<uint32_t>& codes) {
+    std::vector<uint8_t> out;
+    uint32_t acc = 0, n = 0;
+    for (uint32_t code : codes) {
+        acc = (acc << 9) | code;
+        for (n += 9; n >= 8; n -= 8) {
+            out.push_back(uint8_t(acc >> (n - 8)));
+        }
+    }
+    if (n > 0) {
+        out.push_back(uint8_t(acc << (8 - n)));
+    }
+    return out;
+}
+
+TEST_F(Tiff, LzwAndPredictor) {
+    TiffFile f;
+    f.width = 4;
+    f.height = 2;
+    f.compression = 5;
+    f.extra = {{317, 3, {2}}};
+    // 10 01 01 01 (01 01 as the code being defined) undoes to 10 11 12 13;
+    // a clear followed by the end code adds nothing.
+    f.extra.push_back({278, 4, {1}});
+    f.strips = {lzw9({256, 0x10, 1, 259, 257}), lzw9({256, 5, 1, 259, 256, 257})};
+    ASSERT_EQ(load(f, 8), IMG_OK);
+    EXPECT_EQ(row(0, 4), (std::vector<uint8_t>{0x10, 0x11, 0x12, 0x13}));
+    EXPECT_EQ(row(1, 4), (std::vector<uint8_t>{5, 6, 7, 8}));
+
+    // A code beyond the next free one, and a chain through entries left
+    // from before a clear, are damaged data; rows before stay.
+    f.extra = {{278, 4, {1}}};
+    f.strips = {lzw9({256, 1, 2, 3, 4, 257}), lzw9({256, 1, 300, 257})};
+    EXPECT_EQ(load(f, 8), IMG_ERR_LZW);
+    EXPECT_EQ(row(0, 4), (std::vector<uint8_t>{1, 2, 3, 4}));
+    f.strips = {lzw9({256, 1, 2, 258, 256, 300, 1, 258, 257})};
+    EXPECT_EQ(load(f, 8), IMG_ERR_LZW);
+    EXPECT_EQ(row(0, 4), (std::vector<uint8_t>{1, 2, 1, 2}));
+    // Strips that end before every row: the rows read stay.
+    f.strips = {lzw9({256, 1, 2, 3, 4, 257})};
+    EXPECT_EQ(load(f, 8), IMG_ERR_LZW);
+    EXPECT_EQ(row(0, 4), (std::vector<uint8_t>{1, 2, 3, 4}));
+}
+
+TEST_F(Tiff, SampleLayouts) {
+    // 4-bit gray: values shifted to the high nibble.
+    TiffFile gray;
+    gray.bits = 4;
+    gray.width = 16;
+    gray.strips = {{0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}};
+    ASSERT_EQ(load(gray, 8), IMG_OK);
+    EXPECT_EQ(row(0, 3), (std::vector<uint8_t>{0x00, 0x10, 0x20}));
+    EXPECT_EQ(image.color_count, 256);
+    // With a 48-value ColorMap: indexes and 16 entries; the high byte of each
+    // value counts.
+    TiffFile palette = gray;
+    palette.photometric = 3;
+    std::vector<uint32_t> map(48, 0x00FF);
+    map[0] = 0xFFFF;
+    map[16 + 1] = 0x8000;
+    palette.extra = {{320, 3, map}};
+    ASSERT_EQ(load(palette, 8), IMG_OK);
+    EXPECT_EQ(row(0, 3), (std::vector<uint8_t>{0, 1, 2}));
+    EXPECT_EQ(image.color_count, 16);
+    EXPECT_EQ(image.palette[0].red, 0xFF);
+    EXPECT_EQ(image.palette[1].green, 0x80);
+    EXPECT_EQ(image.palette[0].blue, 0);
+
+    // RGB with an extra sample, BitsPerSample given once: blue, green, red.
+    TiffFile rgba;
+    rgba.width = 2;
+    rgba.samples = 4;
+    rgba.photometric = 2;
+    rgba.strips = {{1, 2, 3, 4, 5, 6, 7, 8}};
+    ASSERT_EQ(load(rgba, 24), IMG_OK);
+    EXPECT_EQ(row(0, 6), (std::vector<uint8_t>{3, 2, 1, 7, 6, 5}));
+
+    // Gray with an extra sample keeps the first; 16 bits big-endian swapped.
+    TiffFile alpha;
+    alpha.width = 2;
+    alpha.samples = 2;
+    alpha.strips = {{9, 1, 8, 2}};
+    ASSERT_EQ(load(alpha, 8), IMG_OK);
+    EXPECT_EQ(row(0, 2), (std::vector<uint8_t>{9, 8}));
+    TiffFile sixteen;
+    sixteen.big_endian = true;
+    sixteen.bits = 16;
+    sixteen.width = 2;
+    sixteen.strips = {{0x12, 0x34, 0x56, 0x78}};
+    ASSERT_EQ(load(sixteen, 16), IMG_OK);
+    EXPECT_EQ(row(0, 4), (std::vector<uint8_t>{0x34, 0x12, 0x78, 0x56}));
+
+    // FillOrder 2: each byte's bits reversed.
+    TiffFile lsb;
+    lsb.bits = 1;
+    lsb.extra = {{266, 3, {2}}};
+    lsb.strips = {{0x01}};
+    ASSERT_EQ(load(lsb, 1), IMG_OK);
+    EXPECT_EQ(image_row(image, 0)[0], 0x80);
+}
+
+// ---------------------------------------------------------------------------
+// Strips and placement
+
+TEST_F(Tiff, StripsStreamAndAreCutToTheFile) {
+    TiffFile f;
+    f.width = 4;
+    f.height = 3;
+    f.extra = {{278, 4, {1}}};
+    // Strips out of order, with rows crossing their boundaries: one stream.
+    f.strips = {{1, 2, 3, 4, 5, 6}, {7, 8, 9}, {10, 11, 12}};
+    ASSERT_EQ(load(f, 8), IMG_OK);
+    EXPECT_EQ(row(2, 4), (std::vector<uint8_t>{9, 10, 11, 12}));
+
+    // Byte counts past the end of the file read what the file holds; a strip
+    // beyond it is empty.
+    f.extra.push_back({279, 4, {6, 0x7FFFFFFF, 4000000000u}});
+    ASSERT_EQ(load(f, 8), IMG_OK);
+    f.extra = {{278, 4, {1}}, {279, 4, {6, 3, 3}}, {273, 4, {8, 4000000000u, 14}}};
+    EXPECT_EQ(load(f, 8), IMG_ERR_LZW);
+    EXPECT_EQ(row(0, 4), (std::vector<uint8_t>{1, 2, 3, 4}));
+    EXPECT_EQ(row(1, 4), (std::vector<uint8_t>{5, 6, 7, 8}));
+
+    // One strip with a wrong byte count is read to the end of the file;
+    // computed counts of strips out of order run to the end of the file too.
+    TiffFile one;
+    one.width = 4;
+    one.strips = {{1, 2, 3, 4}};
+    one.extra = {{279, 4, {1}}};
+    ASSERT_EQ(load(one, 8), IMG_OK);
+    EXPECT_EQ(row(0, 4), (std::vector<uint8_t>{1, 2, 3, 4}));
+    f.with_byte_counts = false;
+    f.extra = {{278, 4, {1}}, {273, 4, {14, 8, 11}}};
+    ASSERT_EQ(load(f, 8), IMG_OK);
+    EXPECT_EQ(row(0, 4), (std::vector<uint8_t>{7, 8, 9, 10}));
+}
+
+TEST_F(Tiff, RowsLandInTheAreaOfInterest) {
+    // 10 x 10 into 16 x 16: top left; then into a 4 x 3 area at (5, 2).
+    TiffFile f;
+    f.width = 10;
+    f.height = 10;
+    f.strips.emplace_back();
+    for (int i = 0; i < 100; ++i) {
+        f.strips[0].push_back(uint8_t(i + 1));
+    }
+    ASSERT_EQ(load(build(f), 16, 16, 8), IMG_OK);
+    EXPECT_EQ(image_row(image, 9)[9], 100);
+    EXPECT_EQ(image_row(image, 10)[0], 0);
+    EXPECT_EQ(image_row(image, 0)[10], 0);
+    image_set_area(&image, 5, 2, 8, 4);
+    std::memset(image.pixels, 0xEE, size_t(image.row_bytes) * 16);
+    ASSERT_EQ(tiff_load(write(build(f)).c_str(), &image), IMG_OK);
+    EXPECT_EQ(row(2, 10), (std::vector<uint8_t>{0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 1, 2, 3, 4, 0xEE}));
+    EXPECT_EQ(image_row(image, 4)[8], 24);
+    EXPECT_EQ(image_row(image, 5)[5], 0xEE);
+
+    // A 1-bit row stored from column 11 starts inside the second byte.
+    TiffFile ones;
+    ones.bits = 1;
+    ones.width = 8;
+    ones.strips = {{0xFF}};
+    ASSERT_EQ(load(build(ones), 32, 1, 1), IMG_OK);
+    image_set_area(&image, 11, 0, 31, 0);
+    ASSERT_EQ(tiff_load(write(build(ones)).c_str(), &image), IMG_OK);
+    EXPECT_EQ(row(0, 3), (std::vector<uint8_t>{0xFF, 0x1F, 0xE0}));
+}
+
+TEST_F(Tiff, LargeDirectoriesAndTruncation) {
+    // A directory of 6000 entries is read whole.
+    TiffFile f;
+    f.width = 4;
+    f.height = 2;
+    f.strips = {{1, 2, 3, 4, 5, 6, 7, 8}};
+    for (uint16_t t = 400; t < 6400; ++t) {
+        f.extra.push_back({t, 3, {1}});
+    }
+    ASSERT_EQ(load(f, 8), IMG_OK);
+    EXPECT_EQ(row(1, 4), (std::vector<uint8_t>{5, 6, 7, 8}));
+
+    // A palette file cut at each boundary: in the header, after it, in the
+    // strip data before the directory, in the directory: unreadable; in the
+    // colour map: pixels without their palette (the gray ramp).
+    TiffFile p;
+    p.width = 4;
+    p.height = 2;
+    p.photometric = 3;
+    p.extra = {{278, 4, {1}}, {320, 3, std::vector<uint32_t>(768, 0x4000)}};
+    p.strips = {{1, 2, 3, 4}, {5, 6, 7, 8}};
+    const std::vector<uint8_t> bytes = build(p);
+    for (size_t cut : {size_t{4}, size_t{8}, size_t{12}, size_t{20}}) {
+        const auto part = std::vector<uint8_t>(bytes.begin(), bytes.begin() + ptrdiff_t(cut));
+        EXPECT_EQ(load(part, 4, 2, 8), IMG_ERR_TIFF_STRUCTURE) << cut;
+    }
+    ASSERT_EQ(load(std::vector<uint8_t>(bytes.begin(), bytes.end() - 1), 4, 2, 8), IMG_OK);
+    EXPECT_EQ(image.type_flags, IMAGE_GRAY);
+    // The second strip cut short: the first row and the palette stay.
+    p.strips[1].resize(2);
+    ASSERT_EQ(load(p, 8), IMG_ERR_LZW);
+    EXPECT_EQ(row(0, 4), (std::vector<uint8_t>{1, 2, 3, 4}));
+    EXPECT_EQ(row(1, 4), (std::vector<uint8_t>{0, 0, 0, 0}));
+    EXPECT_EQ(image.color_count, 256);
+    EXPECT_EQ(image.palette[9].red, 0x40);
+}
+
+TEST_F(Tiff, LoadsFromSeveralThreadsAndAfterCleanup) {
+    TiffFile f;
+    f.width = 64;
+    f.height = 64;
+    f.strips = {std::vector<uint8_t>(64 * 64, 7)};
+    const std::string path = write(build(f));
+    tiff_cleanup();
+    library_shutdown();
+    std::vector<std::thread> threads;
+    std::vector<int> failures(4);
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int n = 0; n < 20; ++n) {
+                ImageDesc mine{};
+                image_alloc(&mine, 64, 64, 8);
+                failures[t] +=
+                    tiff_load(path.c_str(), &mine) != IMG_OK || image_row(mine, 9)[5] != 7;
+                image_free(&mine);
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(failures, std::vector<int>(4));
 }
 
 // ---------------------------------------------------------------------------
