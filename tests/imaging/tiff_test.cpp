@@ -293,6 +293,7 @@ TEST_F(Tiff, EveryStatusOfTheFailureTable) {
     }
     TiffInfo info{};
     EXPECT_EQ(tiff_info((dir / "missing.tif").c_str(), &info), IMG_ERR_OPEN);
+    image_free(&image);
     ASSERT_EQ(image_alloc(&image, 4, 4, 8), IMG_OK);
     EXPECT_EQ(tiff_load((dir / "missing.tif").c_str(), &image), IMG_ERR_OPEN);
 }
