@@ -188,13 +188,13 @@ void FaxDecoder::finish_coding_line(uint32_t used) {
     std::swap(reference_, coding_line_);
 }
 
-void FaxDecoder::strip_start() {
+void FaxDecoder::strip_start(BitReader& in) {
     // Every strip but the first starts on a byte boundary (Wang's T.4 writer
     // does not align them), and a two-dimensional strip against an all-white
     // line.
     if (coding_ != FaxCoding::kT6) {
         if (!wang_) {
-            in_.align();
+            in.align();
         }
         if (coding_ == FaxCoding::kT4TwoD) {
             reset_reference();
@@ -204,27 +204,27 @@ void FaxDecoder::strip_start() {
     // A T.6 strip ends in EOFB and may be padded with zero bytes. (T.4 strips
     // are not searched for zero bytes: they may start with an EOL code, whose
     // first byte is zero; the fill and EOL skip takes zero bits anyway.)
-    if (in_.look(24) == kEofb) {
-        in_.take(24);
+    if (in.look(24) == kEofb) {
+        in.take(24);
     }
-    in_.align();
-    while (in_.look(8) == 0 && in_.count >= 8) {
-        in_.take(8);
+    in.align();
+    while (in.look(8) == 0 && in.count >= 8) {
+        in.take(8);
     }
-    in_.exhausted = false;  // the zero bytes may end the data; the row's look decides
+    in.exhausted = false;  // the zero bytes may end the data; the row's look decides
     reset_reference();
 }
 
-void FaxDecoder::skip_fill_and_eol() {
+void FaxDecoder::skip_fill_and_eol(BitReader& in) {
     for (;;) {
-        const uint32_t next = in_.look(12);
-        if (in_.exhausted) {
+        const uint32_t next = in.look(12);
+        if (in.exhausted) {
             return;
         }
         if (next == 0) {
-            in_.take(1);  // fill bit
+            in.take(1);  // fill bit
         } else if (next == kEol) {
-            in_.take(12);
+            in.take(12);
         } else {
             return;
         }
@@ -232,15 +232,15 @@ void FaxDecoder::skip_fill_and_eol() {
 }
 
 // Reads one run of the colour: make-up codes ended by a terminating code.
-ImgStatus FaxDecoder::run(bool black, uint32_t* length) {
+inline ImgStatus FaxDecoder::run(BitReader& in, bool black, uint32_t* length) const {
     const auto& table = black ? kBlackTable : kWhiteTable;
     uint32_t total = 0;
     for (;;) {
-        const uint16_t entry = table[in_.look(kRunIndexBits)];
-        if (in_.exhausted) {
+        const uint16_t entry = table[in.look(kRunIndexBits)];
+        if (in.exhausted) {
             return IMG_ERR_LZW;
         }
-        in_.take(entry >> 12);
+        in.take(entry >> 12);
         const uint32_t run = entry & 0xFFF;
         // Capped at the width: make-up codes past it cannot lengthen the run.
         total = std::min(total + run, width_);
@@ -251,13 +251,13 @@ ImgStatus FaxDecoder::run(bool black, uint32_t* length) {
     }
 }
 
-ImgStatus FaxDecoder::one_d_row(uint8_t* out, bool record) {
+ImgStatus FaxDecoder::one_d_row(BitReader& in, uint8_t* out, bool record) {
     uint32_t a0 = 0;
     uint32_t used = 0;
     bool black = false;
     while (a0 < width_) {
         uint32_t length = 0;
-        const ImgStatus status = run(black, &length);
+        const ImgStatus status = run(in, black, &length);
         if (status != IMG_OK) {
             return status;
         }
@@ -280,20 +280,22 @@ ImgStatus FaxDecoder::one_d_row(uint8_t* out, bool record) {
     return IMG_OK;
 }
 
-ImgStatus FaxDecoder::two_d_row(uint8_t* out) {
+ImgStatus FaxDecoder::two_d_row(BitReader& in, uint8_t* out) {
     const auto width = static_cast<int32_t>(width_);
     const uint16_t* reference = reference_;
+    uint16_t* coding = coding_line_;
+    const uint32_t capacity = capacity_;
     int32_t a0 = -1;      // before the first pixel
     uint32_t colour = 0;  // 0 white, 1 black
     uint32_t b = 0;       // index of b1 in the reference line
     uint32_t used = 0;
     while (a0 < width) {
-        const uint32_t index = in_.look(kModeIndexBits);
-        if (in_.exhausted || index == 0) {
+        const uint32_t index = in.look(kModeIndexBits);
+        if (in.exhausted || index == 0) {
             return IMG_ERR_LZW;
         }
         const uint16_t entry = kModeTable[index];
-        in_.take(entry >> 12);
+        in.take(entry >> 12);
         const uint32_t mode = entry & 0xFFF;
 
         // b1: the first change right of a0 to the colour opposite a0's, i.e.
@@ -318,15 +320,15 @@ ImgStatus FaxDecoder::two_d_row(uint8_t* out) {
             continue;
         }
         const uint32_t recorded = mode == kHorizontal ? 2 : 1;
-        if (used + recorded > capacity_) {
+        if (used + recorded > capacity) {
             return IMG_ERR_CCITT_ROW;
         }
         if (mode == kHorizontal) {
             uint32_t first = 0;
             uint32_t second = 0;
-            ImgStatus status = run(colour != 0, &first);
+            ImgStatus status = run(in, colour != 0, &first);
             if (status == IMG_OK) {
-                status = run(colour == 0, &second);
+                status = run(in, colour == 0, &second);
             }
             if (status != IMG_OK) {
                 return status;
@@ -334,8 +336,8 @@ ImgStatus FaxDecoder::two_d_row(uint8_t* out) {
             const int32_t a1 = std::min(start + int32_t(first), width);
             const int32_t a2 = std::min(a1 + int32_t(second), width);
             fill_white(out, uint32_t(colour == 0 ? start : a1), uint32_t(colour == 0 ? a1 : a2));
-            coding_line_[used++] = static_cast<uint16_t>(a1);
-            coding_line_[used++] = static_cast<uint16_t>(a2);
+            coding[used++] = static_cast<uint16_t>(a1);
+            coding[used++] = static_cast<uint16_t>(a2);
             a0 = a2;
             continue;
         }
@@ -345,7 +347,7 @@ ImgStatus FaxDecoder::two_d_row(uint8_t* out) {
         if (colour == 0) {
             fill_white(out, uint32_t(start), uint32_t(a1));
         }
-        coding_line_[used++] = static_cast<uint16_t>(a1);
+        coding[used++] = static_cast<uint16_t>(a1);
         a0 = a1;
         colour ^= 1;
     }
@@ -355,33 +357,38 @@ ImgStatus FaxDecoder::two_d_row(uint8_t* out) {
 
 ImgStatus FaxDecoder::decode_row(uint32_t row, uint8_t* out) {
     std::memset(out, 0, (size_t{width_} + 7) / 8);
+    // The bit reader lives in a local for the row, out of reach of the row's
+    // stores, and is written back at its end.
+    BitReader in = in_;
     if (row != 0 && rows_per_strip_ != 0 && row % rows_per_strip_ == 0) {
-        strip_start();
+        strip_start(in);
     }
     ImgStatus status = IMG_OK;
     switch (coding_) {
         case FaxCoding::kModifiedHuffman:
-            status = one_d_row(out, false);
-            in_.align();
+            status = one_d_row(in, out, false);
+            in.align();
             break;
         case FaxCoding::kT4OneD:
-            skip_fill_and_eol();
-            status = one_d_row(out, false);
+            skip_fill_and_eol(in);
+            status = one_d_row(in, out, false);
             break;
         case FaxCoding::kT4TwoD: {
-            skip_fill_and_eol();
-            const bool one_d = in_.look(1) != 0;
-            if (in_.exhausted) {
-                return IMG_ERR_LZW;
+            skip_fill_and_eol(in);
+            const bool one_d = in.look(1) != 0;
+            if (in.exhausted) {
+                status = IMG_ERR_LZW;
+                break;
             }
-            in_.take(1);
-            status = one_d ? one_d_row(out, true) : two_d_row(out);
+            in.take(1);
+            status = one_d ? one_d_row(in, out, true) : two_d_row(in, out);
             break;
         }
         case FaxCoding::kT6:
-            status = two_d_row(out);
+            status = two_d_row(in, out);
             break;
     }
+    in_ = in;
     return status;
 }
 

@@ -91,11 +91,11 @@ class FaxDecoder {
         void align() { take(count % 8); }
     };
 
-    void strip_start();
-    void skip_fill_and_eol();
-    ImgStatus run(bool black, uint32_t* length);
-    ImgStatus one_d_row(uint8_t* out, bool record);
-    ImgStatus two_d_row(uint8_t* out);
+    void strip_start(BitReader& in);
+    void skip_fill_and_eol(BitReader& in);
+    ImgStatus run(BitReader& in, bool black, uint32_t* length) const;
+    ImgStatus one_d_row(BitReader& in, uint8_t* out, bool record);
+    ImgStatus two_d_row(BitReader& in, uint8_t* out);
     void reset_reference();
     void finish_coding_line(uint32_t used);
 
