@@ -9,7 +9,7 @@
 //
 // A string is written straight into the output back to front by walking its
 // prefix chain. To take up to eight bytes per step, each table entry holds the
-// last 1 to 8 bytes of its string (length - 1) % 8 + 1 of them) and the code
+// last 1 to 8 bytes of its string ((length - 1) % 8 + 1 of them) and the code
 // of the string before them, whose length is a multiple of 8; a string of at
 // most 8 bytes is held whole. Each step checks that the prefix's length is
 // what is left to write, so a chain that does not end exactly at the string's

@@ -549,6 +549,71 @@ TEST_F(Tiff, StripsStreamAndAreCutToTheFile) {
     EXPECT_EQ(row(0, 4), (std::vector<uint8_t>{7, 8, 9, 10}));
 }
 
+// Rows and codes that straddle the chunk buffer's refills (every 96 KiB).
+TEST_F(Tiff, DataStraddlesRefills) {
+    const uint32_t width = 999, height = 300;
+    auto value = [](uint32_t x, uint32_t y) { return uint8_t((x * 7 + y * 13) ^ (x >> 3)); };
+    TiffFile raw;
+    raw.width = width;
+    raw.height = height;
+    raw.extra = {{278, 4, {43}}};
+    TiffFile packbits = raw;
+    packbits.compression = 32773;
+    std::vector<uint8_t> all;
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            all.push_back(value(x, y));
+        }
+    }
+    for (size_t at = 0; at < all.size(); at += 43 * width) {
+        raw.strips.emplace_back(all.begin() + ptrdiff_t(at),
+                                all.begin() + ptrdiff_t(std::min(all.size(), at + 43 * width)));
+        // PackBits rows are coded each on its own: literals of up to 100 bytes.
+        std::vector<uint8_t>& coded = packbits.strips.emplace_back();
+        for (size_t r = at; r < std::min(all.size(), at + 43 * width); r += width) {
+            for (size_t i = r; i < r + width; i += 100) {
+                const size_t n = std::min<size_t>(100, r + width - i);
+                coded.push_back(uint8_t(n - 1));
+                coded.insert(coded.end(), all.begin() + ptrdiff_t(i),
+                             all.begin() + ptrdiff_t(i + n));
+            }
+        }
+    }
+    for (const TiffFile* f : {&raw, &packbits}) {
+        SCOPED_TRACE(f->compression);
+        ASSERT_EQ(load(*f, 8), IMG_OK);
+        int wrong = 0;
+        for (uint32_t y = 0; y < height; ++y) {
+            for (uint32_t x = 0; x < width; ++x) {
+                wrong += image_row(image, y)[x] != value(x, y);
+            }
+        }
+        EXPECT_EQ(wrong, 0);
+    }
+    // T.6 of noise: about 130 KB of codes.
+    const uint32_t fax_height = 600;
+    std::vector<uint8_t> bits(125 * fax_height);
+    for (size_t i = 0; i < bits.size(); ++i) {
+        bits[i] = uint8_t(i * 2654435761u >> 24);
+    }
+    TiffFile fax;
+    fax.bits = 1;
+    fax.width = 1000;
+    fax.height = fax_height;
+    fax.photometric = 0;
+    fax.compression = 4;
+    fax.strips = libtiff_strips(dir / "noise.tif", bits, 1000, fax_height, 4, fax_height);
+    ASSERT_GT(fax.strips[0].size(), size_t{98304});
+    ASSERT_EQ(load(fax, 1), IMG_OK);
+    int wrong = 0;
+    for (uint32_t y = 0; y < fax_height; ++y) {
+        for (uint32_t x = 0; x < 1000; ++x) {
+            wrong += bit(image, x, y) == ((bits[y * 125 + x / 8] >> (7 - x % 8)) & 1u);
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
 TEST_F(Tiff, RowsLandInTheAreaOfInterest) {
     // 10 x 10 into 16 x 16: top left; then into a 4 x 3 area at (5, 2).
     TiffFile f;
