@@ -59,8 +59,8 @@ bool ReaderFile::seek(uint64_t offset) {
     return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
 }
 
-ImgStatus ChunkReader::start(ReaderFile& file, size_t need, size_t min_size) {
-    file_ = &file;
+ImgStatus ChunkReader::start(ByteSource& source, size_t need, size_t min_size) {
+    source_ = &source;
     need_ = std::max<size_t>(need, 1);
     size_ = std::max(2 * need_, min_size);
     buffer_.reset(new (std::nothrow) uint8_t[size_]);
@@ -68,18 +68,22 @@ ImgStatus ChunkReader::start(ReaderFile& file, size_t need, size_t min_size) {
         return IMG_ERR_MEMORY;
     }
     data_ = buffer_.get();
+    restart();
+    return IMG_OK;
+}
+
+void ChunkReader::restart() {
     pos_ = 0;
     valid_ = 0;
     threshold_ = 0;
     at_end_ = false;
-    return IMG_OK;
 }
 
 void ChunkReader::refill() {
     const size_t keep = valid_ - pos_;
     std::memmove(data_, data_ + pos_, keep);
     const size_t wanted = size_ - keep;
-    const size_t got = file_->read(data_ + keep, wanted);
+    const size_t got = source_->read(data_ + keep, wanted);
     at_end_ = got < wanted;
     valid_ = keep + got;
     pos_ = 0;

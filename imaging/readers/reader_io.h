@@ -1,5 +1,6 @@
 // The I/O layer every raster reader streams its file through.
 //
+//   ByteSource    where a chunk buffer's data comes from
 //   ReaderFile    a file opened by name for reading; regular files only
 //   le16 .. be32  field reads from bytes the caller has already bounds-checked
 //   ChunkReader   the chunk buffer: file data streams through it one step (a
@@ -32,9 +33,20 @@ inline uint32_t be32(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
 }
 
+// A stream of bytes read in order: a file from its current position, or a
+// reader's own sequence of pieces of one.
+class ByteSource {
+  public:
+    // Reads up to size bytes; fewer only where the data ends.
+    virtual size_t read(uint8_t* destination, size_t size) = 0;
+
+  protected:
+    ~ByteSource() = default;
+};
+
 // A file opened by name for reading. Only regular files are accepted (a
 // directory, device or pipe cannot be a picture, and a pipe could block).
-class ReaderFile {
+class ReaderFile final : public ByteSource {
   public:
     ReaderFile() = default;
     ReaderFile(const ReaderFile&) = delete;
@@ -46,7 +58,7 @@ class ReaderFile {
 
     // Reads up to size bytes at the current position; fewer only at the end of
     // the file (or on a read error, which ends the data just the same).
-    size_t read(uint8_t* destination, size_t size);
+    size_t read(uint8_t* destination, size_t size) override;
 
     // Reads exactly size bytes, or returns false (the bytes read so far are
     // in the destination, the rest of it untouched).
@@ -117,11 +129,17 @@ class ChunkReader {
     // The buffer's least size.
     static constexpr size_t kMinChunkBytes = 98304;
 
-    // Reads from the file's current position. `need` is the most bytes one step
-    // may take (at least 1). The buffer holds at least 2 * need bytes, so that
-    // each refill follows at least `need` consumed bytes and the moves of
-    // unread bytes stay linear in the data. Returns 0, or IMG_ERR_MEMORY.
-    [[nodiscard]] ImgStatus start(ReaderFile& file, size_t need, size_t min_size = kMinChunkBytes);
+    // Reads from the source (a file: from its current position). `need` is the
+    // most bytes one step may take (at least 1). The buffer holds at least
+    // 2 * need bytes, so that each refill follows at least `need` consumed
+    // bytes and the moves of unread bytes stay linear in the data. Returns 0,
+    // or IMG_ERR_MEMORY.
+    [[nodiscard]] ImgStatus start(ByteSource& source, size_t need,
+                                  size_t min_size = kMinChunkBytes);
+
+    // Drops the unread bytes and reads on from the source's current position,
+    // keeping the buffer.
+    void restart();
 
     // Makes the next step's bytes available; false when no data is left at all.
     bool next_step();
@@ -155,7 +173,7 @@ class ChunkReader {
     // A refill when the buffer is empty; false at the end of the data.
     bool fill();
 
-    ReaderFile* file_ = nullptr;
+    ByteSource* source_ = nullptr;
     std::unique_ptr<uint8_t[]> buffer_;
     uint8_t* data_ = nullptr;
     size_t size_ = 0;       // B

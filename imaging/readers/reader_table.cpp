@@ -4,6 +4,7 @@
 
 #include "imaging/readers/bmp.h"
 #include "imaging/readers/gif.h"
+#include "imaging/readers/tiff.h"
 
 namespace imaging {
 namespace {
@@ -21,9 +22,11 @@ ImgStatus bmp_picture_info(const char* path, PictureInfo* info) {
     return status;
 }
 
-ImgStatus gif_picture_info(const char* path, PictureInfo* info) {
-    GifInfo record{};
-    const ImgStatus status = gif_info(path, &record);
+// The information calls' records, reduced to what opening a picture takes.
+template <typename Record, ImgStatus (*info_call)(const char*, Record*)>
+ImgStatus picture_info_of(const char* path, PictureInfo* info) {
+    Record record{};
+    const ImgStatus status = info_call(path, &record);
     if (status == IMG_OK) {
         info->width = record.width;
         info->height = record.height;
@@ -34,7 +37,10 @@ ImgStatus gif_picture_info(const char* path, PictureInfo* info) {
 
 constexpr ReaderEntry kReaders[] = {
     {".bmp", PictureFormat::Bmp, "BMP", "image/bmp", bmp_picture_info, bmp_load, bmp_cleanup, true},
-    {".gif", PictureFormat::Gif, "GIF", "image/gif", gif_picture_info, gif_load, gif_cleanup, false},
+    {".gif", PictureFormat::Gif, "GIF", "image/gif", picture_info_of<GifInfo, gif_info>, gif_load,
+     gif_cleanup, false},
+    {".tif", PictureFormat::Tiff, "TIFF", "image/tiff", picture_info_of<TiffInfo, tiff_info>,
+     tiff_load, tiff_cleanup, false},
 };
 
 }  // namespace
