@@ -72,17 +72,17 @@ inline Rendering read_png(const fs::path& path) {
     return out;
 }
 
-// Pixels of the rendering that are opaque and differ from the picture's
-// top-left corner in a channel by more than `tolerance`; -1 when the
-// rendering is not of the picture's size.
+// Pixels of the rendering that are opaque and differ in a channel by more
+// than `tolerance` from the picture's left columns from row `top` on; -1
+// when the rendering is not of the picture's size.
 inline int differences(const ImageDesc& image, const imaging::PictureInfo& info,
-                       const Rendering& want, int tolerance) {
+                       const Rendering& want, int tolerance, uint32_t top = 0) {
     if (want.width != uint32_t(info.width) || want.height != uint32_t(info.height)) {
         return -1;
     }
     int count = 0;
     for (uint32_t i = 0; i < want.width * want.height; ++i) {
-        const uint32_t got = rgb(image, i % want.width, i / want.width);
+        const uint32_t got = rgb(image, i % want.width, top + i / want.width);
         bool differs = false;
         for (int c = 0; c < 3 && want.rgba[4 * i + 3] == 255; ++c) {
             differs |=
