@@ -25,6 +25,7 @@
 #include "imaging/readers/pcx.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cstring>
 #include <memory>
@@ -134,34 +135,85 @@ struct PendingRun {
     uint8_t value = 0;
 };
 
-// Decodes `size` bytes of run-length data into out. Returns the bytes written:
-// `size`, or fewer when the data ends first.
+// Bytes written behind a line by the decoder's wide stores; the line buffer
+// holds this many spare bytes after its last line.
+constexpr size_t kLineSlack = 64;
+
+// Bit 7 of each byte of w set where that byte is above 0xC0, a count byte:
+// its bit 7 is set and its low seven bits plus 0x3F reach bit 7 (no carry
+// leaves a byte: 0x7F + 0x3F < 0x100).
+inline uint64_t count_bytes(uint64_t w) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7F;
+    constexpr uint64_t kAdd = 0x3F3F3F3F3F3F3F3F;
+    constexpr uint64_t kHigh = 0x8080808080808080;
+    return ((w & kLow7) + kAdd) & w & kHigh;
+}
+
+// Writes n (at most 63) copies of value at out, and perhaps more up to 64.
+inline void fill_run(uint8_t* out, uint8_t value, size_t n) {
+    const uint64_t splat = value * uint64_t{0x0101010101010101};
+    std::memcpy(out, &splat, 8);
+    for (size_t i = 8; i < n; i += 8) {
+        std::memcpy(out + i, &splat, 8);
+    }
+}
+
+// Decodes `size` bytes of run-length data into out, which has kLineSlack
+// spare bytes behind them that the decoder may overwrite. Returns the bytes
+// written: `size`, or fewer when the data ends first.
+//
+// Literal stretches are taken eight bytes at a time: a word without count
+// bytes is copied whole, else up to its first count byte. The cursor stays in
+// a local; the bytes it passed are charged once, at the end of the line.
 size_t decode_line(ChargedBytes& in, PendingRun& pending, uint8_t* out, size_t size) {
+    const size_t available = in.left();
+    const uint8_t* const data = in.peek(available);
+    size_t pos = 0;  // 0 <= pos <= available
     size_t done = std::min<size_t>(pending.count, size);
-    std::memset(out, pending.value, done);
+    fill_run(out, pending.value, done);
     pending.count -= static_cast<uint32_t>(done);
     while (done < size) {
         uint8_t b = 0;
-        if (!in.byte(&b)) {
-            break;
+        if (available - pos >= 8 && size - done >= 8) {
+            uint64_t word;
+            std::memcpy(&word, data + pos, 8);
+            std::memcpy(out + done, &word, 8);
+            const uint64_t counts = count_bytes(word);
+            if (counts == 0) {
+                pos += 8;
+                done += 8;
+                continue;
+            }
+            const size_t literal = std::countr_zero(counts) / 8;
+            pos += literal;
+            done += literal;
+            b = data[pos];  // a count byte
+        } else {
+            if (pos == available) {
+                break;
+            }
+            b = data[pos];
+            if (b <= 0xC0) {
+                out[done++] = b;  // a literal byte, 0xC0 included
+                ++pos;
+                continue;
+            }
         }
-        if (b <= 0xC0) {
-            out[done++] = b;  // a literal byte, 0xC0 included
-            continue;
+        if (available - pos < 2) {
+            break;  // a count byte without its value ends the data
         }
-        uint8_t value = 0;
-        if (!in.byte(&value)) {
-            break;
-        }
+        const uint8_t value = data[pos + 1];
+        pos += 2;
         const size_t count = b & 0x3F;  // 1..63
         const size_t fits = std::min(count, size - done);
-        std::memset(out + done, value, fits);
+        fill_run(out + done, value, fits);
         done += fits;
         // A run longer than the rest of the line is split: the next line
         // begins with what is left of it.
         pending.count = static_cast<uint32_t>(count - fits);
         pending.value = value;
     }
+    in.span(pos);
     return done;
 }
 
@@ -223,7 +275,7 @@ ImgStatus pixel_pass(ReaderFile& file, const PcxInfo& info, Layout layout, Image
     if (chunk.start(file, 2 * scanline_bytes) != IMG_OK) {
         return IMG_ERR_MEMORY;
     }
-    std::unique_ptr<uint8_t[]> scanline(new (std::nothrow) uint8_t[scanline_bytes]);
+    std::unique_ptr<uint8_t[]> scanline(new (std::nothrow) uint8_t[scanline_bytes + kLineSlack]);
     if (!scanline) {
         return IMG_ERR_MEMORY;
     }
