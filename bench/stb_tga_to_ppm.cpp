@@ -1,9 +1,12 @@
 // The peer of `pelora-cli convert FILE OUT.ppm` in the TGA benchmark: decodes
-// FILE with stb_image and writes the same binary PPM.
+// FILE with stb_image and writes the same binary PPM, flushed to the disk
+// before it ends as pelora-cli flushes its output.
 //
 //   stb_tga_to_ppm FILE OUT.ppm
 
 #include <stb_image.h>
+
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -21,6 +24,7 @@ int main(int argc, char** argv) {
     bool ok = out != nullptr && std::fprintf(out, "P6\n%d %d\n255\n", width, height) > 0 &&
               std::fwrite(pixels, 3, size_t(width) * size_t(height), out) ==
                   size_t(width) * size_t(height);
+    ok = ok && std::fflush(out) == 0 && ::fsync(fileno(out)) == 0;
     ok = out != nullptr && std::fclose(out) == 0 && ok;
     stbi_image_free(pixels);
     return ok ? 0 : 1;

@@ -159,14 +159,24 @@ std::vector<uint8_t> encode_ppm(const ImageDesc& image) {
     const auto height = static_cast<uint32_t>(image_height(image));
     const std::string head =
         "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
-    std::vector<uint8_t> out(head.begin(), head.end());
-    out.reserve(out.size() + size_t{width} * height * 3);
+    std::vector<uint8_t> out(head.size() + size_t{width} * height * 3);
+    uint8_t* p = std::copy(head.begin(), head.end(), out.begin()).base();
     for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x < width; ++x) {
+        if (image_bits(image) == 24) {
+            // Blue, green, red reversed, a row at a time.
+            const uint8_t* row = image_row(image, y);
+            for (uint32_t x = 0; x < width; ++x, p += 3, row += 3) {
+                p[0] = row[2];
+                p[1] = row[1];
+                p[2] = row[0];
+            }
+            continue;
+        }
+        for (uint32_t x = 0; x < width; ++x, p += 3) {
             const Rgb c = pixel_rgb(image, x, y);
-            out.push_back(c.red);
-            out.push_back(c.green);
-            out.push_back(c.blue);
+            p[0] = c.red;
+            p[1] = c.green;
+            p[2] = c.blue;
         }
     }
     return out;
