@@ -3,143 +3,79 @@
 #include <gtest/gtest.h>
 #include <stb_image.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "imaging/image.h"
 #include "reader_corpus.h"
-#include "support/test_support.h"
 
 using namespace imaging;
-using reader_corpus::rgb;
 
 namespace {
 
-struct TgaFile {
-    uint8_t type = 2;
-    uint8_t depth = 24;
-    uint16_t width = 1;
-    uint16_t height = 1;
-    uint8_t descriptor = 0;  // 0x10 right-to-left, 0x20 top-down
-    uint8_t map_entry_size = 0;
-    std::vector<uint8_t> map;  // a colour map when not empty
-    std::vector<uint8_t> data;
-};
-
-TgaFile tga(uint8_t type, uint8_t depth, uint16_t width, uint16_t height,
-            std::vector<uint8_t> data) {
-    TgaFile f;
-    f.type = type;
-    f.depth = depth;
-    f.width = width;
-    f.height = height;
-    f.data = std::move(data);
+// A TGA file: the header, a colour map of `map` entries of `entry_bits` bits
+// when `map` is not empty, and the pixel data.
+std::vector<uint8_t> tga(uint8_t type, uint8_t depth, uint8_t width, uint8_t height,
+                         uint8_t descriptor, const std::vector<uint8_t>& data,
+                         const std::vector<uint8_t>& map = {}, uint8_t entry_bits = 24) {
+    std::vector<uint8_t> f(18 + map.size() + data.size());
+    f[1] = !map.empty();
+    f[2] = type;
+    f[5] = static_cast<uint8_t>(map.size() * 8 / entry_bits);
+    f[7] = entry_bits;
+    f[12] = width;
+    f[14] = height;
+    f[16] = depth;
+    f[17] = descriptor;
+    std::copy(data.begin(), data.end(), std::copy(map.begin(), map.end(), f.begin() + 18));
     return f;
 }
 
-std::vector<uint8_t> build(const TgaFile& f) {
-    const uint32_t entries = f.map.empty() ? 0 : 8 * uint32_t(f.map.size()) / f.map_entry_size;
-    std::vector<uint8_t> out(18 + f.map.size() + f.data.size());
-    out[1] = !f.map.empty();
-    out[2] = f.type;
-    out[5] = static_cast<uint8_t>(entries);
-    out[7] = f.map_entry_size;
-    out[12] = static_cast<uint8_t>(f.width);
-    out[14] = static_cast<uint8_t>(f.height);
-    out[16] = f.depth;
-    out[17] = f.descriptor;
-    std::copy(f.data.begin(), f.data.end(),
-              std::copy(f.map.begin(), f.map.end(), out.begin() + 18));
-    return out;
-}
-
-class Tga : public ::testing::Test {
+class Tga : public reader_corpus::ReaderTest {
   protected:
-    void TearDown() override { image_free(&image); }
-
-    std::string write(const std::vector<uint8_t>& bytes) {
-        const auto path = dir / (std::to_string(++files) + ".tga");
-        test_support::write_file(path, bytes);
-        return path.string();
-    }
-
-    ImgStatus load(const std::vector<uint8_t>& bytes, int32_t width, int32_t height, int32_t bits) {
-        image_free(&image);
-        EXPECT_EQ(image_alloc(&image, width, height, bits), IMG_OK);
-        return tga_load(write(bytes).c_str(), &image);
-    }
-
-    // Index or 0xRRGGBB of each pixel of the image's first `width` columns and
-    // `rows` rows from row `top`.
-    std::vector<uint32_t> pixels(uint32_t top, uint32_t rows, uint32_t width) const {
-        std::vector<uint32_t> out;
-        for (uint32_t y = top; y < top + rows; ++y) {
-            for (uint32_t x = 0; x < width; ++x) {
-                out.push_back(image_bits(image) == 8 ? image_row(image, y)[x] : rgb(image, x, y));
-            }
-        }
-        return out;
-    }
-
-    test_support::TempDir dir;
-    int files = 0;
-    ImageDesc image{};
+    Tga() : ReaderTest(".tga", tga_load) {}
 };
 
 // A raw packet of 6 and a run of 5 carry over row ends. Top-down the picture
 // lands top-left; bottom-up its first row is the bottom one and it lands
 // bottom-left; right-to-left rows are mirrored back.
 TEST_F(Tga, PacketsCrossRows) {
-    TgaFile f = tga(11, 8, 4, 3, {0x05, 1, 2, 3, 4, 5, 6, 0x84, 0x50, 0x00, 0x60});
-    const std::vector<uint32_t> picture = {1, 2, 3, 4, 5, 6, 0x50, 0x50, 0x50, 0x50, 0x50, 0x60};
-    f.descriptor = 0x20;
-    ASSERT_EQ(load(build(f), 16, 16, 8), IMG_OK);
-    EXPECT_EQ(pixels(0, 3, 4), picture);
-    EXPECT_EQ(pixels(3, 1, 16), std::vector<uint32_t>(16));
+    const std::vector<uint8_t> data = {0x05, 1, 2, 3, 4, 5, 6, 0x84, 0x50, 0x00, 0x60};
+    ASSERT_EQ(load(tga(11, 8, 4, 3, 0x20, data), 16, 16, 8), IMG_OK);
+    EXPECT_EQ(pixels(0, 3, 4), (std::vector<uint32_t>{1, 2, 3, 4, 5, 6, 80, 80, 80, 80, 80, 96}));
+    EXPECT_EQ(pixels(3, 13, 16), std::vector<uint32_t>(13 * 16));
     EXPECT_EQ(image.color_count, 256);
     EXPECT_EQ(image.type_flags, IMAGE_GRAY);
+    ASSERT_EQ(load(tga(11, 8, 4, 3, 0x00, data), 16, 16, 8), IMG_OK);
+    EXPECT_EQ(pixels(13, 3, 4), (std::vector<uint32_t>{80, 80, 80, 96, 5, 6, 80, 80, 1, 2, 3, 4}));
+    ASSERT_EQ(load(tga(11, 8, 4, 3, 0x30, data), 4, 3, 8), IMG_OK);
+    EXPECT_EQ(pixels(0, 3, 4), (std::vector<uint32_t>{4, 3, 2, 1, 80, 80, 6, 5, 96, 80, 80, 80}));
 
-    f.descriptor = 0x00;
-    ASSERT_EQ(load(build(f), 16, 16, 8), IMG_OK);
-    EXPECT_EQ(pixels(13, 3, 4),
-              (std::vector<uint32_t>{0x50, 0x50, 0x50, 0x60, 5, 6, 0x50, 0x50, 1, 2, 3, 4}));
-    f.descriptor = 0x30;
-    ASSERT_EQ(load(build(f), 4, 3, 8), IMG_OK);
-    EXPECT_EQ(pixels(0, 3, 4),
-              (std::vector<uint32_t>{4, 3, 2, 1, 0x50, 0x50, 6, 5, 0x60, 0x50, 0x50, 0x50}));
-
-    // True colour: a run of 3 then one raw pixel, stored whole and clipped.
-    TgaFile colour = tga(10, 24, 2, 2, {0x82, 0x30, 0x20, 0x10, 0x00, 3, 2, 1});
-    colour.descriptor = 0x20;
-    ASSERT_EQ(load(build(colour), 2, 2, 24), IMG_OK);
+    // True colour: a run of 3 and a raw pixel, stored whole and clipped.
+    const auto colour = tga(10, 24, 2, 2, 0x20, {0x82, 0x30, 0x20, 0x10, 0x00, 3, 2, 1});
+    ASSERT_EQ(load(colour, 2, 2, 24), IMG_OK);
     EXPECT_EQ(pixels(0, 2, 2), (std::vector<uint32_t>{0x102030, 0x102030, 0x102030, 0x010203}));
     EXPECT_EQ(image.color_count, 0);
-    image_set_area(&image, 1, 0, 1, 1);
-    std::memset(image.pixels, 0, image.row_bytes * 2);
-    ASSERT_EQ(tga_load(write(build(colour)).c_str(), &image), IMG_OK);
+    ASSERT_EQ(load(colour, 2, 2, 24, {1, 0, 1, 1}), IMG_OK);
     EXPECT_EQ(pixels(0, 2, 2), (std::vector<uint32_t>{0, 0x102030, 0, 0x102030}));
 }
 
 TEST_F(Tga, PixelConversions) {
-    ASSERT_EQ(load(build(tga(2, 16, 2, 1, {0xFF, 0x7F, 0x00, 0x80})), 2, 1, 24), IMG_OK);
+    ASSERT_EQ(load(tga(2, 16, 2, 1, 0, {0xFF, 0x7F, 0x00, 0x80}), 2, 1, 24), IMG_OK);
     EXPECT_EQ(pixels(0, 1, 2), (std::vector<uint32_t>{0xF8F8F8, 0}));
-    ASSERT_EQ(load(build(tga(2, 32, 1, 1, {0x10, 0x20, 0x30, 0xFF})), 1, 1, 24), IMG_OK);
+    ASSERT_EQ(load(tga(2, 32, 1, 1, 0, {0x10, 0x20, 0x30, 0xFF}), 1, 1, 24), IMG_OK);
     EXPECT_EQ(pixels(0, 1, 1), std::vector<uint32_t>{0x302010});
 }
 
-// Data ending early: the rows stored so far stay, a row it ends inside has
-// zeros where it was not reached, the palette is loaded (its complete
-// entries when the map itself is cut) and the load reports IMG_ERR_LZW.
+// Data ending early keeps the rows stored so far (a row it ends inside has
+// zeros where it was not reached), loads the palette (the complete entries of
+// a cut colour map) and reports IMG_ERR_LZW.
 TEST_F(Tga, DataEndingEarly) {
-    TgaFile f = tga(1, 8, 3, 3, {0, 1, 2, 3, 3, 3, 1, 1, 1});
-    f.map_entry_size = 24;
-    f.map = {0, 0, 0, 0x10, 0x20, 0x30, 9, 9, 9, 7, 7, 7};
-    const std::vector<uint8_t> full = build(f);
+    const auto full = tga(1, 8, 3, 3, 0, {0, 1, 2, 3, 3, 3, 1, 1, 1},
+                          {0, 0, 0, 0x10, 0x20, 0x30, 9, 9, 9, 7, 7, 7});
     struct Cut {
         size_t size;
         ImgStatus status;
-        std::vector<uint32_t> rows;  // picture rows, top first
+        std::vector<uint32_t> rows;  // top row first
         int32_t colors;
     };
     const std::vector<uint32_t> none(9);
@@ -147,20 +83,18 @@ TEST_F(Tga, DataEndingEarly) {
                            Cut{30 + 4, IMG_ERR_LZW, {0, 0, 0, 3, 0, 0, 0, 1, 2}, 4},
                            Cut{full.size(), IMG_OK, {1, 1, 1, 3, 3, 3, 0, 1, 2}, 4}}) {
         SCOPED_TRACE(cut.size);
-        ASSERT_EQ(load(std::vector<uint8_t>(full.begin(), full.begin() + long(cut.size)), 3, 3, 8),
-                  cut.status);
+        ASSERT_EQ(load({full.begin(), full.begin() + long(cut.size)}, 3, 3, 8), cut.status);
         EXPECT_EQ(pixels(0, 3, 3), cut.rows);
         EXPECT_EQ(image.color_count, cut.colors);
     }
-    EXPECT_EQ(rgb(image, 1, 2), 0x302010u);
+    EXPECT_EQ(reader_corpus::entry(image, 1), 0x302010u);
 }
 
 TEST_F(Tga, RefusedFiles) {
     // Image type 0 is read only with the version 2 footer, and then refused.
-    std::vector<uint8_t> typeless = build(tga(0, 8, 1, 1, {0}));
-    const std::string footer = "xxxxxxxxTRUEVISION-XFILE.";
-    typeless.insert(typeless.end(), footer.begin(), footer.end());
-    typeless.push_back(0);
+    std::vector<uint8_t> typeless = tga(0, 8, 1, 1, 0, {0});
+    const char footer[] = "xxTRUEVISION-XFILE.";  // and its terminating zero
+    typeless.insert(typeless.end(), footer, footer + sizeof footer);
     TgaInfo info{};
     EXPECT_EQ(tga_info(write(typeless).c_str(), &info), IMG_OK);
     EXPECT_EQ(load(typeless, 1, 1, 8), IMG_ERR_TGA);
@@ -168,22 +102,15 @@ TEST_F(Tga, RefusedFiles) {
     typeless[typeless.size() - 18] = 't';
     EXPECT_EQ(tga_info(write(typeless).c_str(), &info), IMG_ERR_TGA);
 
-    EXPECT_EQ(load(build(tga(2, 24, 1, 1, {1, 2, 3})), 1, 1, 8), IMG_ERR_BPP);
-    EXPECT_EQ(load(build(tga(2, 15, 1, 1, {1, 2})), 1, 1, 24), IMG_ERR_TGA);
-    EXPECT_EQ(load(build(tga(3, 16, 1, 1, {1, 2})), 1, 1, 8), IMG_ERR_TGA);
-    // A colour map of 8-bit entries is not read out of step: refused.
-    TgaFile odd_map = tga(1, 8, 1, 1, {0});
-    odd_map.map_entry_size = 8;
-    odd_map.map = {1, 2, 3};
-    EXPECT_EQ(load(build(odd_map), 1, 1, 8), IMG_ERR_TGA);
-    EXPECT_EQ(tga_info((dir / "missing.tga").c_str(), &info), IMG_ERR_OPEN);
+    EXPECT_EQ(load(tga(2, 24, 1, 1, 0, {1, 2, 3}), 1, 1, 8), IMG_ERR_BPP);
+    EXPECT_EQ(load(tga(2, 15, 1, 1, 0, {1, 2}), 1, 1, 24), IMG_ERR_TGA);
+    EXPECT_EQ(load(tga(3, 16, 1, 1, 0, {1, 2}), 1, 1, 8), IMG_ERR_TGA);
+    // A colour map of 8-bit entries is refused rather than read out of step.
+    EXPECT_EQ(load(tga(1, 8, 1, 1, 0, {0}, {1, 2, 3}, 8), 1, 1, 8), IMG_ERR_TGA);
 }
 
-// ---------------------------------------------------------------------------
-// The corpus: every file loads or is refused with a status; each file that
-// loads matches its suite's reference rendering where there is one, and
-// stb_image's decoding where stb reads it the same way.
-
+// The corpus: each file that loads matches its suite's rendering where there
+// is one, and stb_image's decoding where stb reads it.
 constexpr const char* kOutcomes = R"(
 image-rs/regression/bad-color-map.tga            IMG_ERR_BPP  colour-mapped, 24-bit pixels
 image-rs/regression/flip-zero-height.tga         IMG_ERR_TGA  image type 0
@@ -203,11 +130,6 @@ pillow/p_8.tga                                   IMG_ERR_TGA  colour map of 8-bi
 pillow/cross_scan_line_truncated.tga             IMG_ERR_LZW
 )";
 
-// stb_image ignores the right-to-left flag (its decoding of such files is
-// compared mirrored back) and takes the colour map's first index for a byte
-// count: cmap_offset.tga is compared with its rendering only.
-constexpr const char* kNotAsStb = "image-rs/testsuite/cmap_offset.tga";
-
 // The suites' renderings beside a file: name.tga.png, name.png, or for
 // Pillow's {size}_{mode}_{origin}_{compression}.tga, {size}_{mode}.png.
 reader_corpus::Rendering reference_png(const std::filesystem::path& file) {
@@ -223,45 +145,36 @@ reader_corpus::Rendering reference_png(const std::filesystem::path& file) {
     return {};
 }
 
-reader_corpus::Rendering stb_decoding(const std::filesystem::path& file, bool mirrored) {
+// stb_image's decoding, opaque; mirrored when `mirrored` (stb ignores the
+// right-to-left flag).
+reader_corpus::Rendering stb_decoding(const std::string& file, bool mirrored) {
     int width = 0, height = 0, channels = 0;
     stbi_uc* rgba = stbi_load(file.c_str(), &width, &height, &channels, 4);
     reader_corpus::Rendering out;
     if (rgba != nullptr) {
-        out.width = uint32_t(width);
-        out.height = uint32_t(height);
-        out.rgba.assign(rgba, rgba + size_t(width) * size_t(height) * 4);
-        for (size_t i = 0; i < out.rgba.size(); i += 4) {
-            const size_t x = i / 4 % out.width;
-            if (mirrored && 2 * x < out.width) {
-                std::swap_ranges(&out.rgba[i], &out.rgba[i + 4],
-                                 &out.rgba[i + 4 * (out.width - 1 - 2 * x)]);
-            }
-            out.rgba[i + 3] = 255;  // compare every pixel: the reader drops alpha
-        }
+        out = {uint32_t(width), uint32_t(height), {rgba, rgba + size_t(width) * height * 4}};
         stbi_image_free(rgba);
+    }
+    for (size_t i = 0; i < out.rgba.size(); i += 4) {
+        const size_t x = i / 4 % out.width;
+        if (mirrored && 2 * x < out.width) {
+            std::swap_ranges(&out.rgba[i], &out.rgba[i + 4],
+                             &out.rgba[i + 4 * (out.width - 1 - 2 * x)]);
+        }
+        out.rgba[i + 3] = 255;
     }
     return out;
 }
 
 TEST(TgaCorpus, EveryFileMatchesItsReferences) {
-    const auto corpus = test_support::corpus_dir("tga");
-    if (corpus.empty()) {
+    if (test_support::corpus_dir("tga").empty()) {
         GTEST_SKIP() << "TGA corpus not present";
     }
-    const auto outcomes = reader_corpus::table(kOutcomes);
-    int with_png = 0, with_stb = 0;
-    for (const std::string& name : reader_corpus::files(corpus, ".tga")) {
-        SCOPED_TRACE(name);
-        ImageDesc image{};
-        const PictureOpen opened =
-            picture_open(reader_corpus::reader(".tga"), (corpus / name).c_str(), &image);
-        const auto outcome = outcomes.find(name);
-        EXPECT_STREQ(status_name(opened.status),
-                     outcome == outcomes.end() ? "IMG_OK" : outcome->second.c_str());
-        if (opened.status == IMG_OK) {
+    const int compared = reader_corpus::check_corpus(
+        "tga", kOutcomes,
+        [](const std::string& file, const ImageDesc& image, const PictureOpen& opened) {
             TgaInfo info{};
-            ASSERT_EQ(tga_info((corpus / name).c_str(), &info), IMG_OK);
+            EXPECT_EQ(tga_info(file.c_str(), &info), IMG_OK);
             // 5-bit channels are scaled by 8 (31 becomes 248); the references
             // widen them to 255.
             const int tolerance = info.pixel_depth == 16 || info.color_map_entry_size == 15 ||
@@ -271,21 +184,21 @@ TEST(TgaCorpus, EveryFileMatchesItsReferences) {
             // A bottom-up picture lower than the image sits at its bottom.
             const uint32_t top =
                 (info.origin_bits & 2) == 0 && info.height < 16 ? 16 - info.height : 0;
-            const auto png = reference_png(corpus / name);
+            int references = 0;
+            const auto png = reference_png(file);
             if (!png.rgba.empty()) {
                 EXPECT_EQ(reader_corpus::differences(image, opened.info, png, tolerance, top), 0);
-                ++with_png;
+                ++references;
             }
-            const auto stb = stb_decoding(corpus / name, (info.origin_bits & 1) != 0);
-            if (!stb.rgba.empty() && name != kNotAsStb) {
+            // stb takes the colour map's first index for a byte count.
+            const auto stb = stb_decoding(file, (info.origin_bits & 1) != 0);
+            if (!stb.rgba.empty() && !file.ends_with("cmap_offset.tga")) {
                 EXPECT_EQ(reader_corpus::differences(image, opened.info, stb, tolerance, top), 0);
-                ++with_stb;
+                references += 2;
             }
-        }
-        image_free(&image);
-    }
-    EXPECT_EQ(with_png, 43);
-    EXPECT_EQ(with_stb, 52);
+            return references;
+        });
+    EXPECT_EQ(compared, 43 + 2 * 52);  // files compared with their rendering, with stb
 }
 
 }  // namespace
