@@ -272,8 +272,9 @@ ImgStatus pixel_pass(ReaderFile& file, const HeaderFacts& facts, ImageDesc& imag
             filled = storing && direct ? destination : expansion.get();
             got = size_t{expand_row(in, packet, bytes, filled, width)} * bytes;
         } else if ((pixels = in.span(row_bytes)) == nullptr) {
+            // A pixel cut off by the end of the data is not stored.
             filled = expansion.get();
-            got = in.left();
+            got = in.left() / bytes * bytes;
             std::memcpy(filled, in.span(got), got);
         }
         chunk.advance(in.used());

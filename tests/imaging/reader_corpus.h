@@ -148,12 +148,50 @@ inline uint32_t checksum(const ImageDesc& image, const imaging::PictureInfo& inf
     return hash;
 }
 
+// Loads the file cut just inside its header of `header_bytes`, and cut half
+// way through what follows, into a picture like `full`. The first cut is
+// refused with `header_status`; the second loads (when the data is whole) or
+// ends with IMG_ERR_LZW: the pixels are the full load's where the data
+// reached them and the allocator's zeros elsewhere, and the palette is loaded.
+inline void check_cuts(const imaging::ReaderEntry& reader, const fs::path& file,
+                       const ImageDesc& full, size_t header_bytes,
+                       imaging::ImgStatus header_status) {
+    const std::vector<uint8_t> bytes = test_support::read_file(file);
+    const test_support::TempDir dir;
+    for (const size_t size : {header_bytes - 1, header_bytes + (bytes.size() - header_bytes) / 2}) {
+        SCOPED_TRACE(size);
+        const fs::path cut = dir / ("cut" + file.extension().string());
+        test_support::write_file(cut, {bytes.begin(), bytes.begin() + long(size)});
+        ImageDesc image{};
+        ASSERT_EQ(imaging::image_alloc(&image, imaging::image_width(full),
+                                       imaging::image_height(full), imaging::image_bits(full)),
+                  imaging::IMG_OK);
+        const imaging::ImgStatus status = reader.load(cut.c_str(), &image);
+        if (size < header_bytes) {
+            EXPECT_EQ(status, header_status);
+        } else {
+            EXPECT_TRUE(status == imaging::IMG_OK || status == imaging::IMG_ERR_LZW) << status;
+            const size_t total = size_t{image.row_bytes} * uint32_t(imaging::image_height(image));
+            int differing = 0;
+            for (size_t i = 0; i < total; ++i) {
+                differing += image.pixels[i] != full.pixels[i] &&
+                             (status == imaging::IMG_OK || image.pixels[i] != 0);
+            }
+            EXPECT_EQ(differing, 0);
+            EXPECT_EQ(image.color_count == 0, full.color_count == 0);
+        }
+        imaging::image_free(&image);
+    }
+}
+
 // Opens every file of the corpus folder with the extension `.folder` as the
 // viewer does. `outcomes` lines "name value [comment]" give a file's status
 // name (the others must load), or the checksum of its rendering checked by
 // eye. `compare` checks every other loaded file against its references and
-// returns how many it compared. Returns the files compared either way.
-inline int check_corpus(const std::string& folder, const char* outcomes,
+// returns how many it compared. Returns the files compared either way. Each
+// loaded file is also loaded cut short (check_cuts).
+inline int check_corpus(const std::string& folder, const char* outcomes, size_t header_bytes,
+                        imaging::ImgStatus header_status,
                         const std::function<int(const std::string& path, const ImageDesc&,
                                                 const imaging::PictureOpen&)>& compare) {
     const fs::path corpus = test_support::corpus_dir(folder);
@@ -186,6 +224,9 @@ inline int check_corpus(const std::string& folder, const char* outcomes,
             ++compared;
         } else if (opened.status == imaging::IMG_OK) {
             compared += compare(file.string(), image, opened);
+        }
+        if (opened.status == imaging::IMG_OK) {
+            check_cuts(*reader, file, image, header_bytes, header_status);
         }
         imaging::image_free(&image);
     }
