@@ -103,6 +103,11 @@ class ChargedBytes {
         return start;
     }
 
+    // The next count bytes without consuming them, or null when fewer are left.
+    const uint8_t* peek(size_t count) const {
+        return size_ - used_ < count ? nullptr : data_ + used_;
+    }
+
     size_t used() const { return used_; }
     size_t left() const { return size_ - used_; }
 

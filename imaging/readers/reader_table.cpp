@@ -4,6 +4,8 @@
 
 #include "imaging/readers/bmp.h"
 #include "imaging/readers/gif.h"
+#include "imaging/readers/pcx.h"
+#include "imaging/readers/tga.h"
 #include "imaging/readers/tiff.h"
 
 namespace imaging {
@@ -39,6 +41,10 @@ constexpr ReaderEntry kReaders[] = {
     {".bmp", PictureFormat::Bmp, "BMP", "image/bmp", bmp_picture_info, bmp_load, bmp_cleanup, true},
     {".gif", PictureFormat::Gif, "GIF", "image/gif", picture_info_of<GifInfo, gif_info>, gif_load,
      gif_cleanup, false},
+    {".pcx", PictureFormat::Pcx, "PCX", "image/vnd.zbrush.pcx", picture_info_of<PcxInfo, pcx_info>,
+     pcx_load, nullptr, false},
+    {".tga", PictureFormat::Tga, "TGA", "image/x-tga", picture_info_of<TgaInfo, tga_info>, tga_load,
+     tga_cleanup, false},
     {".tif", PictureFormat::Tiff, "TIFF", "image/tiff", picture_info_of<TiffInfo, tiff_info>,
      tiff_load, tiff_cleanup, false},
 };

@@ -1,0 +1,427 @@
+// Reader for ZSoft PC Paintbrush files (.pcx).
+//
+// File layout (little-endian):
+//
+//   0     128  header: manufacturer 0x0A, version, encoding 1, bits per pixel
+//              per plane, the window xmin, ymin, xmax, ymax, a 16-entry
+//              palette (red, green, blue) at 16, planes at 65, bytes per line
+//              of one plane at 66
+//   128        run-length data: each scanline is its planes' lines one after
+//              the other, planes x bytes-per-line bytes, top row first
+//   end - 769  optional 256-colour palette: 0x0C, then 256 x red, green, blue
+//
+// Run-length coding: a byte above 0xC0 is a count (its low six bits) and the
+// next byte the value to repeat; any other byte (0xC0 included) stands for
+// itself. A run may carry over the end of a plane line or scanline; what does
+// not fit starts the next line.
+//
+// Five layouts, chosen by (planes, bits): 256 colours (1, 8), monochrome
+// (1, 1), 16 colours in four bit planes (4, 1), 16 colours two pixels per byte
+// (1, 4) and true colour as red, green and blue planes (3, 8). The 16-colour
+// layouts load as one index per byte; true colour as blue, green, red.
+//
+// The reader keeps no process-wide state and takes no lock.
+
+#include "imaging/readers/pcx.h"
+
+#include <algorithm>
+#include <bit>
+#include <cassert>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "imaging/bits_copy.h"
+#include "imaging/readers/reader_io.h"
+
+namespace imaging {
+
+namespace {
+
+constexpr uint32_t kHeaderBytes = 128;
+constexpr uint32_t kHeaderPaletteOffset = 16;
+constexpr uint8_t kManufacturer = 0x0A;
+constexpr uint8_t kEncodingRunLength = 1;
+constexpr uint8_t kPaletteMarker = 0x0C;
+constexpr uint32_t kTrailingPaletteBytes = 1 + 256 * 3;
+
+// The default palette of 16-colour files that bring none (red, green, blue).
+constexpr uint8_t kDefault16[16][3] = {
+    {0x00, 0x00, 0x00}, {0x00, 0x00, 0xA8}, {0x00, 0xA8, 0x00}, {0x00, 0xA8, 0xA8},
+    {0xA8, 0x00, 0x00}, {0xA8, 0x00, 0xA8}, {0xA8, 0x54, 0x00}, {0xA8, 0xA8, 0xA8},
+    {0x54, 0x54, 0x54}, {0x54, 0x54, 0xFC}, {0x54, 0xFC, 0x54}, {0x54, 0xFC, 0xFC},
+    {0xFC, 0x54, 0x54}, {0xFC, 0x54, 0xFC}, {0xFC, 0xFC, 0x54}, {0xFC, 0xFC, 0xFC},
+};
+
+enum class Layout {
+    kIndexed8,    // 1 plane of 8 bits
+    kMonochrome,  // 1 plane of 1 bit
+    kPlanar16,    // 4 planes of 1 bit
+    kPacked16,    // 1 plane of 4 bits
+    kTrueColour,  // 3 planes of 8 bits: red, green, blue
+};
+
+struct HeaderFacts {
+    PcxInfo info{};
+    uint8_t raw[kHeaderBytes] = {};  // the header as read (its palette at 16)
+};
+
+// Reads the 128-byte header from the start of the open file. A file too short
+// to hold it, or whose manufacturer or encoding byte is wrong, is not a PCX
+// file (IMG_ERR_PCX).
+ImgStatus parse_header(ReaderFile& file, HeaderFacts* facts) {
+    *facts = HeaderFacts{};
+    if (!file.seek(0) || !file.read_exact(facts->raw, kHeaderBytes)) {
+        return IMG_ERR_PCX;
+    }
+    const uint8_t* h = facts->raw;
+    if (h[0] != kManufacturer || h[2] != kEncodingRunLength) {
+        return IMG_ERR_PCX;
+    }
+    PcxInfo& info = facts->info;
+    info.version = h[1];
+    info.width = int32_t{le16(h + 8)} - int32_t{le16(h + 4)} + 1;    // -65534..65536
+    info.height = int32_t{le16(h + 10)} - int32_t{le16(h + 6)} + 1;  // -65534..65536
+    info.bits = h[3];
+    info.planes = h[65];
+    info.bytes_per_line = le16(h + 66);
+    info.palette_info = le16(h + 68);
+    const bool sixteen_colours = info.bits == 4 || (info.bits == 1 && info.planes == 4);
+    info.bits_per_pixel = sixteen_colours ? 8 : info.bits * info.planes;
+    return IMG_OK;
+}
+
+// The layout of a (planes, bits) pair, and the bits per pixel of its image.
+bool select_layout(const PcxInfo& info, Layout* layout, int32_t* target_bits) {
+    struct Entry {
+        int32_t planes, bits;
+        Layout layout;
+        int32_t target_bits;
+    };
+    static constexpr Entry kLayouts[] = {
+        {1, 8, Layout::kIndexed8, 8}, {1, 1, Layout::kMonochrome, 1},  {4, 1, Layout::kPlanar16, 8},
+        {1, 4, Layout::kPacked16, 8}, {3, 8, Layout::kTrueColour, 24},
+    };
+    for (const Entry& e : kLayouts) {
+        if (e.planes == info.planes && e.bits == info.bits) {
+            *layout = e.layout;
+            *target_bits = e.target_bits;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Checks a parsed header against the target, in this order: the layout, the
+// window and the line length (IMG_ERR_PCX), then the target's depth
+// (IMG_ERR_BPP: a row of another depth would not fit the image's rows).
+ImgStatus check_header(const PcxInfo& info, int32_t image_bits, Layout* layout) {
+    int32_t target_bits = 0;
+    if (!select_layout(info, layout, &target_bits)) {
+        return IMG_ERR_PCX;
+    }
+    if (info.width < 1 || info.height < 1 || info.bytes_per_line < 1) {
+        return IMG_ERR_PCX;
+    }
+    if (image_bits != target_bits) {
+        return IMG_ERR_BPP;
+    }
+    return IMG_OK;
+}
+
+// A run that did not fit in the line it began in; its rest starts the next one.
+struct PendingRun {
+    uint32_t count = 0;  // 0..62
+    uint8_t value = 0;
+};
+
+// Bytes written behind a line by the decoder's wide stores; the line buffer
+// holds this many spare bytes after its last line.
+constexpr size_t kLineSlack = 64;
+
+// Bit 7 of each byte of w set where that byte is above 0xC0, a count byte:
+// its bit 7 is set and its low seven bits plus 0x3F reach bit 7 (no carry
+// leaves a byte: 0x7F + 0x3F < 0x100).
+inline uint64_t count_bytes(uint64_t w) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7F;
+    constexpr uint64_t kAdd = 0x3F3F3F3F3F3F3F3F;
+    constexpr uint64_t kHigh = 0x8080808080808080;
+    return ((w & kLow7) + kAdd) & w & kHigh;
+}
+
+// Writes n (at most 63) copies of value at out, and perhaps more up to 64.
+inline void fill_run(uint8_t* out, uint8_t value, size_t n) {
+    const uint64_t splat = value * uint64_t{0x0101010101010101};
+    std::memcpy(out, &splat, 8);
+    for (size_t i = 8; i < n; i += 8) {
+        std::memcpy(out + i, &splat, 8);
+    }
+}
+
+// Decodes `size` bytes of run-length data into out, which has kLineSlack
+// spare bytes behind them that the decoder may overwrite. Returns the bytes
+// written: `size`, or fewer when the data ends first.
+//
+// Literal stretches are taken eight bytes at a time: a word without count
+// bytes is copied whole, else up to its first count byte. The cursor stays in
+// a local; the bytes it passed are charged once, at the end of the line.
+size_t decode_line(ChargedBytes& in, PendingRun& pending, uint8_t* out, size_t size) {
+    const size_t available = in.left();
+    const uint8_t* const data = in.peek(available);
+    size_t pos = 0;  // 0 <= pos <= available
+    size_t done = std::min<size_t>(pending.count, size);
+    fill_run(out, pending.value, done);
+    pending.count -= static_cast<uint32_t>(done);
+    while (done < size) {
+        uint8_t b = 0;
+        if (available - pos >= 8 && size - done >= 8) {
+            uint64_t word;
+            std::memcpy(&word, data + pos, 8);
+            std::memcpy(out + done, &word, 8);
+            const uint64_t counts = count_bytes(word);
+            if (counts == 0) {
+                pos += 8;
+                done += 8;
+                continue;
+            }
+            const size_t literal = std::countr_zero(counts) / 8;
+            pos += literal;
+            done += literal;
+            b = data[pos];  // a count byte
+        } else {
+            if (pos == available) {
+                break;
+            }
+            b = data[pos];
+            if (b <= 0xC0) {
+                out[done++] = b;  // a literal byte, 0xC0 included
+                ++pos;
+                continue;
+            }
+        }
+        if (available - pos < 2) {
+            break;  // a count byte without its value ends the data
+        }
+        const uint8_t value = data[pos + 1];
+        pos += 2;
+        const size_t count = b & 0x3F;  // 1..63
+        const size_t fits = std::min(count, size - done);
+        fill_run(out + done, value, fits);
+        done += fits;
+        // A run longer than the rest of the line is split: the next line
+        // begins with what is left of it.
+        pending.count = static_cast<uint32_t>(count - fits);
+        pending.value = value;
+    }
+    in.span(pos);
+    return done;
+}
+
+// Widens C pixels of a 4-bit line to one byte each, high nibble first.
+void store_packed16(const uint8_t* line, uint8_t* destination, uint32_t columns) {
+    for (uint32_t x = 0; x < columns; ++x) {
+        const uint8_t b = line[x / 2];
+        destination[x] = (x & 1) ? (b & 0x0F) : (b >> 4);
+    }
+}
+
+// Gathers pixel x's index from bit x of the four plane lines (plane k weighs 2^k).
+void store_planar16(const uint8_t* scanline, uint32_t bytes_per_line, uint8_t* destination,
+                    uint32_t columns) {
+    for (uint32_t x = 0; x < columns; ++x) {
+        const uint32_t byte = x / 8;
+        const uint32_t shift = 7 - x % 8;
+        uint8_t index = 0;
+        for (uint32_t k = 0; k < 4; ++k) {
+            index |=
+                static_cast<uint8_t>(((scanline[k * bytes_per_line + byte] >> shift) & 1) << k);
+        }
+        destination[x] = index;
+    }
+}
+
+// Interleaves the red, green and blue plane lines into blue, green, red pixels.
+void store_true_colour(const uint8_t* scanline, uint32_t bytes_per_line, uint8_t* destination,
+                       uint32_t columns) {
+    const uint8_t* red = scanline;
+    const uint8_t* green = scanline + bytes_per_line;
+    const uint8_t* blue = scanline + 2 * bytes_per_line;
+    for (uint32_t x = 0; x < columns; ++x) {
+        destination[3 * x] = blue[x];
+        destination[3 * x + 1] = green[x];
+        destination[3 * x + 2] = red[x];
+    }
+}
+
+// Streams the run-length data from the file's current position into the area
+// of interest, one scanline per step. Returns 0, IMG_ERR_LZW when the data
+// ends before the last row (the rows stored so far stay; a row the data ends
+// inside is stored with zeros where it was not reached) or IMG_ERR_MEMORY.
+ImgStatus pixel_pass(ReaderFile& file, const PcxInfo& info, Layout layout, ImageDesc& image) {
+    const uint32_t bytes_per_line = static_cast<uint32_t>(info.bytes_per_line);  // 1..65535
+    const uint32_t planes = static_cast<uint32_t>(info.planes);                  // 1, 3 or 4
+    const size_t scanline_bytes = size_t{planes} * bytes_per_line;               // L
+    // Tolerance: a window wider than the plane lines hold (bytes per line too
+    // small for the width) stores only the pixels the lines hold; the columns
+    // beyond keep their contents.
+    const uint32_t line_pixels = bytes_per_line * 8 / static_cast<uint32_t>(info.bits);
+    const uint32_t file_columns = std::min(static_cast<uint32_t>(info.width), line_pixels);
+    const RowPlacement place =
+        place_rows(image, static_cast<uint32_t>(info.height), file_columns, RowFill::kFromTop);
+
+    // A scanline of L bytes takes at most 2 L bytes of data (a count byte for
+    // each of its bytes), so each step has the whole scanline in the buffer.
+    ChunkReader chunk;
+    if (chunk.start(file, 2 * scanline_bytes) != IMG_OK) {
+        return IMG_ERR_MEMORY;
+    }
+    std::unique_ptr<uint8_t[]> scanline(new (std::nothrow) uint8_t[scanline_bytes + kLineSlack]);
+    if (!scanline) {
+        return IMG_ERR_MEMORY;
+    }
+    // True colour decodes one plane line at a time; a run may carry over from
+    // one plane to the next as from one scanline to the next.
+    const size_t line_bytes = layout == Layout::kTrueColour ? bytes_per_line : scanline_bytes;
+    PendingRun pending;
+    for (uint32_t k = 0; k < place.rows; ++k) {
+        chunk.next_step();
+        ChargedBytes in = chunk.ahead();
+        size_t decoded = 0;
+        for (size_t at = 0; at < scanline_bytes && decoded == at; at += line_bytes) {
+            decoded += decode_line(in, pending, scanline.get() + at, line_bytes);
+        }
+        chunk.advance(in.used());
+        if (decoded == 0) {
+            return IMG_ERR_LZW;
+        }
+        // Only the end of the data cuts a scanline: every step starts with
+        // 2 L bytes in the buffer while the file has them.
+        assert(decoded == scanline_bytes || chunk.at_end());
+        std::memset(scanline.get() + decoded, 0, scanline_bytes - decoded);
+
+        uint8_t* destination = placed_row(image, place, k);
+        switch (layout) {
+            case Layout::kIndexed8:
+                std::memcpy(destination, scanline.get(), place.columns);
+                break;
+            case Layout::kMonochrome:
+                bits_copy(destination, scanline.get(), image.area_left, place.columns);
+                break;
+            case Layout::kPlanar16:
+                store_planar16(scanline.get(), bytes_per_line, destination, place.columns);
+                break;
+            case Layout::kPacked16:
+                store_packed16(scanline.get(), destination, place.columns);
+                break;
+            case Layout::kTrueColour:
+                store_true_colour(scanline.get(), bytes_per_line, destination, place.columns);
+                break;
+        }
+        if (decoded < scanline_bytes) {
+            return IMG_ERR_LZW;
+        }
+    }
+    return IMG_OK;
+}
+
+// Reads the palette into the image; returns its entry count. Versions 2 and 5
+// carry one: 256 entries behind the marker at the end of the file for 8-bit
+// files (when the marker is there), else up to 16 from the header.
+int32_t palette_pass(ReaderFile& file, const HeaderFacts& facts, Layout layout, ImageDesc& image) {
+    const PcxInfo& info = facts.info;
+    if ((info.version != 2 && info.version != 5) || layout == Layout::kTrueColour) {
+        return 0;
+    }
+    uint32_t count = uint32_t{1} << (info.bits * info.planes);  // 2, 16 or 256
+    uint8_t trailing[kTrailingPaletteBytes] = {};
+    const uint8_t* entries = facts.raw + kHeaderPaletteOffset;
+    if (count == 256) {
+        const bool marked = file.size() >= kTrailingPaletteBytes &&
+                            file.seek(file.size() - kTrailingPaletteBytes) &&
+                            file.read_exact(trailing, kTrailingPaletteBytes) &&
+                            trailing[0] == kPaletteMarker;
+        if (marked) {
+            entries = trailing + 1;
+        } else {
+            // Tolerance: an 8-bit file without the marker takes the 16
+            // entries of its header palette.
+            count = 16;
+        }
+    }
+    count = std::min(count, static_cast<uint32_t>(palette_capacity(image_bits(image))));
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t* e = entries + 3 * size_t{i};
+        image.palette[i] = PaletteEntry{e[2], e[1], e[0], 0};
+    }
+    return static_cast<int32_t>(count);
+}
+
+// The palette pass and the palette's finishing: a two-entry palette of one
+// colour counts as none; 16-colour files without a palette get the default
+// 16 colours, the others the gray ramp.
+void load_palette(ReaderFile& file, const HeaderFacts& facts, Layout layout, ImageDesc& image) {
+    int32_t count = palette_pass(file, facts, layout, image);
+    if (count == 2 && std::memcmp(&image.palette[0], &image.palette[1], 3) == 0) {
+        count = 0;
+    }
+    if (count == 0 && (layout == Layout::kPlanar16 || layout == Layout::kPacked16)) {
+        for (int i = 0; i < 16; ++i) {
+            image.palette[i] =
+                PaletteEntry{kDefault16[i][2], kDefault16[i][1], kDefault16[i][0], 0};
+        }
+        count = 16;
+    }
+    palette_finish(&image, count);
+}
+
+}  // namespace
+
+ImgStatus pcx_info(const char* path, PcxInfo* info) {
+    if (info == nullptr) {
+        return IMG_ERR_RANGE;
+    }
+    ReaderFile file;
+    if (!file.open(path)) {
+        return IMG_ERR_OPEN;
+    }
+    HeaderFacts facts;
+    const ImgStatus status = parse_header(file, &facts);
+    if (status == IMG_OK) {
+        *info = facts.info;
+    }
+    return status;
+}
+
+ImgStatus pcx_load(const char* path, ImageDesc* image) {
+    if (image == nullptr) {
+        return IMG_ERR_BAD_BUFFER;
+    }
+    ImgStatus status = image_check_1_8_24(image);
+    if (status != IMG_OK) {
+        return status;
+    }
+    ReaderFile file;
+    if (!file.open(path)) {
+        return IMG_ERR_OPEN;
+    }
+    HeaderFacts facts;
+    status = parse_header(file, &facts);
+    if (status != IMG_OK) {
+        return status;
+    }
+    Layout layout{};
+    status = check_header(facts.info, image_bits(*image), &layout);
+    if (status != IMG_OK) {
+        return status;
+    }
+    if (!file.seek(kHeaderBytes)) {
+        return IMG_ERR_OPEN;
+    }
+    status = pixel_pass(file, facts.info, layout, *image);
+    if (status == IMG_OK || status == IMG_ERR_LZW) {
+        load_palette(file, facts, layout, *image);
+    }
+    return status;
+}
+
+}  // namespace imaging

@@ -1,0 +1,111 @@
+#include "imaging/readers/pcx.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "reader_corpus.h"
+
+using namespace imaging;
+using reader_corpus::rgb;
+
+namespace {
+
+// A PCX file: the header, then `data` (run-length data and what follows it).
+std::vector<uint8_t> pcx(uint8_t bits, uint8_t planes, uint16_t width, uint16_t height,
+                         uint16_t bytes_per_line, const std::vector<uint8_t>& data,
+                         uint8_t version = 5, const std::vector<uint8_t>& palette = {}) {
+    std::vector<uint8_t> f(128 + data.size());
+    f[0] = 0x0A;
+    f[1] = version;
+    f[2] = 1;
+    f[3] = bits;
+    f[8] = static_cast<uint8_t>(width - 1);
+    f[9] = static_cast<uint8_t>((width - 1) >> 8);
+    f[10] = static_cast<uint8_t>(height - 1);
+    std::copy(palette.begin(), palette.end(), f.begin() + 16);
+    f[65] = planes;
+    f[66] = static_cast<uint8_t>(bytes_per_line);
+    std::copy(data.begin(), data.end(), f.begin() + 128);
+    return f;
+}
+
+class Pcx : public reader_corpus::ReaderTest {
+  protected:
+    Pcx() : ReaderTest(".pcx", pcx_load) {}
+};
+
+// Runs carry over plane lines (CA 01: red, green and half of blue) and
+// scanlines (C3 C0); 0xC0 alone and C1 C0 are single bytes 0xC0. The picture
+// lands top-left; with a small area of interest only the area changes.
+TEST_F(Pcx, SplitRunsAcrossPlanesAndRows) {
+    const auto file = pcx(8, 3, 4, 2, 4, {0xCA, 1, 2, 0xC3, 0xC0, 0xC0, 0xC1, 5, 0xC8, 3});
+    const std::vector<uint32_t> picture = {0x010101, 0x010101, 0x010102, 0x0101C0,
+                                           0xC00303, 0xC00303, 0xC00303, 0x050303};
+    ASSERT_EQ(load(file, 16, 16, 24), IMG_OK);
+    EXPECT_EQ(pixels(0, 2, 4), picture);
+    EXPECT_EQ(pixels(2, 14, 16), std::vector<uint32_t>(14 * 16));
+    EXPECT_EQ(image.color_count, 0);
+    EXPECT_EQ(image.type_flags, 0u);
+    ASSERT_EQ(load(file, 4, 3, 24, {1, 1, 2, 2}), IMG_OK);
+    EXPECT_EQ(pixels(0, 3, 4), (std::vector<uint32_t>{0, 0, 0, 0, 0, 0x010101, 0x010101, 0, 0,
+                                                      0xC00303, 0xC00303, 0}));
+    // A 1-bit row stored from column 10 starts inside the row's second byte.
+    ASSERT_EQ(load(pcx(1, 1, 16, 1, 2, {0xC1, 0xFF, 0}), 32, 1, 1, {10, 0, 31, 0}), IMG_OK);
+    EXPECT_EQ(pixels(0, 1, 20),
+              (std::vector<uint32_t>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0}));
+    EXPECT_EQ(load(file, 16, 1, 1), IMG_ERR_BPP);  // a layout needs its own depth
+}
+
+TEST_F(Pcx, PalettesOfTheLayouts) {
+    // 16 colours in planes, version 3: the default palette.
+    ASSERT_EQ(load(pcx(1, 4, 8, 1, 1, {0x80, 0x40, 0, 0x40}, 3), 8, 1, 8), IMG_OK);
+    EXPECT_EQ(pixels(0, 1, 3), (std::vector<uint32_t>{1, 10, 0}));
+    EXPECT_EQ(image.color_count, 16);
+    EXPECT_EQ(reader_corpus::entry(image, 6), 0xA85400u);
+    // 16 colours two to a byte, high nibble first; the header palette.
+    ASSERT_EQ(load(pcx(4, 1, 3, 1, 2, {0x12, 0x30}, 5, {0, 0, 0, 9, 8, 7}), 3, 1, 8), IMG_OK);
+    EXPECT_EQ(pixels(0, 1, 3), (std::vector<uint32_t>{1, 2, 3}));
+    EXPECT_EQ(rgb(image, 0, 0), 0x090807u);
+    EXPECT_EQ(image.color_count, 16);
+    // Monochrome whose two entries are equal: the black and white ramp.
+    ASSERT_EQ(load(pcx(1, 1, 8, 1, 1, {0x0F}, 5, {5, 5, 5, 5, 5, 5}), 8, 1, 1), IMG_OK);
+    EXPECT_EQ(image.type_flags, IMAGE_GRAY);
+    EXPECT_EQ(rgb(image, 7, 0), 0xFFFFFFu);
+    // 256 colours without the trailing palette: the header's 16 entries.
+    ASSERT_EQ(load(pcx(8, 1, 1, 1, 1, {5}, 5, {1, 2, 3}), 1, 1, 8), IMG_OK);
+    EXPECT_EQ(image.color_count, 16);
+    EXPECT_EQ(rgb(image, 0, 0), 0u);
+    EXPECT_EQ(reader_corpus::entry(image, 0), 0x010203u);
+    // 2 bits in one plane is no layout.
+    EXPECT_EQ(load(pcx(2, 1, 4, 1, 1, {0}), 4, 1, 8), IMG_ERR_PCX);
+}
+
+// The corpus: files with a reference rendering match it exactly, the others
+// the checksum of a rendering checked by eye.
+constexpr const char* kOutcomes = R"(
+kimageformats/dice_rgba.pcx          IMG_ERR_BPP  4 planes of 8 bits: 32 bits
+pillow/ossfuzz-4836216264589312.pcx  IMG_ERR_PCX  encoding 32
+pillow/01r_00.pcx     3531528534  bytes per line 12, width 88: 12 columns of noise
+pillow/odd_stride.pcx 2588711729  three trams and their captions
+pillow/p_4_planes.pcx 1045519647  one red pixel
+pillow/pil184.pcx     1786228312  a signature, black on white
+)";
+
+TEST(PcxCorpus, EveryFileMatchesItsReference) {
+    if (test_support::corpus_dir("pcx").empty()) {
+        GTEST_SKIP() << "PCX corpus not present";
+    }
+    const int compared = reader_corpus::check_corpus(
+        "pcx", kOutcomes, 128, IMG_ERR_PCX,
+        [](const std::string& file, const ImageDesc& image, const PictureOpen& opened) {
+            const auto png =
+                reader_corpus::read_png(std::filesystem::path(file).replace_extension(".png"));
+            EXPECT_EQ(reader_corpus::differences(image, opened.info, png, 0), 0);
+            return 1;
+        });
+    EXPECT_EQ(compared, 14);
+}
+
+}  // namespace
