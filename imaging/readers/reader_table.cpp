@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "imaging/readers/bmp.h"
+#include "imaging/readers/jpeg.h"
 
 namespace imaging {
 namespace {
@@ -20,8 +21,21 @@ ImgStatus bmp_picture_info(const char* path, PictureInfo* info) {
     return status;
 }
 
+ImgStatus jpeg_picture_info(const char* path, PictureInfo* info) {
+    JpegInfo record{};
+    const ImgStatus status = jpeg_info(path, &record);
+    if (status == IMG_OK) {
+        info->width = static_cast<int32_t>(record.width);  // 0..65535
+        info->height = static_cast<int32_t>(record.height);
+        info->bits_per_pixel = static_cast<int32_t>(record.bits_per_pixel);
+    }
+    return status;
+}
+
 constexpr ReaderEntry kReaders[] = {
     {".bmp", PictureFormat::Bmp, "BMP", "image/bmp", bmp_picture_info, bmp_load, bmp_cleanup, true},
+    {".jpg", PictureFormat::Jpeg, "JPEG", "image/jpeg", jpeg_picture_info, jpeg_load, jpeg_cleanup,
+     false},
 };
 
 }  // namespace

@@ -1,0 +1,424 @@
+#include "imaging/readers/jpeg.h"
+
+#include <gtest/gtest.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+// libjpeg-turbo: the reference decoder and the encoder of test streams.
+#include <jpeglib.h>
+
+#include "imaging/image.h"
+#include "imaging/readers/jpeg_color.h"
+#include "imaging/readers/jpeg_idct.h"
+#include "imaging/readers/picture_open.h"
+#include "imaging/readers/reader_table.h"
+#include "support/test_support.h"
+
+using namespace imaging;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// ---------------------------------------------------------------------------
+// libjpeg-turbo, set to the reader's arithmetic: the integer inverse DCT, no
+// smoothing, replication for subsampled components, YCbCr out (converted below
+// with the reader's own tables).
+
+struct ErrorTrap {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+};
+
+void trap_error(j_common_ptr cinfo) {
+    std::longjmp(reinterpret_cast<ErrorTrap*>(cinfo->err)->jump, 1);
+}
+
+void no_message(j_common_ptr) {}
+
+struct Decoded {
+    bool ok = false;
+    bool warned = false;  // corrupt data that libjpeg-turbo papered over
+    uint32_t width = 0, height = 0, components = 0;
+    std::vector<uint8_t> samples;  // gray, or Y Cb Cr per pixel, top row first
+};
+
+// Plain C-style: no object with a destructor lives across the jump.
+void reference_into(const std::vector<uint8_t>& bytes, Decoded* out) {
+    jpeg_decompress_struct cinfo;
+    ErrorTrap trap;
+    cinfo.err = jpeg_std_error(&trap.manager);
+    trap.manager.error_exit = trap_error;
+    trap.manager.output_message = no_message;
+    if (setjmp(trap.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        out->ok = false;
+        return;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.dct_method = JDCT_ISLOW;
+    cinfo.do_fancy_upsampling = FALSE;
+    cinfo.do_block_smoothing = FALSE;
+    cinfo.out_color_space = cinfo.num_components == 1 ? JCS_GRAYSCALE : JCS_YCbCr;
+    jpeg_start_decompress(&cinfo);
+    out->width = cinfo.output_width;
+    out->height = cinfo.output_height;
+    out->components = static_cast<uint32_t>(cinfo.output_components);
+    out->samples.resize(size_t{out->width} * out->height * out->components);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row =
+            out->samples.data() + size_t{cinfo.output_scanline} * out->width * out->components;
+        jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    out->warned = trap.manager.num_warnings != 0;
+    jpeg_destroy_decompress(&cinfo);
+    out->ok = true;
+}
+
+Decoded reference(const std::vector<uint8_t>& bytes) {
+    Decoded d;
+    reference_into(bytes, &d);
+    return d;
+}
+
+// The reference as the descriptor's bytes: gray, or blue, green, red through
+// the reader's colour tables (checked against the formulas below).
+std::vector<uint8_t> reference_pixels(const Decoded& d) {
+    if (d.components == 1) {
+        return d.samples;
+    }
+    std::vector<uint8_t> out(d.samples.size());
+    const size_t n = d.samples.size() / 3;
+    std::vector<uint8_t> y(n), cb(n), cr(n);
+    for (size_t i = 0; i < n; ++i) {
+        y[i] = d.samples[3 * i];
+        cb[i] = d.samples[3 * i + 1];
+        cr[i] = d.samples[3 * i + 2];
+    }
+    jpeg::ycc_to_bgr_row_plain(y.data(), cb.data(), cr.data(), out.data(),
+                               static_cast<uint32_t>(n));
+    return out;
+}
+
+// Encodes a picture with libjpeg-turbo. samples: gray or RGB, top row first.
+struct Encoding {
+    uint32_t width = 16, height = 16, components = 3;
+    int h[3] = {1, 1, 1}, v[3] = {1, 1, 1};
+    int quality = 90;
+    bool progressive = false;
+    bool separate_scans = false;  // sequential, one scan per component
+    unsigned restart_interval = 0;
+};
+
+std::vector<uint8_t> encode(const Encoding& e, const std::vector<uint8_t>& samples) {
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = e.width;
+    cinfo.image_height = e.height;
+    cinfo.input_components = static_cast<int>(e.components);
+    cinfo.in_color_space = e.components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, e.quality, TRUE);
+    for (uint32_t c = 0; c < e.components; ++c) {
+        cinfo.comp_info[c].h_samp_factor = e.h[c];
+        cinfo.comp_info[c].v_samp_factor = e.v[c];
+    }
+    jpeg_scan_info scans[3];
+    if (e.progressive) {
+        jpeg_simple_progression(&cinfo);
+    } else if (e.separate_scans) {
+        for (int c = 0; c < 3; ++c) {
+            scans[c] = jpeg_scan_info{1, {c, 0, 0, 0}, 0, 63, 0, 0};
+        }
+        cinfo.scan_info = scans;
+        cinfo.num_scans = 3;
+    }
+    cinfo.restart_interval = e.restart_interval;
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<uint8_t*>(samples.data()) +
+                       size_t{cinfo.next_scanline} * e.width * e.components;
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::vector<uint8_t> bytes(buffer, buffer + size);
+    std::free(buffer);
+    return bytes;
+}
+
+// A picture with edges, gradients and noise, so every coefficient is used.
+std::vector<uint8_t> test_picture(uint32_t width, uint32_t height, uint32_t components) {
+    std::vector<uint8_t> out(size_t{width} * height * components);
+    std::mt19937 random(width * 31 + height);
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            for (uint32_t c = 0; c < components; ++c) {
+                const uint32_t base = ((x * (c + 3) + y * 5) ^ (x * y / 7)) & 0xFF;
+                const uint32_t noise = random() % 40;
+                out[(size_t{y} * width + x) * components + c] =
+                    static_cast<uint8_t>(((x / 5 + y / 3) % 2 ? base : 255 - base) / 2 + noise);
+            }
+        }
+    }
+    return out;
+}
+
+const ReaderEntry& jpeg_reader() {
+    for (const ReaderEntry& entry : raster_readers()) {
+        if (entry.format == PictureFormat::Jpeg) {
+            return entry;
+        }
+    }
+    std::abort();
+}
+
+// Rows of the loaded picture (width x height of the file) as top-down bytes.
+std::vector<uint8_t> picture_pixels(const ImageDesc& image, uint32_t width, uint32_t height) {
+    const uint32_t bytes = image_bits(image) / 8;
+    std::vector<uint8_t> out;
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint8_t* row = image_row(image, y);
+        out.insert(out.end(), row, row + size_t{width} * bytes);
+    }
+    return out;
+}
+
+// The first differing byte's index, or -1.
+long first_difference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    if (a.size() != b.size()) {
+        return 0;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i]) {
+            return static_cast<long>(i);
+        }
+    }
+    return -1;
+}
+
+class Jpeg : public ::testing::Test {
+  protected:
+    void TearDown() override { image_free(&image); }
+
+    std::string write(const std::vector<uint8_t>& bytes) {
+        const fs::path path = dir / ("file" + std::to_string(++files) + ".jpg");
+        test_support::write_file(path, bytes);
+        return path.string();
+    }
+
+    // Opens the bytes as the viewer does.
+    PictureOpen open(const std::vector<uint8_t>& bytes) {
+        image_free(&image);
+        return picture_open(jpeg_reader(), write(bytes).c_str(), &image);
+    }
+
+    // Opens the bytes and compares them with libjpeg-turbo's decoding.
+    void expect_reference(const std::vector<uint8_t>& bytes) {
+        const PictureOpen opened = open(bytes);
+        ASSERT_EQ(opened.status, IMG_OK) << jpeg_last_detail();
+        const Decoded want = reference(bytes);
+        ASSERT_TRUE(want.ok);
+        EXPECT_EQ(first_difference(picture_pixels(image, want.width, want.height),
+                                   reference_pixels(want)),
+                  -1);
+    }
+
+    test_support::TempDir dir;
+    int files = 0;
+    ImageDesc image{};
+};
+
+// ---------------------------------------------------------------------------
+// The arithmetic
+
+TEST(JpegCore, ColourTablesFollowTheirFormulas) {
+    const jpeg::ColorTables& t = jpeg::color_tables();
+    EXPECT_EQ(t.cr_r[0], -178);  // (91881 * -128 + 32768) / 65536, toward zero
+    EXPECT_EQ(t.cr_r[255], 178);
+    EXPECT_EQ(t.cb_b[0], -226);
+    EXPECT_EQ(t.cr_g[128], 32768);
+    EXPECT_EQ(t.cb_g[0], 22554 * 128);
+    uint8_t bgr[3];
+    const uint8_t mid = 128, zero = 0, full = 255;
+    jpeg::ycc_to_bgr_row(&mid, &mid, &mid, bgr, 1);
+    EXPECT_EQ(bgr[0] | bgr[1] << 8 | bgr[2] << 16, 0x808080);
+    jpeg::ycc_to_bgr_row(&zero, &mid, &full, bgr, 1);
+    EXPECT_EQ(bgr[2], 178);
+}
+
+// The SSE2 inverse DCT gives the plain path's bytes, also for coefficients
+// and tables far outside what encoders make.
+TEST(JpegCore, FastInverseDctMatchesThePlainOne) {
+    std::mt19937 random(7);
+    for (int n = 0; n < 20000; ++n) {
+        alignas(16) int16_t block[64] = {};
+        alignas(16) uint16_t quant[64];
+        const int range = n % 4 == 0 ? 65536 : n % 4 == 1 ? 2048 : 64;
+        const int filled = 1 + n % 64;
+        for (int k = 0; k < 64; ++k) {
+            quant[k] = static_cast<uint16_t>(n % 3 == 0 ? random() : 1 + random() % 100);
+            if (k < filled) {
+                block[jpeg::kZigzag[k]] = static_cast<int16_t>(int(random() % range) - range / 2);
+            }
+        }
+        uint8_t fast[64], plain[64];
+        jpeg::idct_islow(block, quant, fast, 8);
+        jpeg::idct_islow_plain(block, quant, plain, 8);
+        ASSERT_EQ(std::memcmp(fast, plain, 64), 0) << n;
+        // A DC-only block: 64 equal samples, as the full transform gives.
+        std::memset(block + 1, 0, 63 * sizeof(int16_t));
+        jpeg::idct_dc_only(block[0], quant[0], fast, 8);
+        jpeg::idct_islow_plain(block, quant, plain, 8);
+        ASSERT_EQ(std::memcmp(fast, plain, 64), 0) << n;
+    }
+    alignas(16) int16_t zero[64] = {};
+    alignas(16) uint16_t ones[64];
+    std::fill(ones, ones + 64, 1);
+    uint8_t out[64];
+    jpeg::idct_islow(zero, ones, out, 8);
+    EXPECT_EQ(out[0], 128);
+    EXPECT_EQ(out[63], 128);
+}
+
+// ---------------------------------------------------------------------------
+// Streams made by libjpeg-turbo's encoder, against its decoder
+
+TEST_F(Jpeg, EverySamplingAndProcessMatchesTheReference) {
+    struct Sampling {
+        const char* name;
+        int h[3], v[3];
+    };
+    const Sampling samplings[] = {
+        {"4:4:4", {1, 1, 1}, {1, 1, 1}},          {"4:2:2", {2, 1, 1}, {1, 1, 1}},
+        {"4:2:0", {2, 1, 1}, {2, 1, 1}},          {"4:4:0", {1, 1, 1}, {2, 1, 1}},
+        {"4:1:1", {4, 1, 1}, {1, 1, 1}},          {"3x1", {3, 1, 1}, {1, 1, 1}},
+        {"2x2 chroma 2x1", {2, 2, 1}, {2, 1, 1}}, {"gray 2x2", {2, 1, 1}, {2, 1, 1}},
+    };
+    for (const Sampling& s : samplings) {
+        for (int mode = 0; mode < 4; ++mode) {  // baseline, progressive, separate scans, restarts
+            SCOPED_TRACE(testing::Message() << s.name << " mode " << mode);
+            Encoding e;
+            e.components = std::strncmp(s.name, "gray", 4) == 0 ? 1 : 3;
+            e.width = 37 + 8 * mode;
+            e.height = 29 + 5 * mode;
+            std::copy(s.h, s.h + 3, e.h);
+            std::copy(s.v, s.v + 3, e.v);
+            e.progressive = mode == 1 || mode == 3;
+            e.separate_scans = mode == 2 && e.components == 3;
+            e.restart_interval = mode == 3 ? 1 : mode == 0 ? 3 : 0;
+            expect_reference(encode(e, test_picture(e.width, e.height, e.components)));
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The public suites: every file gives a status; those the reader supports match
+// libjpeg-turbo.
+
+// Every file whose outcome is not a plain success, with its detail and the
+// reason. Files loaded with IMG_OK are compared with libjpeg-turbo unless it
+// cannot decode them.
+constexpr const char* kOutcomes = R"(
+pillow/pil_sample_cmyk.jpg                          IMG_ERR_JPEG    -109  four components (CMYK)
+jpeg-decoder/reftest/mozilla/jpg-cmyk-1.jpg         IMG_ERR_JPEG    -109
+jpeg-decoder/reftest/mozilla/jpg-cmyk-2.jpg         IMG_ERR_JPEG    -109
+jpeg-decoder/reftest/lossless/1/jpeg_lossless_sel1.jpg IMG_ERR_JPEG -110  lossless (SOF3)
+jpeg-decoder/reftest/lossless/1/jpeg_lossless_sel2.jpg IMG_ERR_JPEG -110
+jpeg-decoder/reftest/lossless/1/jpeg_lossless_sel3.jpg IMG_ERR_JPEG -110
+jpeg-decoder/reftest/lossless/1/jpeg_lossless_sel4.jpg IMG_ERR_JPEG -110
+jpeg-decoder/reftest/lossless/1/jpeg_lossless_sel5.jpg IMG_ERR_JPEG -110
+jpeg-decoder/reftest/lossless/1/jpeg_lossless_sel6.jpg IMG_ERR_JPEG -110
+jpeg-decoder/reftest/lossless/1/jpeg_lossless_sel7.jpg IMG_ERR_JPEG -110
+jpeg-decoder/crashtest/invalid-prediction-shift.jpg IMG_ERR_JPEG    -110
+libjpeg-turbo/testimgari.jpg                        IMG_ERR_JPEG    -110  arithmetic coding (SOF9)
+libjpeg-turbo/monkey12.jpg                          IMG_ERR_JPEG    -100  12-bit samples
+jpeg-decoder/reftest/mjpeg.jpg                      IMG_ERR_JPEG    0     first APP0 is AVI1, not JFIF
+image-rs/oss-fuzz-36829.jpeg                        IMG_ERR_JPEG    0
+jpeg-decoder/reftest/mozilla/jpg-size-6x6.jpg       IMG_ERR_JPEG    0     a PNG file: no SOI
+jpeg-decoder/crashtest/missing-sos.jpg              IMG_ERR_JPEG    0     EOI before a scan
+jpeg-decoder/crashtest/missing-frame-image-1410.jpg IMG_ERR_JPEG    0
+jpeg-decoder/crashtest/missing-sof.jpg              IMG_ERR_JPEG    -101  the file ends before a scan
+jpeg-decoder/crashtest/invalid-dimensions.jpg       IMG_ERR_JPEG    -101
+jpeg-decoder/crashtest/derive-huffman-codes-overflow.jpg IMG_ERR_JPEG -105 codes beyond their lengths
+jpeg-decoder/crashtest/max_size.jpg                 IMG_ERR_MEMORY  0     65535 x 65535: the allocation refuses
+jpeg-decoder/reftest/partial_progressive.jpg        IMG_ERR_LZW     -101  the data ends inside a scan
+jpeg-decoder/crashtest/dc-predictor-overflow.jpg    IMG_ERR_LZW     -101
+jpeg-decoder/crashtest/subtract-with-overflow.jpg   IMG_ERR_LZW     -105  a code longer than 16 bits
+jpeg-decoder/reftest/rgb.jpg                        IMG_OK          0     RGB components, taken as YCbCr
+jpeg-decoder/crashtest/null_height.jpg              IMG_OK          0     width 0: nothing to decode
+)";
+
+struct Outcome {
+    std::string status;
+    int32_t detail = 0;
+};
+
+std::map<std::string, Outcome> outcome_table() {
+    std::map<std::string, Outcome> out;
+    std::istringstream lines(kOutcomes);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string name;
+        Outcome o;
+        if (fields >> name >> o.status >> o.detail) {
+            out[name] = o;
+        }
+    }
+    return out;
+}
+
+TEST_F(Jpeg, CorpusFilesGiveTheirStatusAndMatchTheReference) {
+    const fs::path corpus = test_support::corpus_dir("jpeg");
+    if (corpus.empty()) {
+        GTEST_SKIP() << "JPEG corpus not present";
+    }
+    const auto outcomes = outcome_table();
+    int files = 0, matched = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
+        const std::string ext = entry.path().extension().string();
+        if (!entry.is_regular_file() || (ext != ".jpg" && ext != ".jpeg")) {
+            continue;
+        }
+        const std::string name = fs::relative(entry.path(), corpus).string();
+        SCOPED_TRACE(name);
+        ++files;
+        image_free(&image);
+        const PictureOpen opened = picture_open(jpeg_reader(), entry.path().c_str(), &image);
+        const auto it = outcomes.find(name);
+        const Outcome want = it == outcomes.end() ? Outcome{"IMG_OK", 0} : it->second;
+        EXPECT_EQ(status_name(opened.status), want.status);
+        EXPECT_EQ(jpeg_last_detail(), want.detail);
+        const Decoded ref = reference(test_support::read_file(entry.path()));
+        if (opened.status != IMG_OK || !ref.ok) {
+            continue;
+        }
+        // Also the files libjpeg-turbo warns about (extra bytes, a missing
+        // scan, a file cut between scans) give the same pixels.
+        EXPECT_EQ(
+            first_difference(picture_pixels(image, ref.width, ref.height), reference_pixels(ref)),
+            -1);
+        ++matched;
+    }
+    EXPECT_EQ(files, 80);
+    EXPECT_EQ(matched, 53);
+}
+
+}  // namespace
