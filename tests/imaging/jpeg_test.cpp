@@ -312,7 +312,9 @@ TEST_F(Jpeg, EverySamplingAndProcessMatchesTheReference) {
         {"2x2 chroma 2x1", {2, 2, 1}, {2, 1, 1}}, {"gray 2x2", {2, 1, 1}, {2, 1, 1}},
     };
     for (const Sampling& s : samplings) {
-        for (int mode = 0; mode < 4; ++mode) {  // baseline, progressive, separate scans, restarts
+        // Baseline with a restart every MCU, progressive, one scan per
+        // component with restarts, progressive with restarts.
+        for (int mode = 0; mode < 4; ++mode) {
             SCOPED_TRACE(testing::Message() << s.name << " mode " << mode);
             Encoding e;
             e.components = std::strncmp(s.name, "gray", 4) == 0 ? 1 : 3;
@@ -322,10 +324,265 @@ TEST_F(Jpeg, EverySamplingAndProcessMatchesTheReference) {
             std::copy(s.v, s.v + 3, e.v);
             e.progressive = mode == 1 || mode == 3;
             e.separate_scans = mode == 2 && e.components == 3;
-            e.restart_interval = mode == 3 ? 1 : mode == 0 ? 3 : 0;
+            e.restart_interval = mode == 0 ? 1 : mode == 2 ? 2 : mode == 3 ? 3 : 0;
             expect_reference(encode(e, test_picture(e.width, e.height, e.components)));
         }
     }
+}
+
+std::vector<uint8_t> jpeg_of(const Encoding& e) {
+    return encode(e, test_picture(e.width, e.height, e.components));
+}
+
+// Offset of the n-th marker with this code (0xFF code), or 0.
+size_t find_marker(const std::vector<uint8_t>& bytes, uint8_t code, int n = 0) {
+    for (size_t i = 0; i + 1 < bytes.size(); ++i) {
+        if (bytes[i] == 0xFF && bytes[i + 1] == code && n-- == 0) {
+            return i;
+        }
+    }
+    return 0;
+}
+
+TEST_F(Jpeg, InfoReportsTheFrame) {
+    Encoding e;
+    e.width = 300;
+    e.height = 7;
+    e.progressive = true;
+    std::vector<uint8_t> bytes = jpeg_of(e);
+    JpegInfo info{};
+    ASSERT_EQ(jpeg_info(write(bytes).c_str(), &info), IMG_OK);
+    EXPECT_EQ(info.process, 2);
+    EXPECT_EQ(info.width, 300u);
+    EXPECT_EQ(info.height, 7u);
+    EXPECT_EQ(info.components, 3u);
+    EXPECT_EQ(info.precision, 8u);
+    EXPECT_EQ(info.component_ids[2], 3u);
+    EXPECT_EQ(info.bits_per_pixel, 24u);
+    e.components = 1;
+    e.progressive = false;
+    ASSERT_EQ(jpeg_info(write(jpeg_of(e)).c_str(), &info), IMG_OK);
+    EXPECT_EQ(info.process, 0);
+    EXPECT_EQ(info.bits_per_pixel, 8u);
+    EXPECT_EQ(jpeg_info((dir / "missing.jpg").c_str(), &info), IMG_ERR_OPEN);
+}
+
+// The information call's rules: SOI first, the first APP0 a JFIF header (a
+// file without APP0 passes), a scan before EOI; a frame header after the first
+// scan leaves process -1, which the load refuses.
+TEST_F(Jpeg, InformationCallRules) {
+    const std::vector<uint8_t> good = jpeg_of(Encoding{});
+    ASSERT_EQ(find_marker(good, 0xE0), 2u);
+    const size_t app0_end = 4 + size_t(good[4] << 8 | good[5]);
+    JpegInfo info{};
+    std::vector<uint8_t> no_app0 = good;
+    no_app0.erase(no_app0.begin() + 2, no_app0.begin() + long(app0_end));
+    EXPECT_EQ(jpeg_info(write(no_app0).c_str(), &info), IMG_OK);
+    std::vector<uint8_t> jfxx = good;
+    jfxx[9] = 'X';  // "JFIX": only "JFI" is compared
+    EXPECT_EQ(jpeg_info(write(jfxx).c_str(), &info), IMG_OK);
+    jfxx[8] = 'X';  // "JFXX"
+    EXPECT_EQ(jpeg_info(write(jfxx).c_str(), &info), IMG_ERR_JPEG);
+    std::vector<uint8_t> no_soi = good;
+    no_soi[1] = 0xD9;
+    EXPECT_EQ(jpeg_info(write(no_soi).c_str(), &info), IMG_ERR_JPEG);
+    std::vector<uint8_t> early_eoi(good.begin(), good.begin() + long(app0_end));
+    early_eoi.insert(early_eoi.end(), {0xFF, 0xD9});
+    EXPECT_EQ(jpeg_info(write(early_eoi).c_str(), &info), IMG_ERR_JPEG);
+
+    // The frame header moved behind the scan header.
+    std::vector<uint8_t> late = good;
+    const size_t sof = find_marker(late, 0xC0);
+    const size_t sof_end = sof + 2 + size_t(late[sof + 2] << 8 | late[sof + 3]);
+    std::vector<uint8_t> frame(late.begin() + long(sof), late.begin() + long(sof_end));
+    late.erase(late.begin() + long(sof), late.begin() + long(sof_end));
+    const size_t sos = find_marker(late, 0xDA);
+    const size_t sos_end = sos + 2 + size_t(late[sos + 2] << 8 | late[sos + 3]);
+    late.insert(late.begin() + long(sos_end), frame.begin(), frame.end());
+    ASSERT_EQ(jpeg_info(write(late).c_str(), &info), IMG_OK);
+    EXPECT_EQ(info.process, -1);
+    ASSERT_EQ(image_alloc(&image, 16, 16, 24), IMG_OK);
+    EXPECT_EQ(jpeg_load(write(late).c_str(), &image), IMG_ERR_JPEG);
+    EXPECT_EQ(jpeg_last_detail(), JPEG_DETAIL_PROCESS);
+}
+
+TEST_F(Jpeg, GrayLoadsWithAGrayPaletteAndOnlyIntoEightBits) {
+    Encoding e;
+    e.components = 1;
+    const std::vector<uint8_t> bytes = jpeg_of(e);
+    expect_reference(bytes);
+    EXPECT_EQ(image.type_flags, IMAGE_GRAY);
+    EXPECT_EQ(image.color_count, 256);
+    image_free(&image);
+    ASSERT_EQ(image_alloc(&image, 16, 16, 24), IMG_OK);
+    EXPECT_EQ(jpeg_load(write(bytes).c_str(), &image), IMG_ERR_BPP);
+    image_free(&image);
+    ASSERT_EQ(image_alloc(&image, 16, 16, 8), IMG_OK);
+    EXPECT_EQ(jpeg_load(write(jpeg_of(Encoding{})).c_str(), &image), IMG_ERR_BPP);
+}
+
+// Only the area of interest changes; it shows the picture's top-left corner.
+TEST_F(Jpeg, FillsOnlyTheAreaOfInterest) {
+    Encoding e;
+    e.width = 45;
+    e.height = 30;
+    e.h[0] = e.v[0] = 2;
+    const std::vector<uint8_t> bytes = jpeg_of(e);
+    const Decoded want = reference(bytes);
+    const std::vector<uint8_t> pixels = reference_pixels(want);
+    ASSERT_EQ(image_alloc(&image, 50, 40, 24), IMG_OK);
+    std::memset(image.pixels, 0xA5, size_t{image.row_bytes} * 40);
+    image_set_area(&image, 7, 5, 26, 38);
+    ASSERT_EQ(jpeg_load(write(bytes).c_str(), &image), IMG_OK);
+    int wrong = 0;
+    for (uint32_t y = 0; y < 40; ++y) {
+        for (uint32_t x = 0; x < 50; ++x) {
+            const bool inside = x >= 7 && x <= 26 && y >= 5 && y <= 34;
+            for (uint32_t c = 0; c < 3; ++c) {
+                const uint8_t got = image_row(image, y)[3 * x + c];
+                const uint8_t expected =
+                    inside ? pixels[3 * ((y - 5) * 45 + (x - 7)) + c] : uint8_t{0xA5};
+                wrong += got != expected;
+            }
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+// DHT and DQT slots above 3, Huffman tables of more than 256 codes and
+// sampling factors that do not divide the largest one are refused.
+TEST_F(Jpeg, RefusesBadTablesAndSampling) {
+    const std::vector<uint8_t> good = jpeg_of(Encoding{});
+    JpegInfo info{};
+    struct Patch {
+        uint8_t marker;
+        size_t offset;  // from the marker
+        uint8_t value;
+        int32_t detail;
+        size_t offset2 = 0;  // a second byte to change, when not 0
+        uint8_t value2 = 0;
+    };
+    for (const Patch& p : {Patch{0xC4, 4, 0x14, JPEG_DETAIL_COMPONENT},  // DHT slot 4
+                           Patch{0xDB, 4, 0x05, JPEG_DETAIL_COMPONENT},  // DQT slot 5
+                           Patch{0xC4, 20, 0xFF, JPEG_DETAIL_HUFFMAN},   // 16-bit codes: 255 more
+                           // Two 1-bit codes (the total kept): no room for the rest.
+                           Patch{0xC4, 5, 2, JPEG_DETAIL_HUFFMAN, 7, 3}}) {
+        SCOPED_TRACE(testing::Message() << std::hex << int(p.marker) << " " << p.offset);
+        std::vector<uint8_t> bad = good;
+        bad[find_marker(bad, p.marker) + p.offset] = p.value;
+        if (p.offset2 != 0) {
+            bad[find_marker(bad, p.marker) + p.offset2] = p.value2;
+        }
+        EXPECT_EQ(jpeg_info(write(bad).c_str(), &info), IMG_ERR_JPEG);
+        EXPECT_EQ(jpeg_last_detail(), p.detail);
+    }
+    // Luma 3 x 1 with chroma 2 x 1.
+    std::vector<uint8_t> bad = good;
+    const size_t sof = find_marker(bad, 0xC0);
+    bad[sof + 11] = 0x31;
+    bad[sof + 14] = 0x21;
+    ASSERT_EQ(jpeg_info(write(bad).c_str(), &info), IMG_OK);
+    ASSERT_EQ(image_alloc(&image, 16, 16, 24), IMG_OK);
+    EXPECT_EQ(jpeg_load(write(bad).c_str(), &image), IMG_ERR_JPEG);
+    EXPECT_EQ(jpeg_last_detail(), JPEG_DETAIL_COMPONENT);
+}
+
+// A quantization entry 0 acts as 1.
+TEST_F(Jpeg, QuantizationEntryZeroActsAsOne) {
+    Encoding e;
+    e.quality = 100;  // every entry 1
+    std::vector<uint8_t> bytes = jpeg_of(e);
+    const size_t dqt = find_marker(bytes, 0xDB);
+    ASSERT_EQ(bytes[dqt + 5], 1);
+    ImageDesc ones{};
+    ASSERT_EQ(picture_open(jpeg_reader(), write(bytes).c_str(), &ones).status, IMG_OK);
+    bytes[dqt + 5] = 0;
+    ASSERT_EQ(open(bytes).status, IMG_OK);
+    EXPECT_EQ(std::memcmp(ones.pixels, image.pixels, size_t{image.row_bytes} * 16), 0);
+    image_free(&ones);
+}
+
+// Files cut at each structural boundary and inside the data: a cut before the
+// first scan is refused; a cut inside the entropy-coded data gives
+// IMG_ERR_LZW with the MCU rows decoded before it and zeros below; a
+// progressive file cut between scans loads at the quality of the scans read.
+TEST_F(Jpeg, TruncatedFiles) {
+    for (bool progressive : {false, true}) {
+        SCOPED_TRACE(progressive);
+        Encoding e;
+        e.width = 640;  // more than one input buffer of data
+        e.height = 480;
+        e.quality = 98;
+        e.h[0] = e.v[0] = 2;
+        e.progressive = progressive;
+        const std::vector<uint8_t> whole = jpeg_of(e);
+        ASSERT_GT(whole.size(), 3 * 65536u);
+        const size_t sos = find_marker(whole, 0xDA);
+        const size_t second_sos = find_marker(whole, 0xDA, 1);
+        struct Cut {
+            size_t size;
+            ImgStatus status;
+        };
+        const std::vector<Cut> cuts = {
+            {sos - 1, IMG_ERR_JPEG},
+            {sos + 14, IMG_ERR_LZW},  // the scan header only
+            {progressive ? second_sos : whole.size() / 2, progressive ? IMG_OK : IMG_ERR_LZW},
+            {whole.size() - 300, IMG_ERR_LZW},
+        };
+        for (const Cut& cut : cuts) {
+            SCOPED_TRACE(cut.size);
+            const std::vector<uint8_t> bytes(whole.begin(), whole.begin() + long(cut.size));
+            const PictureOpen opened = open(bytes);
+            ASSERT_EQ(opened.status, cut.status) << jpeg_last_detail();
+            if (cut.status == IMG_ERR_JPEG) {
+                continue;
+            }
+            EXPECT_EQ(jpeg_last_detail(), cut.status == IMG_OK ? 0 : JPEG_DETAIL_DATA_ENDED);
+            const Decoded want = reference(bytes);
+            ASSERT_TRUE(want.ok);
+            const std::vector<uint8_t> got = picture_pixels(image, 640, 480);
+            const std::vector<uint8_t> expected = reference_pixels(want);
+            if (progressive || cut.status == IMG_OK) {
+                if (cut.status == IMG_OK) {
+                    EXPECT_EQ(first_difference(got, expected), -1);
+                }
+                continue;
+            }
+            // Sequential: whole MCU rows (16 picture rows) match, then zeros.
+            const size_t row = 640 * 3;
+            size_t rows = 0;
+            while (rows < 480 &&
+                   std::equal(got.begin() + long(rows * row), got.begin() + long((rows + 1) * row),
+                              expected.begin() + long(rows * row))) {
+                ++rows;
+            }
+            EXPECT_EQ(rows % 16, 0u);
+            EXPECT_EQ(rows > 0, cut.size > whole.size() / 4);
+            EXPECT_TRUE(std::all_of(got.begin() + long((rows + 16) * row), got.end(),
+                                    [](uint8_t b) { return b == 0; }));
+        }
+    }
+}
+
+// Thousands of tiny refinement scans: the series stops at the scan limit with
+// the picture decoded so far in place.
+TEST_F(Jpeg, ScanBombIsBounded) {
+    Encoding e;
+    e.components = 1;
+    e.width = e.height = 8;
+    e.progressive = true;
+    std::vector<uint8_t> bytes = jpeg_of(e);
+    const std::vector<uint8_t> clean = bytes;
+    bytes.resize(bytes.size() - 2);  // EOI
+    const uint8_t refine[] = {0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 0, 0x10, 0x00};
+    for (int i = 0; i < 5000; ++i) {
+        bytes.insert(bytes.end(), refine, refine + sizeof refine);
+    }
+    bytes.insert(bytes.end(), {0xFF, 0xD9});
+    ASSERT_EQ(open(bytes).status, IMG_ERR_LZW);
+    EXPECT_EQ(jpeg_last_detail(), JPEG_DETAIL_PROGRESSION);
+    const Decoded want = reference(clean);
+    EXPECT_EQ(first_difference(picture_pixels(image, 8, 8), reference_pixels(want)), -1);
 }
 
 // ---------------------------------------------------------------------------
