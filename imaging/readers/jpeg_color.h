@@ -29,12 +29,14 @@ struct ColorTables {
 };
 const ColorTables& color_tables();
 
-// One row of n pixels from full-resolution Y, Cb and Cr samples to blue,
-// green, red bytes.
+// One row of n pixels from Y, Cb and Cr samples to blue, green, red bytes.
+// With half_chroma, each Cb and Cr sample covers two pixels across (else one).
+// The SSE2 path computes the tables' values arithmetically and gives the same
+// bytes as the plain path.
 void ycc_to_bgr_row(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out,
-                    uint32_t n);
+                    uint32_t n, bool half_chroma = false);
 void ycc_to_bgr_row_plain(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out,
-                          uint32_t n);
+                          uint32_t n, bool half_chroma = false);
 
 // The planes of one MCU row and the way out to the descriptor.
 class PictureOutput {

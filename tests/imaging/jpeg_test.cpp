@@ -297,6 +297,28 @@ TEST(JpegCore, FastInverseDctMatchesThePlainOne) {
     EXPECT_EQ(out[63], 128);
 }
 
+// The SSE2 colour conversion gives the plain path's bytes for every sample
+// value, with full and half-width chroma, at every row length.
+TEST(JpegCore, FastColourConversionMatchesThePlainOne) {
+    std::mt19937 random(11);
+    std::vector<uint8_t> y(300), cb(300), cr(300);
+    for (int round = 0; round < 300; ++round) {
+        for (size_t i = 0; i < y.size(); ++i) {
+            // Every (Cb, Cr) pair occurs over the rounds; Y at the extremes too.
+            y[i] = static_cast<uint8_t>(i % 3 == 0 ? (round & 1) * 255 : random());
+            cb[i] = static_cast<uint8_t>(round < 256 ? round : random());
+            cr[i] = static_cast<uint8_t>(i);
+        }
+        for (bool half : {false, true}) {
+            const uint32_t n = static_cast<uint32_t>(1 + random() % 290);
+            std::vector<uint8_t> fast(3 * n + 16, 0xEE), plain(3 * n + 16, 0xEE);
+            jpeg::ycc_to_bgr_row(y.data(), cb.data(), cr.data(), fast.data(), n, half);
+            jpeg::ycc_to_bgr_row_plain(y.data(), cb.data(), cr.data(), plain.data(), n, half);
+            ASSERT_EQ(fast, plain) << round << " " << half << " " << n;
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Streams made by libjpeg-turbo's encoder, against its decoder
 
