@@ -51,6 +51,20 @@ bool build_huffman_table(const uint8_t counts[16], const uint8_t* symbols, uint3
         code <<= 1;
     }
     table->maxcode[17] = 0xFFFFF;
+    for (int index = 0; index < 256; ++index) {
+        const int length = table->lookahead[index] >> 8;
+        const int rs = table->lookahead[index] & 0xFF;
+        const int size = rs & 15;
+        if (length == 0 || size == 0 || length + size > 8) {
+            continue;
+        }
+        int value = (index >> (8 - length - size)) & ((1 << size) - 1);
+        if (value < (1 << (size - 1))) {
+            value -= (1 << size) - 1;  // T.81 F.2.2.1's extension
+        }
+        table->fast_ac[index] =
+            static_cast<int16_t>(value * 256 + ((rs >> 4) << 4) + length + size);
+    }
     return true;
 }
 
@@ -192,6 +206,17 @@ int decode_block(BitReader& bits, const HuffmanTable& dc, const HuffmanTable& ac
     int last = 0;
     for (int k = 1; k < 64; ++k) {
         bits.fill(32);
+        const int fast = ac.fast_ac[bits.peek(8)];
+        if (fast != 0) {
+            bits.skip(fast & 15);
+            k += (fast >> 4) & 15;
+            if (k > 63) {
+                break;
+            }
+            block[kZigzag[k]] = static_cast<int16_t>(fast >> 8);
+            last = k;
+            continue;
+        }
         const int rs = decode_symbol(bits, ac);
         if (rs < 0) {
             return -1;

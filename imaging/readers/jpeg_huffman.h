@@ -8,7 +8,10 @@
 // turns a code into its symbol's index. Codes of up to 8 bits, the common
 // case, decode with one look-up in a 256-entry table indexed by the next 8
 // bits of the stream, which gives the code's length and its symbol; longer
-// codes are found by comparing the next 9, 10 ... 16 bits with maxcode.
+// codes are found by comparing the next 9, 10 ... 16 bits with maxcode. For AC
+// coefficients a second 256-entry table also holds the run and the value when
+// the code and the value's bits together take at most 8 bits (most of the
+// small coefficients), so that they cost one look-up too.
 //
 // The bit reader keeps up to 64 bits in an accumulator, most significant
 // first. It removes the zero byte that follows every 0xFF data byte, skips fill
@@ -32,6 +35,10 @@ struct HuffmanTable {
     // Indexed by the next 8 bits: (code length << 8) | symbol, or 0 when the
     // code is longer than 8 bits.
     uint16_t lookahead[256];
+    // For AC decoding, indexed by the same 8 bits: when an AC code and all of
+    // its value bits lie within them, (value << 8) | (run << 4) | bits used;
+    // else 0.
+    int16_t fast_ac[256];
     int32_t maxcode[18];       // [1..16]; [17] is a sentinel above every code
     int32_t value_offset[17];  // symbol index = code + value_offset[length]
     uint8_t symbols[256];
