@@ -131,29 +131,46 @@ void ycc_to_bgr_row(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint
     // the next step (or the plain tail) overwrites: stop 18 pixels short.
     for (; x + 18 <= n; x += 16) {
         const __m128i luma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + x));
-        __m128i blue_chroma, red_chroma;
+        // The three offsets for the 16 pixels, as 16-bit lanes, 8 pixels each.
+        __m128i offset[3][2];
         if (half_chroma) {
-            const __m128i b8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + x / 2));
-            const __m128i r8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + x / 2));
-            blue_chroma = _mm_unpacklo_epi8(b8, b8);
-            red_chroma = _mm_unpacklo_epi8(r8, r8);
+            // 8 chroma samples: each offset computed once, then doubled.
+            const __m128i xb = _mm_sub_epi16(
+                _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + x / 2)),
+                                  zero),
+                center);
+            const __m128i xr = _mm_sub_epi16(
+                _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + x / 2)),
+                                  zero),
+                center);
+            const __m128i o[3] = {scaled_offset<2, 50594 - 65536>(xb), green_offset(xr, xb),
+                                  scaled_offset<1, 26345>(xr)};
+            for (int c = 0; c < 3; ++c) {
+                offset[c][0] = _mm_unpacklo_epi16(o[c], o[c]);
+                offset[c][1] = _mm_unpackhi_epi16(o[c], o[c]);
+            }
         } else {
-            blue_chroma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cb + x));
-            red_chroma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cr + x));
+            const __m128i b16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cb + x));
+            const __m128i r16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cr + x));
+            for (int half = 0; half < 2; ++half) {
+                const __m128i xb = _mm_sub_epi16(
+                    half == 0 ? _mm_unpacklo_epi8(b16, zero) : _mm_unpackhi_epi8(b16, zero),
+                    center);
+                const __m128i xr = _mm_sub_epi16(
+                    half == 0 ? _mm_unpacklo_epi8(r16, zero) : _mm_unpackhi_epi8(r16, zero),
+                    center);
+                offset[0][half] = scaled_offset<2, 50594 - 65536>(xb);
+                offset[1][half] = green_offset(xr, xb);
+                offset[2][half] = scaled_offset<1, 26345>(xr);
+            }
         }
-        __m128i channel[3][2];  // blue, green, red; 16-bit lanes, 8 pixels each
+        __m128i channel[3][2];  // blue, green, red
         for (int half = 0; half < 2; ++half) {
             const __m128i l16 =
                 half == 0 ? _mm_unpacklo_epi8(luma, zero) : _mm_unpackhi_epi8(luma, zero);
-            const __m128i xb = _mm_sub_epi16(half == 0 ? _mm_unpacklo_epi8(blue_chroma, zero)
-                                                       : _mm_unpackhi_epi8(blue_chroma, zero),
-                                             center);
-            const __m128i xr = _mm_sub_epi16(half == 0 ? _mm_unpacklo_epi8(red_chroma, zero)
-                                                       : _mm_unpackhi_epi8(red_chroma, zero),
-                                             center);
-            channel[0][half] = _mm_add_epi16(l16, scaled_offset<2, 50594 - 65536>(xb));
-            channel[1][half] = _mm_add_epi16(l16, green_offset(xr, xb));
-            channel[2][half] = _mm_add_epi16(l16, scaled_offset<1, 26345>(xr));
+            for (int c = 0; c < 3; ++c) {
+                channel[c][half] = _mm_add_epi16(l16, offset[c][half]);
+            }
         }
         // Clamped to 0..255 by the saturating packs.
         const __m128i b = _mm_packus_epi16(channel[0][0], channel[0][1]);
