@@ -586,6 +586,23 @@ TEST_F(Jpeg, TruncatedFiles) {
     }
 }
 
+// Tolerance: a frame header or quantization table between the scans of a
+// progressive file is skipped; the frame and tables of the first scan hold.
+TEST_F(Jpeg, FrameAndTablesBetweenScansAreSkipped) {
+    Encoding e;
+    e.progressive = true;
+    const std::vector<uint8_t> clean = jpeg_of(e);
+    std::vector<uint8_t> bytes = clean;
+    const uint8_t extra[] = {0xFF, 0xC2, 0, 11, 8, 0, 99, 0, 99, 1, 1, 0x11, 0,  // 99 x 99 gray
+                             0xFF, 0xDB, 0, 67, 0};
+    const size_t second = find_marker(bytes, 0xDA, 1);
+    bytes.insert(bytes.begin() + long(second), extra, extra + sizeof extra);
+    bytes.insert(bytes.begin() + long(second + sizeof extra), 64, 7);  // the DQT's entries
+    ASSERT_EQ(open(bytes).status, IMG_OK) << jpeg_last_detail();
+    const Decoded want = reference(clean);
+    EXPECT_EQ(first_difference(picture_pixels(image, 16, 16), reference_pixels(want)), -1);
+}
+
 // Thousands of tiny refinement scans: the series stops at the scan limit with
 // the picture decoded so far in place.
 TEST_F(Jpeg, ScanBombIsBounded) {
