@@ -52,15 +52,17 @@ std::vector<uint8_t> photo() {
                 r = r * 0.4 + 140;
                 g *= 0.6;
             }
-            if (fy > 0.7) {  // texture, like foliage or fabric
-                const double t = 25 * std::sin(x * 0.31) * std::cos(y * 0.27);
+            if (fy > 0.55) {  // texture, like foliage or fabric
+                const double t =
+                    22 * std::sin(x * 0.31) * std::cos(y * 0.27) + 12 * std::sin(x * 1.7 + y * 0.9);
                 r += t;
                 g += t * 1.3;
                 b += t * 0.6;
             }
             seed = seed * 1664525 + 1013904223;
-            const double noise = double((seed >> 24) % 9) - 4;
-            const double v[3] = {r + noise, g + noise, b + noise};
+            const double noise = double((seed >> 24) % 13) - 6;
+            const double tint = double((seed >> 12) % 5) - 2;
+            const double v[3] = {r + noise + tint, g + noise, b + noise - tint};
             for (int c = 0; c < 3; ++c) {
                 rgb[(size_t{y} * kWidth + x) * 3 + c] =
                     static_cast<uint8_t>(std::lround(std::fmin(255, std::fmax(0, v[c]))));
