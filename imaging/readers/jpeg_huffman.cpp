@@ -268,6 +268,17 @@ bool decode_ac_first(BitReader& bits, const HuffmanTable& ac, ProgressiveScan& s
     }
     for (uint32_t k = scan.ss; k <= scan.se; ++k) {
         bits.fill(32);
+        const int fast = ac.fast_ac[bits.peek(8)];
+        if (fast != 0) {
+            bits.skip(fast & 15);
+            k += static_cast<uint32_t>(fast >> 4) & 15;
+            if (k > scan.se) {
+                break;
+            }
+            block[kZigzag[k]] = static_cast<int16_t>(
+                static_cast<uint16_t>(static_cast<uint32_t>(fast >> 8) << scan.al));
+            continue;
+        }
         const int rs = decode_symbol(bits, ac);
         if (rs < 0) {
             return false;
@@ -337,8 +348,8 @@ bool decode_ac_refine(BitReader& bits, const HuffmanTable& ac, ProgressiveScan& 
             // the non-zero ones passed on the way.
             while (k <= scan.se) {
                 int16_t* c = &block[kZigzag[k]];
-                bits.fill(32);
                 if (*c != 0) {
+                    bits.fill(1);
                     refine_nonzero(bits, c, p1);
                 } else if (--r < 0) {
                     break;
@@ -355,7 +366,7 @@ bool decode_ac_refine(BitReader& bits, const HuffmanTable& ac, ProgressiveScan& 
         for (; k <= scan.se; ++k) {
             int16_t* c = &block[kZigzag[k]];
             if (*c != 0) {
-                bits.fill(32);
+                bits.fill(1);
                 refine_nonzero(bits, c, p1);
             }
         }

@@ -87,8 +87,9 @@ int32_t check_tables(const Decoder& d, ScanKind kind) {
 }
 
 // Decodes one block of component c. False for a bad code.
-bool decode_one(Decoder& d, ScanKind kind, ProgressiveScan& ps, Component& c, int16_t* block) {
-    switch (kind) {
+template <ScanKind kKind>
+bool decode_one(Decoder& d, ProgressiveScan& ps, Component& c, int16_t* block) {
+    switch (kKind) {
         case ScanKind::kSequential:
             std::memset(block, 0, 64 * sizeof *block);
             return decode_block(d.bits, d.dc[c.dc_slot].table, d.ac[c.ac_slot].table,
@@ -108,8 +109,8 @@ bool decode_one(Decoder& d, ScanKind kind, ProgressiveScan& ps, Component& c, in
 
 // Decodes the entropy-coded data of the scan just read into the stores.
 // Returns 0 or a detail (bad code, data ended).
+template <ScanKind kKind>
 int32_t decode_scan(Decoder& d) {
-    const ScanKind kind = scan_kind(d);
     ProgressiveScan ps{d.scan.ss, d.scan.se, d.scan.al};
     Frame& f = d.frame;
     for (uint32_t i = 0; i < f.count; ++i) {
@@ -135,14 +136,14 @@ int32_t decode_scan(Decoder& d) {
             }
             bool ok = true;
             if (single) {
-                ok = decode_one(d, kind, ps, only, store_block(only, x, y));
+                ok = decode_one<kKind>(d, ps, only, store_block(only, x, y));
             } else {
                 for (uint32_t i = 0; i < d.scan.count && ok; ++i) {
                     Component& c = f.components[d.scan.components[i]];
                     for (uint32_t by = 0; by < c.v && ok; ++by) {
                         for (uint32_t bx = 0; bx < c.h && ok; ++bx) {
-                            ok = decode_one(d, kind, ps, c,
-                                            store_block(c, x * c.h + bx, y * c.v + by));
+                            ok = decode_one<kKind>(d, ps, c,
+                                                   store_block(c, x * c.h + bx, y * c.v + by));
                         }
                     }
                 }
@@ -215,7 +216,23 @@ ImgStatus decode_with_store(Decoder& d, PictureOutput& out) {
             break;
         }
         d.bits.start(d.chunk);
-        failure = decode_scan(d);
+        switch (kind) {
+            case ScanKind::kSequential:
+                failure = decode_scan<ScanKind::kSequential>(d);
+                break;
+            case ScanKind::kDcFirst:
+                failure = decode_scan<ScanKind::kDcFirst>(d);
+                break;
+            case ScanKind::kDcRefine:
+                failure = decode_scan<ScanKind::kDcRefine>(d);
+                break;
+            case ScanKind::kAcFirst:
+                failure = decode_scan<ScanKind::kAcFirst>(d);
+                break;
+            case ScanKind::kAcRefine:
+                failure = decode_scan<ScanKind::kAcRefine>(d);
+                break;
+        }
         d.pending_marker = d.bits.finish();
         if (failure != 0) {
             break;
