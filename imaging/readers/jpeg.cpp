@@ -39,7 +39,6 @@ constexpr size_t kInputBytes = 65536;
 // Sets up the decoder on the open file and runs the header pass to the first
 // scan header. Returns 0, IMG_ERR_MEMORY or IMG_ERR_JPEG.
 ImgStatus read_header(Decoder& d, ReaderFile& file) {
-    d.file = &file;
     d.segment.reset(new (std::nothrow) uint8_t[kInputBytes]);
     if (!d.segment || d.chunk.start(file, 1, kInputBytes) != IMG_OK) {
         return IMG_ERR_MEMORY;

@@ -86,7 +86,6 @@ enum class MarkerStop {
 enum class PassMode { kHeader, kBetweenScans };
 
 struct Decoder {
-    ReaderFile* file = nullptr;
     ChunkReader chunk;
     std::unique_ptr<uint8_t[]> segment;  // 65536 bytes: one marker segment
     Frame frame;
