@@ -10,6 +10,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 // libjpeg-turbo: the reference decoder and the encoder of test streams.
@@ -507,6 +508,46 @@ TEST_F(Jpeg, RefusesBadTablesAndSampling) {
     ASSERT_EQ(image_alloc(&image, 16, 16, 24), IMG_OK);
     EXPECT_EQ(jpeg_load(write(bad).c_str(), &image), IMG_ERR_JPEG);
     EXPECT_EQ(jpeg_last_detail(), JPEG_DETAIL_COMPONENT);
+}
+
+// A scan whose Huffman tables were never defined fails in the data.
+TEST_F(Jpeg, UndefinedHuffmanTableFailsTheScan) {
+    std::vector<uint8_t> bytes = jpeg_of(Encoding{});
+    for (size_t dht; (dht = find_marker(bytes, 0xC4)) != 0;) {
+        bytes.erase(bytes.begin() + long(dht),
+                    bytes.begin() + long(dht + 2 + size_t(bytes[dht + 2] << 8 | bytes[dht + 3])));
+    }
+    EXPECT_EQ(open(bytes).status, IMG_ERR_LZW);
+    EXPECT_EQ(jpeg_last_detail(), JPEG_DETAIL_HUFFMAN);
+}
+
+// The reader's lock serialises loads from several threads and is created
+// again after its cleanup.
+TEST_F(Jpeg, LoadsFromSeveralThreadsAndAfterCleanup) {
+    Encoding e;
+    e.width = 64;
+    e.height = 48;
+    const std::vector<uint8_t> bytes = jpeg_of(e);
+    const std::string path = write(bytes);
+    const std::vector<uint8_t> want = reference_pixels(reference(bytes));
+    jpeg_cleanup();
+    std::vector<std::thread> threads;
+    std::vector<int> failures(4);
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int n = 0; n < 10; ++n) {
+                ImageDesc mine{};
+                image_alloc(&mine, 64, 48, 24);
+                failures[t] += jpeg_load(path.c_str(), &mine) != IMG_OK ||
+                               picture_pixels(mine, 64, 48) != want;
+                image_free(&mine);
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(failures, std::vector<int>(4));
 }
 
 // A quantization entry 0 acts as 1.
