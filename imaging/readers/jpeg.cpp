@@ -188,7 +188,8 @@ ImgStatus decode_sequential(Decoder& d, PictureOutput& out) {
                 }
             }
             if (bad_code || bits.overran()) {
-                d.detail = bad_code ? JPEG_DETAIL_HUFFMAN : JPEG_DETAIL_DATA_ENDED;
+                // Data that ran out explains a bad code that follows it.
+                d.detail = bits.overran() ? JPEG_DETAIL_DATA_ENDED : JPEG_DETAIL_HUFFMAN;
                 status = IMG_ERR_LZW;
                 break;
             }

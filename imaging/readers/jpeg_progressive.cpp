@@ -4,7 +4,7 @@
 //
 // Each component gets a zero-filled store of 64 coefficients per block for all
 // its blocks in whole MCUs, row by row. Scan after scan adds to it:
-//   - an interleaved scan (several components, or DC scans) runs MCU by MCU
+//   - an interleaved scan (several components) runs MCU by MCU
 //     and takes each component's h x v blocks of the MCU;
 //   - a scan of one component runs block by block over the blocks that the
 //     picture covers (not whole MCUs), in rows.
@@ -148,11 +148,12 @@ int32_t decode_scan(Decoder& d) {
                     }
                 }
             }
-            if (!ok) {
-                return JPEG_DETAIL_HUFFMAN;
-            }
+            // Data that ran out explains a bad code that follows it.
             if (d.bits.overran()) {
                 return JPEG_DETAIL_DATA_ENDED;
+            }
+            if (!ok) {
+                return JPEG_DETAIL_HUFFMAN;
             }
         }
     }
