@@ -4,6 +4,7 @@
 
 #include "imaging/readers/bmp.h"
 #include "imaging/readers/gif.h"
+#include "imaging/readers/jpeg.h"
 #include "imaging/readers/pcx.h"
 #include "imaging/readers/tga.h"
 #include "imaging/readers/tiff.h"
@@ -30,9 +31,9 @@ ImgStatus picture_info_of(const char* path, PictureInfo* info) {
     Record record{};
     const ImgStatus status = info_call(path, &record);
     if (status == IMG_OK) {
-        info->width = record.width;
-        info->height = record.height;
-        info->bits_per_pixel = record.bits_per_pixel;
+        info->width = static_cast<int32_t>(record.width);
+        info->height = static_cast<int32_t>(record.height);
+        info->bits_per_pixel = static_cast<int32_t>(record.bits_per_pixel);
     }
     return status;
 }
@@ -41,6 +42,8 @@ constexpr ReaderEntry kReaders[] = {
     {".bmp", PictureFormat::Bmp, "BMP", "image/bmp", bmp_picture_info, bmp_load, bmp_cleanup, true},
     {".gif", PictureFormat::Gif, "GIF", "image/gif", picture_info_of<GifInfo, gif_info>, gif_load,
      gif_cleanup, false},
+    {".jpg", PictureFormat::Jpeg, "JPEG", "image/jpeg", picture_info_of<JpegInfo, jpeg_info>,
+     jpeg_load, jpeg_cleanup, false},
     {".pcx", PictureFormat::Pcx, "PCX", "image/vnd.zbrush.pcx", picture_info_of<PcxInfo, pcx_info>,
      pcx_load, nullptr, false},
     {".tga", PictureFormat::Tga, "TGA", "image/x-tga", picture_info_of<TgaInfo, tga_info>, tga_load,

@@ -1,0 +1,378 @@
+// Derived Huffman tables, the bit reader and block decoding (see
+// jpeg_huffman.h for the method).
+
+#include "imaging/readers/jpeg_huffman.h"
+
+#include <cstring>
+
+namespace imaging::jpeg {
+
+const uint8_t kZigzag[64] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
+};
+
+bool build_huffman_table(const uint8_t counts[16], const uint8_t* symbols, uint32_t total,
+                         HuffmanTable* table) {
+    if (total > 256) {
+        return false;
+    }
+    std::memset(table, 0, sizeof *table);
+    std::memcpy(table->symbols, symbols, total);
+    int32_t code = 0;   // the next code of the current length
+    int32_t index = 0;  // the index of its symbol
+    for (int length = 1; length <= 16; ++length) {
+        const int32_t n = counts[length - 1];
+        if (n == 0) {
+            table->maxcode[length] = -1;
+        } else {
+            table->value_offset[length] = index - code;
+            for (int32_t i = 0; i < n && length <= 8; ++i) {
+                // Codes of up to 8 bits fill 2^(8 - length) look-ahead entries.
+                const int32_t c = code + i;
+                if (c >= (1 << length)) {
+                    return false;
+                }
+                const auto entry = static_cast<uint16_t>((length << 8) | symbols[index + i]);
+                const int32_t first = c << (8 - length);
+                for (int32_t e = first; e < first + (1 << (8 - length)); ++e) {
+                    table->lookahead[e] = entry;
+                }
+            }
+            code += n;
+            index += n;
+            table->maxcode[length] = code - 1;
+            // The codes must fit in `length` bits, and none may be all ones.
+            if (code >= (1 << length)) {
+                return false;
+            }
+        }
+        code <<= 1;
+    }
+    table->maxcode[17] = 0xFFFFF;
+    for (int index = 0; index < 256; ++index) {
+        const int length = table->lookahead[index] >> 8;
+        const int rs = table->lookahead[index] & 0xFF;
+        const int size = rs & 15;
+        if (length == 0 || size == 0 || length + size > 8) {
+            continue;
+        }
+        int value = (index >> (8 - length - size)) & ((1 << size) - 1);
+        if (value < (1 << (size - 1))) {
+            value -= (1 << size) - 1;  // T.81 F.2.2.1's extension
+        }
+        table->fast_ac[index] =
+            static_cast<int16_t>(value * 256 + ((rs >> 4) << 4) + length + size);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Bit reader
+
+void BitReader::start(ChunkReader& chunk) {
+    chunk_ = &chunk;
+    ChargedBytes in = chunk.ahead();
+    const size_t n = in.left();
+    base_ = cur_ = in.span(n);
+    end_ = base_ + n;
+    acc_ = 0;
+    bits_ = 0;
+    padding_ = 0;
+    stopped_ = false;
+    marker_ = 0;
+}
+
+uint8_t BitReader::finish() {
+    chunk_->advance(static_cast<size_t>(cur_ - base_));
+    base_ = cur_ = end_ = nullptr;
+    acc_ = 0;
+    bits_ = 0;
+    padding_ = 0;
+    const uint8_t marker = marker_;
+    marker_ = 0;
+    stopped_ = false;
+    return marker;
+}
+
+bool BitReader::reload() {
+    chunk_->advance(static_cast<size_t>(cur_ - base_));
+    base_ = cur_ = end_ = nullptr;
+    if (!chunk_->next_step()) {
+        return false;
+    }
+    ChargedBytes in = chunk_->ahead();
+    const size_t n = in.left();
+    base_ = cur_ = in.span(n);
+    end_ = base_ + n;
+    return n > 0;
+}
+
+bool BitReader::next_byte(uint8_t* out) {
+    if (cur_ == end_ && !reload()) {
+        return false;
+    }
+    *out = *cur_++;
+    return true;
+}
+
+bool BitReader::peek_byte(uint8_t* out) {
+    if (cur_ == end_ && !reload()) {
+        return false;
+    }
+    *out = *cur_;
+    return true;
+}
+
+bool BitReader::after_ff() {
+    uint8_t next = 0;
+    for (;;) {
+        if (!peek_byte(&next)) {
+            stopped_ = true;  // the data ends with a lone 0xFF
+            return false;
+        }
+        ++cur_;
+        if (next != 0xFF) {
+            break;  // more 0xFF bytes are fill
+        }
+    }
+    if (next == 0x00) {
+        return true;
+    }
+    stopped_ = true;
+    marker_ = next;
+    return false;
+}
+
+void BitReader::refill() {
+    while (bits_ <= 56) {
+        if (!stopped_) {
+            // Fast path: plain data bytes in the buffer.
+            while (bits_ <= 56 && cur_ != end_ && *cur_ != 0xFF) {
+                acc_ |= uint64_t{*cur_++} << (56 - bits_);
+                bits_ += 8;
+            }
+            if (bits_ > 56) {
+                break;
+            }
+            uint8_t b = 0;
+            if (!next_byte(&b)) {
+                stopped_ = true;  // the end of the data
+            } else if (b != 0xFF || after_ff()) {
+                acc_ |= uint64_t{b} << (56 - bits_);
+                bits_ += 8;
+                continue;
+            }
+        }
+        // Past a marker or the end of the data: zero bits, counted.
+        const int add = 64 - bits_ - ((64 - bits_) & 7);
+        bits_ += add;
+        padding_ += add;
+    }
+}
+
+void BitReader::restart() {
+    acc_ = 0;
+    bits_ = 0;
+    padding_ = 0;
+    uint8_t b = 0;
+    while (!stopped_) {
+        if (!next_byte(&b)) {
+            stopped_ = true;
+        } else if (b == 0xFF) {
+            after_ff();  // a stuffed zero is skipped like other data
+        }
+    }
+    if (marker_ >= 0xD0 && marker_ <= 0xD7) {
+        stopped_ = false;
+        marker_ = 0;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Block decoding
+
+int decode_block(BitReader& bits, const HuffmanTable& dc, const HuffmanTable& ac,
+                 int16_t* predictor, int16_t* block) {
+    bits.fill(32);
+    const int s = decode_symbol(bits, dc);
+    if (s < 0 || s > 15) {
+        return -1;
+    }
+    const int32_t diff = s == 0 ? 0 : bits.take_signed(s);
+    *predictor = static_cast<int16_t>(static_cast<uint16_t>(*predictor + diff));
+    block[0] = *predictor;
+    int last = 0;
+    for (int k = 1; k < 64; ++k) {
+        bits.fill(32);
+        const int fast = ac.fast_ac[bits.peek(8)];
+        if (fast != 0) {
+            bits.skip(fast & 15);
+            k += (fast >> 4) & 15;
+            if (k > 63) {
+                break;
+            }
+            block[kZigzag[k]] = static_cast<int16_t>(fast >> 8);
+            last = k;
+            continue;
+        }
+        const int rs = decode_symbol(bits, ac);
+        if (rs < 0) {
+            return -1;
+        }
+        const int r = rs >> 4;
+        const int size = rs & 15;
+        if (size == 0) {
+            if (r != 15) {
+                break;  // end of block
+            }
+            k += 15;
+            continue;
+        }
+        k += r;
+        if (k > 63) {
+            break;  // a run past the block's end ends it
+        }
+        block[kZigzag[k]] = static_cast<int16_t>(bits.take_signed(size));
+        last = k;
+    }
+    return last;
+}
+
+bool decode_dc_first(BitReader& bits, const HuffmanTable& dc, int16_t* predictor, uint32_t al,
+                     int16_t* block) {
+    bits.fill(32);
+    const int s = decode_symbol(bits, dc);
+    if (s < 0 || s > 15) {
+        return false;
+    }
+    const int32_t diff = s == 0 ? 0 : bits.take_signed(s);
+    *predictor = static_cast<int16_t>(static_cast<uint16_t>(*predictor + diff));
+    block[0] = static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(*predictor) << al));
+    return true;
+}
+
+void decode_dc_refine(BitReader& bits, uint32_t al, int16_t* block) {
+    bits.fill(8);
+    if (bits.take(1) != 0) {
+        block[0] = static_cast<int16_t>(static_cast<uint16_t>(block[0]) | (1u << al));
+    }
+}
+
+bool decode_ac_first(BitReader& bits, const HuffmanTable& ac, ProgressiveScan& scan,
+                     int16_t* block) {
+    if (scan.eob_run > 0) {
+        --scan.eob_run;
+        return true;
+    }
+    for (uint32_t k = scan.ss; k <= scan.se; ++k) {
+        bits.fill(32);
+        const int fast = ac.fast_ac[bits.peek(8)];
+        if (fast != 0) {
+            bits.skip(fast & 15);
+            k += static_cast<uint32_t>(fast >> 4) & 15;
+            if (k > scan.se) {
+                break;
+            }
+            block[kZigzag[k]] = static_cast<int16_t>(
+                static_cast<uint16_t>(static_cast<uint32_t>(fast >> 8) << scan.al));
+            continue;
+        }
+        const int rs = decode_symbol(bits, ac);
+        if (rs < 0) {
+            return false;
+        }
+        const uint32_t r = static_cast<uint32_t>(rs) >> 4;
+        const int size = rs & 15;
+        if (size == 0) {
+            if (r != 15) {
+                // A run of r bits' worth of end-of-band blocks, this one included.
+                scan.eob_run = (1u << r) - 1;
+                if (r > 0) {
+                    scan.eob_run += bits.take(static_cast<int>(r));
+                }
+                break;
+            }
+            k += 15;
+            continue;
+        }
+        k += r;
+        const int32_t value = bits.take_signed(size);
+        if (k > scan.se) {
+            break;  // a run past the band ends it
+        }
+        block[kZigzag[k]] =
+            static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(value) << scan.al));
+    }
+    return true;
+}
+
+namespace {
+
+// A correction bit for a coefficient already non-zero: it adds the next lower
+// bit in the direction of its sign, once.
+inline void refine_nonzero(BitReader& bits, int16_t* coefficient, int32_t p1) {
+    if (bits.take(1) != 0 && (*coefficient & p1) == 0) {
+        const int32_t v = *coefficient >= 0 ? *coefficient + p1 : *coefficient - p1;
+        *coefficient = static_cast<int16_t>(static_cast<uint16_t>(v));
+    }
+}
+
+}  // namespace
+
+bool decode_ac_refine(BitReader& bits, const HuffmanTable& ac, ProgressiveScan& scan,
+                      int16_t* block) {
+    const int32_t p1 = int32_t{1} << scan.al;
+    uint32_t k = scan.ss;
+    if (scan.eob_run == 0) {
+        for (; k <= scan.se; ++k) {
+            bits.fill(32);
+            const int rs = decode_symbol(bits, ac);
+            if (rs < 0) {
+                return false;
+            }
+            int r = rs >> 4;
+            int32_t value = 0;
+            if ((rs & 15) != 0) {
+                // A newly non-zero coefficient of magnitude 1 << al; its sign bit.
+                value = bits.take(1) != 0 ? p1 : -p1;
+            } else if (r != 15) {
+                scan.eob_run = 1u << r;
+                if (r > 0) {
+                    scan.eob_run += bits.take(r);
+                }
+                break;
+            }
+            // Skip r zero coefficients (and, for r = 15, one more), refining
+            // the non-zero ones passed on the way.
+            while (k <= scan.se) {
+                int16_t* c = &block[kZigzag[k]];
+                if (*c != 0) {
+                    bits.fill(1);
+                    refine_nonzero(bits, c, p1);
+                } else if (--r < 0) {
+                    break;
+                }
+                ++k;
+            }
+            if (value != 0 && k <= scan.se) {
+                block[kZigzag[k]] = static_cast<int16_t>(value);
+            }
+        }
+    }
+    if (scan.eob_run > 0) {
+        // The rest of the band lies in an end-of-band run: correction bits only.
+        for (; k <= scan.se; ++k) {
+            int16_t* c = &block[kZigzag[k]];
+            if (*c != 0) {
+                bits.fill(1);
+                refine_nonzero(bits, c, p1);
+            }
+        }
+        --scan.eob_run;
+    }
+    return true;
+}
+
+}  // namespace imaging::jpeg

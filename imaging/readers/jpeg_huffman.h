@@ -1,0 +1,149 @@
+// Huffman decoding of JPEG entropy-coded data.
+//
+// Method. A DHT segment gives, for a table, the number of codes of each length
+// 1..16 and the symbols in code order. T.81 Annex C assigns canonical codes:
+// the codes of one length are consecutive, and the first code of length l+1 is
+// (last code of length l + 1) * 2. The derived table keeps, per length, the
+// largest code (maxcode, -1 when no code has that length) and the offset that
+// turns a code into its symbol's index. Codes of up to 8 bits, the common
+// case, decode with one look-up in a 256-entry table indexed by the next 8
+// bits of the stream, which gives the code's length and its symbol; longer
+// codes are found by comparing the next 9, 10 ... 16 bits with maxcode. For AC
+// coefficients a second 256-entry table also holds the run and the value when
+// the code and the value's bits together take at most 8 bits (most of the
+// small coefficients), so that they cost one look-up too.
+//
+// The bit reader keeps up to 64 bits in an accumulator, most significant
+// first. It removes the zero byte that follows every 0xFF data byte, skips fill
+// bytes, and stops at a marker (or the end of the data): from then on it
+// supplies zero bits and counts them, so a decoder that consumed any of them
+// knows that the data it decoded ran out (overran()).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "imaging/readers/reader_io.h"
+
+namespace imaging::jpeg {
+
+// T.81 Figure A.6: the natural (row-major) position of the k-th coefficient in
+// zig-zag order.
+extern const uint8_t kZigzag[64];
+
+struct HuffmanTable {
+    // Indexed by the next 8 bits: (code length << 8) | symbol, or 0 when the
+    // code is longer than 8 bits.
+    uint16_t lookahead[256];
+    // For AC decoding, indexed by the same 8 bits: when an AC code and all of
+    // its value bits lie within them, (value << 8) | (run << 4) | bits used;
+    // else 0.
+    int16_t fast_ac[256];
+    int32_t maxcode[18];       // [1..16]; [17] is a sentinel above every code
+    int32_t value_offset[17];  // symbol index = code + value_offset[length]
+    uint8_t symbols[256];
+};
+
+// Derives the table from a DHT's 16 counts and its symbols (total of them).
+// Returns false when the counts total more than 256 or assign more codes of
+// some length than the length holds.
+bool build_huffman_table(const uint8_t counts[16], const uint8_t* symbols, uint32_t total,
+                         HuffmanTable* table);
+
+class BitReader {
+  public:
+    // Takes over the chunk's unread bytes.
+    void start(ChunkReader& chunk);
+    // Gives the bytes not yet taken back to the chunk; held bits are dropped.
+    // Returns the marker the reader stopped at (0 when none).
+    uint8_t finish();
+
+    // At least n (<= 57) bits available (zeros past the end of the data).
+    void fill(int n) {
+        if (bits_ < n) {
+            refill();
+        }
+    }
+    uint32_t peek(int n) const { return static_cast<uint32_t>(acc_ >> (64 - n)); }
+    void skip(int n) {
+        acc_ <<= n;
+        bits_ -= n;
+    }
+    // n in 1..16 bits, after fill().
+    uint32_t take(int n) {
+        const uint32_t v = peek(n);
+        skip(n);
+        return v;
+    }
+    // n in 1..16 bits, taken and extended to a signed value (T.81 F.2.2.1).
+    int32_t take_signed(int n) {
+        const int32_t v = static_cast<int32_t>(take(n));
+        return v < (1 << (n - 1)) ? v - (1 << n) + 1 : v;
+    }
+
+    // True once bits past the end of the data (or past a marker) were used.
+    bool overran() const { return bits_ < padding_; }
+
+    // Restart: drops the held bits, finds the next marker and, when it is
+    // RST0..RST7, goes on reading after it. Any other marker (or the end of the
+    // data) leaves the reader stopped: only zeros follow.
+    void restart();
+
+  private:
+    void refill();
+    bool reload();  // more bytes from the chunk; false at the end of the data
+    bool next_byte(uint8_t* out);
+    bool peek_byte(uint8_t* out);
+    // After a 0xFF: skips fill bytes; true for a stuffed zero (consumed),
+    // false when a marker (consumed, recorded) or the end of the data stops it.
+    bool after_ff();
+
+    ChunkReader* chunk_ = nullptr;
+    const uint8_t* base_ = nullptr;  // the bytes taken from the chunk: [base, end)
+    const uint8_t* cur_ = nullptr;   // base <= cur <= end
+    const uint8_t* end_ = nullptr;
+    uint64_t acc_ = 0;  // valid bits at the top, zeros below
+    int bits_ = 0;      // valid bits, padding included
+    int padding_ = 0;   // of those, zero bits supplied past the data
+    bool stopped_ = false;
+    uint8_t marker_ = 0;
+};
+
+// Decodes one symbol, after fill(32). Returns the symbol, or -1 for a code
+// longer than 16 bits.
+inline int decode_symbol(BitReader& bits, const HuffmanTable& table) {
+    const uint16_t entry = table.lookahead[bits.peek(8)];
+    if (entry != 0) {
+        bits.skip(entry >> 8);
+        return entry & 0xFF;
+    }
+    const int32_t code16 = static_cast<int32_t>(bits.peek(16));
+    for (int length = 9; length <= 16; ++length) {
+        const int32_t code = code16 >> (16 - length);
+        if (code <= table.maxcode[length]) {
+            bits.skip(length);
+            return table.symbols[(code + table.value_offset[length]) & 0xFF];
+        }
+    }
+    return -1;
+}
+
+// Sequential block: the coefficients (zeroed by the caller) in natural order.
+// Returns the highest zig-zag index set (0 for DC only), or -1 for a bad code.
+int decode_block(BitReader& bits, const HuffmanTable& dc, const HuffmanTable& ac,
+                 int16_t* predictor, int16_t* block);
+
+// Progressive scans (T.81 Annex G.1.2). Each returns false for a bad code.
+struct ProgressiveScan {
+    uint32_t ss, se, al;
+    uint32_t eob_run = 0;
+};
+bool decode_dc_first(BitReader& bits, const HuffmanTable& dc, int16_t* predictor, uint32_t al,
+                     int16_t* block);
+void decode_dc_refine(BitReader& bits, uint32_t al, int16_t* block);
+bool decode_ac_first(BitReader& bits, const HuffmanTable& ac, ProgressiveScan& scan,
+                     int16_t* block);
+bool decode_ac_refine(BitReader& bits, const HuffmanTable& ac, ProgressiveScan& scan,
+                      int16_t* block);
+
+}  // namespace imaging::jpeg

@@ -1,0 +1,263 @@
+// Pictures decoded through a coefficient store: progressive pictures (T.81
+// Annex G: spectral selection and successive approximation) and sequential
+// pictures whose components come in separate scans.
+//
+// Each component gets a zero-filled store of 64 coefficients per block for all
+// its blocks in whole MCUs, row by row. Scan after scan adds to it:
+//   - an interleaved scan (several components) runs MCU by MCU
+//     and takes each component's h x v blocks of the MCU;
+//   - a scan of one component runs block by block over the blocks that the
+//     picture covers (not whole MCUs), in rows.
+// Restart intervals count MCUs (blocks in a one-component scan); each restart
+// resets the DC predictors and the end-of-band run. When the series ends (EOI,
+// the end of the file between scans, or a failure), every MCU is
+// inverse-transformed from the store and output.
+//
+// Bounds: the stores are sized from the frame and refused above the library's
+// 2 GiB block limit; a file may hold at most kMaxScans scans, after which the
+// picture decoded so far is output and the load fails.
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "imaging/checked_math.h"
+#include "imaging/readers/jpeg_color.h"
+#include "imaging/readers/jpeg_decoder.h"
+#include "imaging/readers/jpeg_idct.h"
+
+namespace imaging::jpeg {
+
+namespace {
+
+struct FreeDeleter {
+    void operator()(int16_t* p) const { std::free(p); }
+};
+
+int16_t* store_block(const Component& c, uint32_t bx, uint32_t by) {
+    return c.store + (size_t{by} * c.blocks_wide + bx) * 64;
+}
+
+// Checks the scan header: T.81 G.1.1.1's rules for progressive scans (Ss = 0
+// with Se = 0 for DC; 0 < Ss <= Se <= 63 for AC, one component only;
+// Al = Ah - 1 for refinements; Al at most 13), and at least one component.
+bool scan_valid(const Decoder& d) {
+    const Scan& s = d.scan;
+    if (s.count == 0) {
+        return false;
+    }
+    if (d.frame.process != 2) {
+        return true;
+    }
+    if (s.ss == 0 ? s.se != 0 : (s.se < s.ss || s.se > 63 || s.count != 1)) {
+        return false;
+    }
+    return (s.ah == 0 || s.al == s.ah - 1) && s.al <= 13;
+}
+
+// The kind of work a scan does on each block.
+enum class ScanKind { kSequential, kDcFirst, kDcRefine, kAcFirst, kAcRefine };
+
+ScanKind scan_kind(const Decoder& d) {
+    const Scan& s = d.scan;
+    if (d.frame.process != 2) {
+        return ScanKind::kSequential;
+    }
+    if (s.ss == 0) {
+        return s.ah == 0 ? ScanKind::kDcFirst : ScanKind::kDcRefine;
+    }
+    return s.ah == 0 ? ScanKind::kAcFirst : ScanKind::kAcRefine;
+}
+
+// The tables the scan uses must have been defined. Returns a detail or 0.
+int32_t check_tables(const Decoder& d, ScanKind kind) {
+    for (uint32_t i = 0; i < d.scan.count; ++i) {
+        const Component& c = d.frame.components[d.scan.components[i]];
+        if (c.dc_slot >= kSlots || c.ac_slot >= kSlots) {
+            return JPEG_DETAIL_COMPONENT;
+        }
+        const bool dc = kind == ScanKind::kSequential || kind == ScanKind::kDcFirst;
+        const bool ac = kind == ScanKind::kSequential || kind == ScanKind::kAcFirst ||
+                        kind == ScanKind::kAcRefine;
+        if ((dc && !d.dc[c.dc_slot].defined) || (ac && !d.ac[c.ac_slot].defined)) {
+            return JPEG_DETAIL_HUFFMAN;
+        }
+    }
+    return 0;
+}
+
+// Decodes one block of component c. False for a bad code.
+template <ScanKind kKind>
+bool decode_one(Decoder& d, ProgressiveScan& ps, Component& c, int16_t* block) {
+    switch (kKind) {
+        case ScanKind::kSequential:
+            std::memset(block, 0, 64 * sizeof *block);
+            return decode_block(d.bits, d.dc[c.dc_slot].table, d.ac[c.ac_slot].table,
+                                &c.dc_predictor, block) >= 0;
+        case ScanKind::kDcFirst:
+            return decode_dc_first(d.bits, d.dc[c.dc_slot].table, &c.dc_predictor, ps.al, block);
+        case ScanKind::kDcRefine:
+            decode_dc_refine(d.bits, ps.al, block);
+            return true;
+        case ScanKind::kAcFirst:
+            return decode_ac_first(d.bits, d.ac[c.ac_slot].table, ps, block);
+        case ScanKind::kAcRefine:
+            return decode_ac_refine(d.bits, d.ac[c.ac_slot].table, ps, block);
+    }
+    return false;
+}
+
+// Decodes the entropy-coded data of the scan just read into the stores.
+// Returns 0 or a detail (bad code, data ended).
+template <ScanKind kKind>
+int32_t decode_scan(Decoder& d) {
+    ProgressiveScan ps{d.scan.ss, d.scan.se, d.scan.al};
+    Frame& f = d.frame;
+    for (uint32_t i = 0; i < f.count; ++i) {
+        f.components[i].dc_predictor = 0;
+    }
+    const bool single = d.scan.count == 1;
+    Component& only = f.components[d.scan.components[0]];
+    const uint32_t wide = single ? only.scan_blocks_wide : d.mcus_wide;
+    const uint32_t high = single ? only.scan_blocks_high : d.mcus_high;
+    uint32_t restarts_left = d.restart_interval;
+    for (uint32_t y = 0; y < high; ++y) {
+        for (uint32_t x = 0; x < wide; ++x) {
+            if (d.restart_interval != 0) {
+                if (restarts_left == 0) {
+                    d.bits.restart();
+                    for (uint32_t i = 0; i < f.count; ++i) {
+                        f.components[i].dc_predictor = 0;
+                    }
+                    ps.eob_run = 0;
+                    restarts_left = d.restart_interval;
+                }
+                --restarts_left;
+            }
+            bool ok = true;
+            if (single) {
+                ok = decode_one<kKind>(d, ps, only, store_block(only, x, y));
+            } else {
+                for (uint32_t i = 0; i < d.scan.count && ok; ++i) {
+                    Component& c = f.components[d.scan.components[i]];
+                    for (uint32_t by = 0; by < c.v && ok; ++by) {
+                        for (uint32_t bx = 0; bx < c.h && ok; ++bx) {
+                            ok = decode_one<kKind>(d, ps, c,
+                                                   store_block(c, x * c.h + bx, y * c.v + by));
+                        }
+                    }
+                }
+            }
+            // Data that ran out explains a bad code that follows it.
+            if (d.bits.overran()) {
+                return JPEG_DETAIL_DATA_ENDED;
+            }
+            if (!ok) {
+                return JPEG_DETAIL_HUFFMAN;
+            }
+        }
+    }
+    return 0;
+}
+
+// Inverse-transforms every MCU of the stores and outputs the rows.
+void output_stores(Decoder& d, PictureOutput& out) {
+    const Frame& f = d.frame;
+    for (uint32_t mcu_y = 0; mcu_y < d.mcus_high; ++mcu_y) {
+        if (mcu_y * d.mcu_height >= out.rows_to_place()) {
+            break;
+        }
+        for (uint32_t i = 0; i < f.count; ++i) {
+            const Component& c = f.components[i];
+            for (uint32_t by = 0; by < c.v; ++by) {
+                for (uint32_t bx = 0; bx < c.blocks_wide; ++bx) {
+                    idct_islow(store_block(c, bx, mcu_y * c.v + by), c.quant,
+                               out.block_at(i, bx, by), out.stride(i));
+                }
+            }
+        }
+        out.emit(mcu_y, d.mcus_wide * d.mcu_width);
+    }
+}
+
+}  // namespace
+
+ImgStatus decode_with_store(Decoder& d, PictureOutput& out) {
+    Frame& f = d.frame;
+    std::unique_ptr<int16_t, FreeDeleter> stores[kMaxComponents];
+    int64_t total = 0;
+    for (uint32_t i = 0; i < f.count; ++i) {
+        Component& c = f.components[i];
+        int64_t bytes = 0;
+        // blocks_wide and blocks_high are at most 4 * 4096: no overflow.
+        if (!checked_mul(int64_t{c.blocks_wide} * c.blocks_high, int64_t{128}, &bytes) ||
+            !checked_add(total, bytes, &total) || total > kMaxStoreBytes) {
+            return IMG_ERR_MEMORY;
+        }
+        stores[i].reset(static_cast<int16_t*>(std::calloc(static_cast<size_t>(bytes) + 128, 1)));
+        if (!stores[i]) {
+            return IMG_ERR_MEMORY;
+        }
+        c.store = stores[i].get();
+    }
+
+    int32_t failure = 0;  // the detail that ended the series early
+    for (;;) {
+        if (!scan_valid(d)) {
+            d.detail = JPEG_DETAIL_PROGRESSION;
+            return IMG_ERR_JPEG;
+        }
+        if (++d.scans > kMaxScans) {
+            failure = JPEG_DETAIL_PROGRESSION;
+            break;
+        }
+        const ScanKind kind = scan_kind(d);
+        failure = check_tables(d, kind);
+        if (failure != 0) {
+            break;
+        }
+        d.bits.start(d.chunk);
+        switch (kind) {
+            case ScanKind::kSequential:
+                failure = decode_scan<ScanKind::kSequential>(d);
+                break;
+            case ScanKind::kDcFirst:
+                failure = decode_scan<ScanKind::kDcFirst>(d);
+                break;
+            case ScanKind::kDcRefine:
+                failure = decode_scan<ScanKind::kDcRefine>(d);
+                break;
+            case ScanKind::kAcFirst:
+                failure = decode_scan<ScanKind::kAcFirst>(d);
+                break;
+            case ScanKind::kAcRefine:
+                failure = decode_scan<ScanKind::kAcRefine>(d);
+                break;
+        }
+        d.pending_marker = d.bits.finish();
+        if (failure != 0) {
+            break;
+        }
+        const MarkerStop stop = marker_pass(d, PassMode::kBetweenScans);
+        if (stop == MarkerStop::kEndOfImage) {
+            break;
+        }
+        if (stop == MarkerStop::kFailed) {
+            // The file ending between scans ends the series: the picture is
+            // what the scans read make of it.
+            if (d.detail != JPEG_DETAIL_DATA_ENDED) {
+                failure = d.detail;
+            }
+            break;
+        }
+    }
+    output_stores(d, out);
+    if (failure != 0) {
+        d.detail = failure;
+        return IMG_ERR_LZW;
+    }
+    d.detail = 0;
+    return IMG_OK;
+}
+
+}  // namespace imaging::jpeg
