@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "imaging/readers/bmp.h"
+#include "imaging/readers/png.h"
 
 namespace imaging {
 namespace {
@@ -20,8 +21,22 @@ ImgStatus bmp_picture_info(const char* path, PictureInfo* info) {
     return status;
 }
 
+ImgStatus png_picture_info(const char* path, PictureInfo* info) {
+    PngInfo record{};
+    const ImgStatus status = png_info(path, &record);
+    if (status == IMG_OK) {
+        // Both sides are at most 2^31 - 1 once the header is checked.
+        info->width = static_cast<int32_t>(record.width);
+        info->height = static_cast<int32_t>(record.height);
+        info->bits_per_pixel = static_cast<int32_t>(record.bits_per_pixel);
+    }
+    return status;
+}
+
 constexpr ReaderEntry kReaders[] = {
     {".bmp", PictureFormat::Bmp, "BMP", "image/bmp", bmp_picture_info, bmp_load, bmp_cleanup, true},
+    {".png", PictureFormat::Png, "PNG", "image/png", png_picture_info, png_load, png_cleanup,
+     false},
 };
 
 }  // namespace
