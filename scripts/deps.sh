@@ -13,7 +13,7 @@ BUILD_PACKAGES=(
 TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-dev
-    libgif-dev libpng-dev libjpeg-dev libtiff-dev
+    libgif-dev libpng-dev libjpeg-dev libtiff-dev libspng-dev
     libvips-dev libimagequant-dev
     xvfb xauth x11-apps imagemagick
     desktop-file-utils shared-mime-info

@@ -248,12 +248,14 @@ Outcome ChunkWalk::run() {
     if (std::memcmp(signature, kSignature, sizeof kSignature) != 0) {
         return PNG_DETAIL_SIGNATURE;
     }
+    // Each chunk's stored CRC is read together with the next chunk's header.
+    uint8_t tail[12];
+    outcome = raw(tail + 4, 8);
+    if (outcome != IMG_OK) {
+        return outcome;
+    }
     for (;;) {
-        uint8_t head[8];
-        outcome = raw(head, sizeof head);
-        if (outcome != IMG_OK) {
-            return outcome;
-        }
+        const uint8_t* head = tail + 4;
         const uint32_t length = be32(head);
         const uint32_t type = be32(head + 4);
         if (length > kMaxChunkLength) {
@@ -273,13 +275,12 @@ Outcome ChunkWalk::run() {
         if (outcome != IMG_OK) {
             return outcome;
         }
-        uint8_t stored[4];
-        outcome = raw(stored, sizeof stored);
+        outcome = raw(tail, sizeof tail);
         if (outcome != IMG_OK) {
             return outcome;
         }
         // IDAT data was sought over; the load checks its CRC.
-        if (type != kIDAT && be32(stored) != crc_) {
+        if (type != kIDAT && be32(tail) != crc_) {
             return PNG_DETAIL_CRC;
         }
     }

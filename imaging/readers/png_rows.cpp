@@ -23,6 +23,7 @@
 
 #include <cassert>
 #include <cstring>
+#include <utility>
 
 #include "imaging/bits_copy.h"
 
@@ -42,21 +43,42 @@ uint8_t paeth_predictor(int a, int b, int c) {
     return static_cast<uint8_t>(pa <= pb && pa <= pc ? a : nearer_b_or_c);
 }
 
+// Calls f(k) for each channel k < D, unrolled: with D and k constants, a
+// pixel's per-channel state (uint8_t[D]) stays in registers.
+template <unsigned D, typename F>
+inline void each_channel(F&& f) {
+    [&]<size_t... K>(std::index_sequence<K...>) {
+        (f(K), ...);
+    }
+    (std::make_index_sequence<D>{});
+}
+
 // x: the n filtered bytes of the row (no filter type), n a multiple of D.
 template <unsigned D>
 void unfilter_sub(uint8_t* x, size_t n) {
     uint8_t a[D];
     std::memcpy(a, x, D);
     for (size_t i = D; i < n; i += D) {
-        for (unsigned k = 0; k < D; ++k) {
+        each_channel<D>([&](size_t k) {
             a[k] = static_cast<uint8_t>(x[i + k] + a[k]);
             x[i + k] = a[k];
-        }
+        });
     }
 }
 
+// Eight byte-wise additions at once: the low seven bits of each byte are
+// added without a carry into the next byte, the top bit by exclusive or.
 void unfilter_up(uint8_t* x, const uint8_t* b, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7F;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t u, v;
+        std::memcpy(&u, x + i, 8);
+        std::memcpy(&v, b + i, 8);
+        const uint64_t sum = ((u & kLow7) + (v & kLow7)) ^ ((u ^ v) & ~kLow7);
+        std::memcpy(x + i, &sum, 8);
+    }
+    for (; i < n; ++i) {
         x[i] = static_cast<uint8_t>(x[i] + b[i]);
     }
 }
@@ -64,15 +86,15 @@ void unfilter_up(uint8_t* x, const uint8_t* b, size_t n) {
 template <unsigned D>
 void unfilter_average(uint8_t* x, const uint8_t* b, size_t n) {
     uint8_t a[D];
-    for (unsigned k = 0; k < D; ++k) {
+    each_channel<D>([&](size_t k) {
         a[k] = static_cast<uint8_t>(x[k] + (b[k] >> 1));
         x[k] = a[k];
-    }
+    });
     for (size_t i = D; i < n; i += D) {
-        for (unsigned k = 0; k < D; ++k) {
+        each_channel<D>([&](size_t k) {
             a[k] = static_cast<uint8_t>(x[i + k] + ((a[k] + b[i + k]) >> 1));
             x[i + k] = a[k];
-        }
+        });
     }
 }
 
@@ -81,18 +103,18 @@ void unfilter_paeth(uint8_t* x, const uint8_t* b, size_t n) {
     // First pixel: a = c = 0, so the predictor is b.
     uint8_t a[D];
     uint8_t c[D];
-    for (unsigned k = 0; k < D; ++k) {
+    each_channel<D>([&](size_t k) {
         a[k] = static_cast<uint8_t>(x[k] + b[k]);
         c[k] = b[k];
         x[k] = a[k];
-    }
+    });
     for (size_t i = D; i < n; i += D) {
-        for (unsigned k = 0; k < D; ++k) {
+        each_channel<D>([&](size_t k) {
             const uint8_t up = b[i + k];
             a[k] = static_cast<uint8_t>(x[i + k] + paeth_predictor(a[k], up, c[k]));
             c[k] = up;
             x[i + k] = a[k];
-        }
+        });
     }
 }
 
@@ -116,13 +138,29 @@ void unfilter(uint8_t type, uint8_t* x, const uint8_t* b, size_t n) {
     }
 }
 
+// The store functions take the target by value: a local copy, which the
+// compiler knows no store into the row can change.
+
 // 24-bit descriptor pixels from S-byte file pixels whose samples are B bytes
 // (1, or 2 with the high byte first).
 template <unsigned S, unsigned B>
-void store_rgb(const uint8_t* in, const PngRowTarget& target) {
+void store_rgb(const uint8_t* in, const PngRowTarget target) {
     uint8_t* out = target.row + size_t{target.first} * 3;
     const size_t step = size_t{target.step} * 3;
-    for (uint32_t k = 0; k < target.count; ++k, in += S, out += step) {
+    uint32_t k = 0;
+    if (S == 3 && target.step == 1) {
+        // Whole rows of 8-bit red, green, blue: each pixel as one 4-byte word
+        // whose byte order is reversed. The fourth byte read and written
+        // belongs to the next pixel, which follows and is written next, so
+        // the last pixel is left to the byte loop.
+        for (; k + 1 < target.count; ++k, in += 3, out += 3) {
+            uint32_t v;
+            std::memcpy(&v, in, 4);
+            v = __builtin_bswap32(v) >> 8;
+            std::memcpy(out, &v, 4);
+        }
+    }
+    for (; k < target.count; ++k, in += S, out += step) {
         out[0] = in[2 * B];
         out[1] = in[B];
         out[2] = in[0];
@@ -131,7 +169,7 @@ void store_rgb(const uint8_t* in, const PngRowTarget& target) {
 
 // 8-bit descriptor pixels from the first byte of S-byte file pixels.
 template <unsigned S>
-void store_byte(const uint8_t* in, const PngRowTarget& target) {
+void store_byte(const uint8_t* in, const PngRowTarget target) {
     uint8_t* out = target.row + target.first;
     if (S == 1 && target.step == 1) {
         std::memcpy(out, in, target.count);
@@ -145,7 +183,7 @@ void store_byte(const uint8_t* in, const PngRowTarget& target) {
 // 8-bit descriptor pixels from 2 or 4-bit samples, most significant first:
 // palette indexes as they are, gray scaled to 0..255 (a sample v of 2 bits
 // becomes v x 85, of 4 bits v x 17).
-void store_packed(const uint8_t* in, uint32_t bits, bool gray, const PngRowTarget& target) {
+void store_packed(const uint8_t* in, uint32_t bits, bool gray, const PngRowTarget target) {
     const uint32_t per_byte = 8 / bits;
     const uint32_t mask = (1u << bits) - 1;
     const uint32_t scale = gray ? 255 / mask : 1;
@@ -158,7 +196,7 @@ void store_packed(const uint8_t* in, uint32_t bits, bool gray, const PngRowTarge
 
 // 1-bit descriptor pixels from 1-bit samples; neighbouring bits keep their
 // values.
-void store_bits(const uint8_t* in, const PngRowTarget& target) {
+void store_bits(const uint8_t* in, const PngRowTarget target) {
     if (target.step == 1) {
         bits_copy(target.row + target.first / 8, in, target.first, target.count);
         return;
