@@ -73,8 +73,9 @@ ImgStatus report(ReaderState& state, Outcome outcome) {
 constexpr uint8_t kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
 constexpr uint32_t kMaxChunkLength = 0x7FFFFFFF;
 constexpr uint32_t kMaxSide = 0x7FFFFFFF;
-// The longest row buffer the reader allocates; longer rows could never fit in
-// a descriptor either.
+// The most bytes the rows of a descriptor may take (its whole block is at
+// most 2^31 bytes), and the longest row buffer the reader allocates.
+constexpr uint64_t kMaxPictureBytes = uint64_t{1} << 31;
 constexpr uint64_t kMaxRowBufferBytes = 0x7FFFFFFF;
 constexpr size_t kWalkPieceBytes = 8192;
 
@@ -359,8 +360,13 @@ Outcome ChunkWalk::header(uint32_t length) {
     }
     const PngFormat& format = kPngFormats[format_index];
     const uint32_t pixel_bits = uint32_t{format.channels} * format.bit_depth;  // 1..64
-    // Rows that no buffer could hold are refused before anything is inflated.
-    if (row_buffer_bytes(h.width, pixel_bits) > kMaxRowBufferBytes) {
+    // Pictures that no descriptor could hold, and rows that no buffer could
+    // hold, are refused before anything is inflated.
+    const uint64_t picture_row = (uint64_t{h.width} * format.bits_per_pixel + 31) / 32 * 4;
+    uint64_t picture_bytes = 0;
+    if (!checked_mul(picture_row, uint64_t{h.height}, &picture_bytes) ||
+        picture_bytes > kMaxPictureBytes ||
+        row_buffer_bytes(h.width, pixel_bits) > kMaxRowBufferBytes) {
         return IMG_ERR_MEMORY;
     }
     // A later IHDR overwrites these.

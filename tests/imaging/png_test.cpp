@@ -326,7 +326,16 @@ TEST_F(Png, DamagedStreams) {
                   imaging::PNG_DETAIL_CRITICAL_CHUNK, 0},
              Case{file({chunk("IDAT", z)}), imaging::PNG_DETAIL_SIZE, 0},
              Case{file({header(4, 4, 8, 0)}), imaging::PNG_DETAIL_STREAM_END, 0},
+             // the header checks, each failing first in its turn
+             Case{file({header(0, 4, 3, 9, 2)}), imaging::PNG_DETAIL_SIZE, 0},
+             Case{file({header(4, 4, 3, 9, 2)}), imaging::PNG_DETAIL_BIT_DEPTH, 0},
+             Case{file({header(4, 4, 8, 9, 2)}), imaging::PNG_DETAIL_COLOR_TYPE, 0},
              Case{file({header(4, 4, 8, 0, 2)}), imaging::PNG_DETAIL_INTERLACE, 0},
+             Case{file({chunk("IHDR", {0, 0, 0, 4, 0, 0, 0, 4, 8, 0, 1, 1, 0})}),
+                  imaging::PNG_DETAIL_COMPRESSION, 0},
+             Case{file({chunk("IHDR", {0, 0, 0, 4, 0, 0, 0, 4, 8, 0, 0, 1, 0})}),
+                  imaging::PNG_DETAIL_FILTER_METHOD, 0},
+             Case{file({chunk("IHDR", Bytes(12, 1))}), imaging::PNG_DETAIL_IHDR_LENGTH, 0},
              Case{file({header(4, 4, 16, 3)}), imaging::PNG_DETAIL_FORMAT, 0},
              Case{file({header(0x80000000u, 4, 8, 0)}), imaging::PNG_DETAIL_SIZE, 0},
          }) {
@@ -397,8 +406,11 @@ TEST_F(Png, InfoRecordsAncillaryChunks) {
     ASSERT_EQ(imaging::png_info(path.c_str(), &info), IMG_OK);
     EXPECT_EQ(info.transparency[0] | (info.transparency[1] << 8), 0x1234);
     EXPECT_EQ(info.has_background, 0u);
-    // Rows longer than any buffer may hold are refused by the walk.
+    // Rows longer than any buffer may hold are refused by the walk,
     test_support::write_file(path, file({header(0x7FFFFFFF, 1, 16, 6), idat}));
+    EXPECT_EQ(imaging::png_info(path.c_str(), &info), imaging::IMG_ERR_MEMORY);
+    // and so are pictures larger than any descriptor.
+    test_support::write_file(path, file({header(0x10000, 0x8001, 8, 0), idat}));
     EXPECT_EQ(imaging::png_info(path.c_str(), &info), imaging::IMG_ERR_MEMORY);
 }
 
