@@ -7,6 +7,7 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -372,6 +373,37 @@ TEST_F(Png, TruncatedAtEachBoundary) {
     EXPECT_EQ(imaging::png_last_detail(), imaging::PNG_DETAIL_SHORT_READ);
 }
 
+// 600 x 300 gray pixels in IDAT chunks of 0 to 18 bytes: chunk headers, CRCs
+// and data straddle every refill of the chunk buffer.
+TEST_F(Png, ManySmallIdatChunksAcrossRefills) {
+    Bytes raw;
+    for (uint32_t y = 0; y < 300; ++y) {
+        raw.push_back(0);
+        for (uint32_t x = 0; x < 600; ++x) {
+            raw.push_back(uint8_t(x * 7 + y * 13));
+        }
+    }
+    const Bytes z = deflated(raw);
+    Bytes bytes = file({header(600, 300, 8, 0)});
+    bytes.resize(bytes.size() - 12);  // IEND goes last
+    for (size_t at = 0, n = 0, i = 0; at < z.size(); at += n, ++i) {
+        n = std::min(z.size() - at, i % 19);
+        const Bytes c = chunk("IDAT", Bytes(z.begin() + at, z.begin() + at + n));
+        bytes.insert(bytes.end(), c.begin(), c.end());
+    }
+    const Bytes end = chunk("IEND", {});
+    bytes.insert(bytes.end(), end.begin(), end.end());
+    ASSERT_GT(bytes.size(), 3 * 98304u);
+    ASSERT_EQ(load(bytes, 600, 300), IMG_OK);
+    int wrong = 0;
+    for (uint32_t y = 0; y < 300; ++y) {
+        for (uint32_t x = 0; x < 600; ++x) {
+            wrong += pixel(image, x, y) != uint8_t(x * 7 + y * 13);
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
 TEST_F(Png, FilterTypesAboveFourLeaveTheRow) {
     EXPECT_EQ(load(file({header(4, 4, 8, 0), chunk("IDAT", deflated(gray_rows(4, 7)))})), IMG_OK);
     EXPECT_EQ(rows_loaded(), 4u);
@@ -381,8 +413,8 @@ TEST_F(Png, InfoRecordsAncillaryChunks) {
     const fs::path path = dir / "info.png";
     const Bytes idat = chunk("IDAT", deflated({0, 0x40}));
     test_support::write_file(
-        path, file({header(2, 1, 2, 3), chunk("tRNS", {255, 0, 128, 0}), chunk("tRNS", {0}),
-                    chunk("bKGD", {7}), chunk("gAMA", {0, 0, 0xB1, 0x8F}),
+        path, file({header(2, 1, 2, 3), chunk("tRNS", {}), chunk("tRNS", {255, 0, 128, 0}),
+                    chunk("tRNS", {0}), chunk("bKGD", {7}), chunk("gAMA", {0, 0, 0xB1, 0x8F}),
                     chunk("pHYs", {0, 0, 1, 2, 0, 0, 3, 4, 1}), chunk("sBIT", {1, 2, 3}),
                     chunk("oFFs", {0xFF, 0xFF, 0xFF, 0xFE, 0, 0, 0, 5, 0}), idat}));
     imaging::PngInfo info{};
@@ -401,12 +433,16 @@ TEST_F(Png, InfoRecordsAncillaryChunks) {
     EXPECT_EQ(info.offset_x, -2);
     EXPECT_EQ(info.offset_y, 5);
 
-    // A gray tRNS keeps its 16-bit value; the bKGD longer than 6 is skipped.
-    test_support::write_file(path, file({header(2, 1, 16, 0), chunk("tRNS", {0x12, 0x34}),
-                                         chunk("bKGD", Bytes(8, 1)), idat}));
+    // A gray tRNS keeps its 16-bit value; the bKGD longer than 6 is skipped;
+    // a short gAMA gives what it holds, a long pHYs its first 9 bytes.
+    test_support::write_file(
+        path, file({header(2, 1, 16, 0), chunk("tRNS", {0x12, 0x34}), chunk("bKGD", Bytes(8, 1)),
+                    chunk("gAMA", {1, 2}), chunk("pHYs", Bytes(12, 1)), idat}));
     ASSERT_EQ(imaging::png_info(path.c_str(), &info), IMG_OK);
     EXPECT_EQ(info.transparency[0] | (info.transparency[1] << 8), 0x1234);
     EXPECT_EQ(info.has_background, 0u);
+    EXPECT_EQ(info.gamma, 0x01020000u);
+    EXPECT_EQ(info.physical_unit, 1u);
     // Rows longer than any buffer may hold are refused by the walk,
     test_support::write_file(path, file({header(0x7FFFFFFF, 1, 16, 6), idat}));
     EXPECT_EQ(imaging::png_info(path.c_str(), &info), imaging::IMG_ERR_MEMORY);
