@@ -9,9 +9,11 @@
 // before it, so they cannot be vectorised along the row; what makes them fast
 // is keeping a and c of every channel in registers, one pixel per iteration,
 // with the pixel size a compile-time constant so the channel loop unrolls and
-// the independent channels overlap. Up has no chain and the compiler
-// vectorises it. Paeth's choice is written with plain comparisons, which the
-// compiler turns into conditional moves: the branches would be unpredictable.
+// the independent channels overlap (reading a back from the row instead would
+// put a store-to-load round trip on every step of the chain). Up has no
+// chain: it adds eight bytes at a time in one 64-bit word. Paeth's choice is
+// written with plain comparisons, which the compiler turns into conditional
+// moves: on photographs the branches would be unpredictable.
 //
 // Storing. The descriptor takes 1, 8 or 24 bits per pixel. A row's pixels are
 // read straight from the unfiltered row (which must stay intact: it is the
