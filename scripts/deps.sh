@@ -13,7 +13,7 @@ BUILD_PACKAGES=(
 TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-dev
-    libgif-dev libjpeg-dev libstb-dev libtiff-dev
+    libgif-dev libjpeg-dev libstb-dev libspng-dev libtiff-dev
     libvips-dev libimagequant-dev
     xvfb xauth x11-apps imagemagick openbox xdotool
     desktop-file-utils shared-mime-info

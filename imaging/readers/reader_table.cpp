@@ -6,6 +6,7 @@
 #include "imaging/readers/gif.h"
 #include "imaging/readers/jpeg.h"
 #include "imaging/readers/pcx.h"
+#include "imaging/readers/png.h"
 #include "imaging/readers/tga.h"
 #include "imaging/readers/tiff.h"
 
@@ -46,6 +47,8 @@ constexpr ReaderEntry kReaders[] = {
      jpeg_load, jpeg_cleanup, false},
     {".pcx", PictureFormat::Pcx, "PCX", "image/vnd.zbrush.pcx", picture_info_of<PcxInfo, pcx_info>,
      pcx_load, nullptr, false},
+    {".png", PictureFormat::Png, "PNG", "image/png", picture_info_of<PngInfo, png_info>, png_load,
+     png_cleanup, false},
     {".tga", PictureFormat::Tga, "TGA", "image/x-tga", picture_info_of<TgaInfo, tga_info>, tga_load,
      tga_cleanup, false},
     {".tif", PictureFormat::Tiff, "TIFF", "image/tiff", picture_info_of<TiffInfo, tiff_info>,

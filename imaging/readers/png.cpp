@@ -1,0 +1,779 @@
+// Reader for Portable Network Graphics files (.png).
+//
+// File layout (all numbers big-endian):
+//
+//   0   8   signature 137 80 78 71 13 10 26 10
+//   8       chunks, each: data length L (4 bytes, at most 2^31 - 1), type (4
+//           letters), data (L bytes), CRC-32 of the type and the data (4)
+//
+// IHDR (13 bytes: width, height, bit depth, colour type, compression, filter
+// and interlace methods) comes first, IEND last; PLTE holds the palette as
+// red, green, blue triples; the data of consecutive IDAT chunks together form
+// one zlib stream. A chunk type whose first letter is upper case (bit 5 clear)
+// is critical: a reader that does not know it must refuse the file. The others
+// are ancillary and may be skipped.
+//
+// The stream inflates to the rows of the image, top row first, each one
+// filter-type byte and the row's pixels packed at channels x bit depth bits,
+// most significant bits first. An Adam7-interlaced image is stored as seven
+// passes, each a smaller image of every eighth, fourth or second pixel, with
+// rows of its own width.
+//
+// png_info walks the chunks, seeking over the IDAT data. png_load walks them
+// again, then inflates the IDAT data through one chunk buffer one filtered row
+// at a time, undoes each row's filter (png_rows.cpp), stores the rows into
+// the area of interest from its top row down, and reads the palette last.
+
+#include "imaging/readers/png.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
+
+#include "imaging/checked_math.h"
+#include "imaging/module_lock.h"
+#include "imaging/readers/png_rows.h"
+#include "imaging/readers/reader_io.h"
+
+namespace imaging {
+
+namespace {
+
+// The reader's state for the whole process, guarded by g_lock.
+struct ReaderState {
+    int32_t last_detail = PNG_DETAIL_NONE;
+};
+
+ModuleLock g_lock;
+ReaderState g_state;
+
+// What a step of the reader gives: IMG_OK, IMG_ERR_MEMORY, or one of the
+// format's detail codes (PngDetail), which the entry points report as
+// IMG_ERR_PNG.
+using Outcome = int32_t;
+
+bool is_detail(Outcome outcome) {
+    return outcome <= PNG_DETAIL_CRITICAL_CHUNK && outcome >= PNG_DETAIL_INFLATE;
+}
+
+// The status an entry point returns for an outcome; a detail is kept.
+ImgStatus report(ReaderState& state, Outcome outcome) {
+    if (is_detail(outcome)) {
+        state.last_detail = outcome;
+        return IMG_ERR_PNG;
+    }
+    return outcome;
+}
+
+constexpr uint8_t kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+constexpr uint32_t kMaxChunkLength = 0x7FFFFFFF;
+constexpr uint32_t kMaxSide = 0x7FFFFFFF;
+// The most bytes the rows of a descriptor may take (its whole block is at
+// most 2^31 bytes), and the longest row buffer the reader allocates.
+constexpr uint64_t kMaxPictureBytes = uint64_t{1} << 31;
+constexpr uint64_t kMaxRowBufferBytes = 0x7FFFFFFF;
+constexpr size_t kWalkPieceBytes = 8192;
+
+constexpr uint32_t chunk_type(const char (&name)[5]) {
+    return (uint32_t(uint8_t(name[0])) << 24) | (uint32_t(uint8_t(name[1])) << 16) |
+           (uint32_t(uint8_t(name[2])) << 8) | uint32_t(uint8_t(name[3]));
+}
+constexpr uint32_t kIHDR = chunk_type("IHDR");
+constexpr uint32_t kPLTE = chunk_type("PLTE");
+constexpr uint32_t kIDAT = chunk_type("IDAT");
+constexpr uint32_t kIEND = chunk_type("IEND");
+constexpr uint32_t kTEXT = chunk_type("tEXt");
+constexpr uint32_t kSBIT = chunk_type("sBIT");
+constexpr uint32_t kPHYS = chunk_type("pHYs");
+constexpr uint32_t kOFFS = chunk_type("oFFs");
+constexpr uint32_t kGAMA = chunk_type("gAMA");
+constexpr uint32_t kTRNS = chunk_type("tRNS");
+constexpr uint32_t kBKGD = chunk_type("bKGD");
+
+// Bit 5 of a type's first letter: clear for critical chunks (upper case).
+constexpr uint32_t kAncillaryBit = 0x20000000;
+
+constexpr uint8_t kPaletteType = 3;
+
+uint32_t crc_of(uint32_t crc, const uint8_t* bytes, size_t count) {
+    return static_cast<uint32_t>(crc32(crc, bytes, static_cast<uInt>(count)));
+}
+
+// ---------------------------------------------------------------------------
+// The chunk walk
+
+// Where the walk found what the load reads again.
+struct ChunkPlaces {
+    uint64_t idat_offset = 0;  // data of the first IDAT chunk; 0 when none was seen
+    uint32_t idat_length = 0;  // 0..2^31 - 1
+    uint64_t plte_offset = 0;  // data of the first PLTE chunk; 0 when none was seen
+    uint32_t plte_length = 0;  // 0..2^31 - 1
+    bool ihdr_seen = false;
+};
+
+// The IHDR fields as stored.
+struct Header {
+    uint32_t width;
+    uint32_t height;
+    uint8_t bit_depth;
+    uint8_t color_type;
+    uint8_t compression;
+    uint8_t filter;
+    uint8_t interlace;
+};
+
+// Checks the header in this order: width and height (1..2^31 - 1), bit depth,
+// colour type, their pair, interlace, compression and filter methods. Returns
+// the first failing detail, or IMG_OK with *format_index set.
+Outcome check_header(const Header& h, uint32_t* format_index) {
+    if (h.width == 0 || h.height == 0 || h.width > kMaxSide || h.height > kMaxSide) {
+        return PNG_DETAIL_SIZE;
+    }
+    const uint8_t d = h.bit_depth;
+    if (d != 1 && d != 2 && d != 4 && d != 8 && d != 16) {
+        return PNG_DETAIL_BIT_DEPTH;
+    }
+    const uint8_t t = h.color_type;
+    if (t != 0 && t != 2 && t != 3 && t != 4 && t != 6) {
+        return PNG_DETAIL_COLOR_TYPE;
+    }
+    const PngFormat* end = kPngFormats + kPngFormatCount;
+    const PngFormat* format = std::find_if(kPngFormats, end, [&](const PngFormat& f) {
+        return f.color_type == t && f.bit_depth == d;
+    });
+    if (format == end) {
+        return PNG_DETAIL_FORMAT;
+    }
+    if (h.interlace > 1) {
+        return PNG_DETAIL_INTERLACE;
+    }
+    if (h.compression != 0) {
+        return PNG_DETAIL_COMPRESSION;
+    }
+    if (h.filter != 0) {
+        return PNG_DETAIL_FILTER_METHOD;
+    }
+    *format_index = static_cast<uint32_t>(format - kPngFormats);
+    return IMG_OK;
+}
+
+// Bytes of each of the load's two row buffers: a filtered row of the whole
+// width, filter type included. width is at most 2^31 - 1 and pixel_bits at
+// most 64, so the 64-bit arithmetic cannot overflow.
+uint64_t row_buffer_bytes(uint32_t width, uint32_t pixel_bits) {
+    return (uint64_t{width} * pixel_bits + 7) / 8 + 1;
+}
+
+class ChunkWalk {
+  public:
+    ChunkWalk(ReaderFile& file, PngInfo& info, ChunkPlaces& places)
+        : file_(file), info_(info), places_(places) {}
+
+    // Reads the signature and every chunk up to IEND. The file is at its start.
+    Outcome run();
+
+  private:
+    // Reads count bytes outside chunk data (signature, chunk header, stored
+    // CRC).
+    Outcome raw(uint8_t* out, size_t count);
+    // Reads count bytes of chunk data through the CRC.
+    Outcome data(uint8_t* out, size_t count);
+    // Reads count bytes of chunk data through the CRC, in pieces, and drops
+    // them.
+    Outcome skip(uint64_t count);
+    // The first min(length, size) bytes of the data into out, the rest of out
+    // zero. Tolerance: a chunk of fixed size whose length differs gives what
+    // it holds; the walk stays on the chunk boundaries either way.
+    Outcome fixed(uint32_t length, uint8_t* out, size_t size);
+
+    Outcome handle(uint32_t type, uint32_t length);
+    Outcome header(uint32_t length);
+    Outcome transparency(uint32_t length);
+    Outcome background(uint32_t length);
+
+    ReaderFile& file_;
+    PngInfo& info_;
+    ChunkPlaces& places_;
+    uint64_t position_ = 0;  // file offset of the next byte
+    uint32_t crc_ = 0;       // CRC of the current chunk's type and the data read
+    bool transparency_taken_ = false;
+    bool background_taken_ = false;
+};
+
+Outcome ChunkWalk::raw(uint8_t* out, size_t count) {
+    if (!file_.read_exact(out, count)) {
+        return PNG_DETAIL_SHORT_READ;
+    }
+    position_ += count;
+    return IMG_OK;
+}
+
+Outcome ChunkWalk::data(uint8_t* out, size_t count) {
+    const Outcome outcome = raw(out, count);
+    if (outcome == IMG_OK) {
+        crc_ = crc_of(crc_, out, count);
+    }
+    return outcome;
+}
+
+Outcome ChunkWalk::skip(uint64_t count) {
+    uint8_t piece[kWalkPieceBytes];
+    while (count > 0) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(count, sizeof piece));
+        const Outcome outcome = data(piece, n);
+        if (outcome != IMG_OK) {
+            return outcome;
+        }
+        count -= n;
+    }
+    return IMG_OK;
+}
+
+Outcome ChunkWalk::fixed(uint32_t length, uint8_t* out, size_t size) {
+    const size_t taken = std::min<size_t>(length, size);
+    std::memset(out + taken, 0, size - taken);
+    return data(out, taken);
+}
+
+Outcome ChunkWalk::run() {
+    uint8_t signature[sizeof kSignature];
+    Outcome outcome = raw(signature, sizeof signature);
+    if (outcome != IMG_OK) {
+        return outcome;
+    }
+    if (std::memcmp(signature, kSignature, sizeof kSignature) != 0) {
+        return PNG_DETAIL_SIGNATURE;
+    }
+    // Each chunk's stored CRC is read together with the next chunk's header.
+    uint8_t tail[12];
+    outcome = raw(tail + 4, 8);
+    if (outcome != IMG_OK) {
+        return outcome;
+    }
+    for (;;) {
+        const uint8_t* head = tail + 4;
+        const uint32_t length = be32(head);
+        const uint32_t type = be32(head + 4);
+        if (length > kMaxChunkLength) {
+            return PNG_DETAIL_SHORT_READ;
+        }
+        if (type == kIEND) {
+            break;  // its CRC is not read
+        }
+        crc_ = crc_of(0, head + 4, 4);
+        const uint64_t start = position_;
+        outcome = handle(type, length);
+        if (outcome != IMG_OK) {
+            return outcome;
+        }
+        assert(position_ - start <= length);
+        outcome = skip(start + length - position_);  // what the handler left
+        if (outcome != IMG_OK) {
+            return outcome;
+        }
+        outcome = raw(tail, sizeof tail);
+        if (outcome != IMG_OK) {
+            return outcome;
+        }
+        // IDAT data was sought over; the load checks its CRC.
+        if (type != kIDAT && be32(tail) != crc_) {
+            return PNG_DETAIL_CRC;
+        }
+    }
+    // A file without IHDR has no size.
+    return places_.ihdr_seen ? IMG_OK : PNG_DETAIL_SIZE;
+}
+
+Outcome ChunkWalk::handle(uint32_t type, uint32_t length) {
+    switch (type) {
+        case kIHDR:
+            return header(length);
+        case kPLTE:
+            if (places_.plte_offset == 0) {
+                places_.plte_offset = position_;
+                places_.plte_length = length;
+            }
+            return IMG_OK;  // the data goes through the CRC as the walk skips it
+        case kIDAT:
+            if (places_.idat_offset == 0) {
+                places_.idat_offset = position_;
+                places_.idat_length = length;
+            }
+            position_ += length;
+            return file_.seek(position_) ? IMG_OK : PNG_DETAIL_SHORT_READ;
+        case kTEXT:
+            return IMG_OK;  // the text is not kept
+        case kSBIT:
+            return fixed(length, info_.significant_bits,
+                         info_.color_type == kPaletteType ? 3 : info_.channels);
+        case kPHYS: {
+            uint8_t b[9];
+            const Outcome outcome = fixed(length, b, sizeof b);
+            info_.pixels_per_unit_x = be32(b);
+            info_.pixels_per_unit_y = be32(b + 4);
+            info_.physical_unit = b[8];
+            return outcome;
+        }
+        case kOFFS: {
+            uint8_t b[9];
+            const Outcome outcome = fixed(length, b, sizeof b);
+            info_.offset_x = static_cast<int32_t>(be32(b));
+            info_.offset_y = static_cast<int32_t>(be32(b + 4));
+            info_.offset_unit = b[8];
+            return outcome;
+        }
+        case kGAMA: {
+            uint8_t b[4];
+            const Outcome outcome = fixed(length, b, sizeof b);
+            info_.gamma = be32(b);
+            return outcome;
+        }
+        case kTRNS:
+            return transparency(length);
+        case kBKGD:
+            return background(length);
+        default:
+            // Unknown: an ancillary chunk is skipped, a critical one refused.
+            return (type & kAncillaryBit) != 0 ? IMG_OK : PNG_DETAIL_CRITICAL_CHUNK;
+    }
+}
+
+Outcome ChunkWalk::header(uint32_t length) {
+    if (length != 13) {
+        return PNG_DETAIL_IHDR_LENGTH;
+    }
+    uint8_t b[13];
+    Outcome outcome = data(b, sizeof b);
+    if (outcome != IMG_OK) {
+        return outcome;
+    }
+    const Header h{be32(b), be32(b + 4), b[8], b[9], b[10], b[11], b[12]};
+    uint32_t format_index = 0;
+    outcome = check_header(h, &format_index);
+    if (outcome != IMG_OK) {
+        return outcome;
+    }
+    const PngFormat& format = kPngFormats[format_index];
+    const uint32_t pixel_bits = uint32_t{format.channels} * format.bit_depth;  // 1..64
+    // Pictures that no descriptor could hold, and rows that no buffer could
+    // hold, are refused before anything is inflated.
+    const uint64_t picture_row = (uint64_t{h.width} * format.bits_per_pixel + 31) / 32 * 4;
+    uint64_t picture_bytes = 0;
+    if (!checked_mul(picture_row, uint64_t{h.height}, &picture_bytes) ||
+        picture_bytes > kMaxPictureBytes ||
+        row_buffer_bytes(h.width, pixel_bits) > kMaxRowBufferBytes) {
+        return IMG_ERR_MEMORY;
+    }
+    // A later IHDR overwrites these.
+    info_.width = h.width;
+    info_.height = h.height;
+    info_.bit_depth = h.bit_depth;
+    info_.color_type = h.color_type;
+    info_.interlaced = h.interlace;
+    info_.format_index = format_index;
+    info_.channels = format.channels;
+    info_.pixel_bits = pixel_bits;
+    info_.stored_row_bytes = static_cast<uint32_t>(row_buffer_bytes(h.width, pixel_bits) - 1);
+    info_.bits_per_pixel = format.bits_per_pixel;
+    places_.ihdr_seen = true;
+    return IMG_OK;
+}
+
+// Taken once, when at most 256 bytes long; otherwise skipped.
+Outcome ChunkWalk::transparency(uint32_t length) {
+    if (transparency_taken_ || length > 256) {
+        return IMG_OK;
+    }
+    uint8_t b[256];
+    const Outcome outcome = data(b, length);
+    if (outcome != IMG_OK) {
+        return outcome;
+    }
+    if (info_.color_type == kPaletteType) {
+        // One alpha per palette entry: the first entry with the smallest
+        // alpha is the transparent one. An empty chunk names none and is not
+        // taken.
+        if (length == 0) {
+            return IMG_OK;
+        }
+        info_.transparency[0] = static_cast<uint8_t>(std::min_element(b, b + length) - b);
+        info_.transparency_count = 1;
+    } else {
+        // Up to three 16-bit samples (gray, or red, green, blue); a last odd
+        // byte is kept as read.
+        const uint32_t n = std::min<uint32_t>(length, sizeof info_.transparency);
+        std::memcpy(info_.transparency, b, n);
+        for (uint32_t i = 0; i + 1 < n; i += 2) {
+            const uint16_t v = be16(b + i);
+            std::memcpy(info_.transparency + i, &v, 2);
+        }
+        info_.transparency_count = n;
+    }
+    info_.has_transparency = 1;
+    transparency_taken_ = true;
+    return IMG_OK;
+}
+
+// Taken once, when at most 6 bytes long; otherwise skipped.
+Outcome ChunkWalk::background(uint32_t length) {
+    if (background_taken_ || length > sizeof info_.background) {
+        return IMG_OK;
+    }
+    const Outcome outcome = data(info_.background, length);
+    if (outcome != IMG_OK) {
+        return outcome;
+    }
+    if (info_.color_type != kPaletteType) {
+        for (uint32_t i = 0; i + 1 < length; i += 2) {
+            const uint16_t v = be16(info_.background + i);
+            std::memcpy(info_.background + i, &v, 2);
+        }
+    }
+    info_.background_count = length;
+    info_.has_background = 1;
+    background_taken_ = true;
+    return IMG_OK;
+}
+
+// Walks the open file from its start into a zeroed record.
+Outcome walk(ReaderFile& file, PngInfo* info, ChunkPlaces* places) {
+    *info = PngInfo{};
+    *places = ChunkPlaces{};
+    ChunkWalk chunks(file, *info, *places);
+    return chunks.run();
+}
+
+// ---------------------------------------------------------------------------
+// The compressed image data
+
+// The data of consecutive IDAT chunks from the first one on, read through the
+// chunk buffer and inflated one filtered row at a time. The CRC of each IDAT
+// chunk is checked once its data has been taken and the next chunk is looked
+// for.
+//
+// Invariant: inflate's input [next_in, next_in + avail_in) lies in the chunk
+// buffer, in bytes already taken from it; the buffer is refilled only when
+// avail_in is 0, so that pointer never outlives a refill.
+class ImageStream {
+  public:
+    ImageStream() = default;
+    ImageStream(const ImageStream&) = delete;
+    ImageStream& operator=(const ImageStream&) = delete;
+    ~ImageStream() {
+        if (inflating_) {
+            inflateEnd(&z_);
+        }
+    }
+
+    // Starts at the first IDAT chunk's data.
+    Outcome start(ReaderFile& file, const ChunkPlaces& places);
+
+    // Inflates the next length bytes of the stream into row.
+    Outcome read_row(uint8_t* row, size_t length);
+
+    // After the last row: the stream must end, with no data left over (in
+    // its IDAT chunk or a following one), and the CRC of its last IDAT chunk
+    // must hold.
+    Outcome finish();
+
+  private:
+    // Hands inflate the next bytes of IDAT data, moving on to the next IDAT
+    // chunk when the current one is used up. Leaves avail_in 0 when the
+    // compressed data has ended.
+    Outcome feed();
+
+    ChunkReader chunk_;
+    z_stream z_{};
+    bool inflating_ = false;
+    uint32_t unread_ = 0;        // bytes of the current IDAT chunk not taken yet
+    uint32_t crc_ = 0;           // CRC of the current IDAT's type and the data taken
+    bool no_more_idat_ = false;  // a chunk other than IDAT followed the data
+    bool ended_ = false;         // inflate reported the end of the stream
+};
+
+Outcome ImageStream::start(ReaderFile& file, const ChunkPlaces& places) {
+    if (places.idat_offset == 0) {
+        return PNG_DETAIL_STREAM_END;  // no image data at all
+    }
+    if (!file.seek(places.idat_offset)) {
+        return PNG_DETAIL_SHORT_READ;
+    }
+    if (chunk_.start(file, 1) != IMG_OK) {
+        return IMG_ERR_MEMORY;
+    }
+    unread_ = places.idat_length;
+    const uint8_t type[4] = {'I', 'D', 'A', 'T'};
+    crc_ = crc_of(0, type, sizeof type);
+    if (inflateInit2(&z_, 15) != Z_OK) {
+        return PNG_DETAIL_INFLATE_INIT;
+    }
+    inflating_ = true;
+    return IMG_OK;
+}
+
+Outcome ImageStream::feed() {
+    assert(z_.avail_in == 0);
+    while (unread_ == 0 && !no_more_idat_) {
+        uint8_t stored[4];
+        if (chunk_.read(stored, sizeof stored) != sizeof stored) {
+            return PNG_DETAIL_SHORT_READ;
+        }
+        if (be32(stored) != crc_) {
+            return PNG_DETAIL_CRC;
+        }
+        uint8_t head[8];
+        if (chunk_.read(head, sizeof head) != sizeof head) {
+            return PNG_DETAIL_SHORT_READ;
+        }
+        if (be32(head + 4) != kIDAT) {
+            no_more_idat_ = true;
+            break;
+        }
+        const uint32_t length = be32(head);
+        if (length > kMaxChunkLength) {
+            return PNG_DETAIL_SHORT_READ;
+        }
+        unread_ = length;
+        crc_ = crc_of(0, head + 4, 4);
+    }
+    if (unread_ == 0) {
+        return IMG_OK;  // the compressed data has ended
+    }
+    chunk_.next_step();
+    ChargedBytes ahead = chunk_.ahead();
+    const size_t count = std::min<size_t>(ahead.left(), unread_);
+    if (count == 0) {
+        return PNG_DETAIL_SHORT_READ;  // the file ends inside the chunk
+    }
+    const uint8_t* bytes = ahead.span(count);
+    chunk_.advance(count);
+    unread_ -= static_cast<uint32_t>(count);
+    crc_ = crc_of(crc_, bytes, count);
+    z_.next_in = const_cast<Bytef*>(bytes);  // zlib's input is not const; it never writes it
+    z_.avail_in = static_cast<uInt>(count);
+    return IMG_OK;
+}
+
+Outcome ImageStream::read_row(uint8_t* row, size_t length) {
+    z_.next_out = row;
+    z_.avail_out = static_cast<uInt>(length);
+    for (;;) {
+        if (z_.avail_in == 0) {
+            const Outcome outcome = feed();
+            if (outcome != IMG_OK) {
+                return outcome;
+            }
+        }
+        const int result = inflate(&z_, Z_PARTIAL_FLUSH);
+        if (result == Z_STREAM_END) {
+            ended_ = true;
+            // The stream ended before this row did: rows are missing.
+            return z_.avail_out == 0 ? IMG_OK : PNG_DETAIL_STREAM_END;
+        }
+        if (result != Z_OK) {
+            // An error, a preset dictionary, or no progress possible (the
+            // compressed data ended).
+            return PNG_DETAIL_INFLATE;
+        }
+        if (z_.avail_out == 0) {
+            return IMG_OK;
+        }
+    }
+}
+
+Outcome ImageStream::finish() {
+    uint8_t no_room = 0;
+    while (!ended_) {
+        if (z_.avail_in == 0) {
+            const Outcome outcome = feed();
+            if (outcome != IMG_OK) {
+                return outcome;
+            }
+            if (z_.avail_in == 0) {
+                // Tolerance: the compressed data ends after the last row
+                // without the stream's end (its final code or check value):
+                // every row is there.
+                return IMG_OK;
+            }
+        }
+        // No output room: inflate can only read up to the stream's end.
+        z_.next_out = &no_room;
+        z_.avail_out = 0;
+        const int result = inflate(&z_, Z_PARTIAL_FLUSH);
+        if (result == Z_STREAM_END) {
+            ended_ = true;
+        } else if (result == Z_BUF_ERROR && z_.avail_in > 0) {
+            return PNG_DETAIL_STREAM_END;  // the stream holds more rows than the image
+        } else if (result != Z_OK && result != Z_BUF_ERROR) {
+            return PNG_DETAIL_INFLATE;
+        }
+    }
+    if (z_.avail_in > 0 || unread_ > 0) {
+        return PNG_DETAIL_STREAM_END;  // IDAT data follows the stream's end
+    }
+    if (!no_more_idat_) {
+        uint8_t tail[12];  // the stored CRC and the next chunk's header
+        if (chunk_.read(tail, sizeof tail) != sizeof tail) {
+            return PNG_DETAIL_SHORT_READ;
+        }
+        if (be32(tail) != crc_) {
+            return PNG_DETAIL_CRC;
+        }
+        if (be32(tail + 8) == kIDAT && be32(tail + 4) > 0) {
+            return PNG_DETAIL_STREAM_END;  // more image data in another IDAT chunk
+        }
+    }
+    return IMG_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Rows
+
+// One Adam7 pass: the pixels at columns column + k x column_step of the rows
+// row + j x row_step.
+struct Pass {
+    uint32_t column;
+    uint32_t column_step;
+    uint32_t row;
+    uint32_t row_step;
+};
+constexpr Pass kAdam7[7] = {{0, 8, 0, 8}, {4, 8, 0, 8}, {0, 4, 4, 8}, {2, 4, 0, 4},
+                            {0, 2, 2, 4}, {1, 2, 0, 2}, {0, 1, 1, 2}};
+constexpr Pass kWholeImage = {0, 1, 0, 1};
+
+// Inflates every row of every pass, undoes the filters and stores the rows
+// that fall into the area of interest. Rows below the area are inflated (the
+// stream is checked to its end) but not stored.
+Outcome decode_rows(ReaderFile& file, const PngInfo& info, const ChunkPlaces& places,
+                    ImageDesc& image) {
+    const PngFormat& format = kPngFormats[info.format_index];
+    const size_t buffer_bytes = size_t{info.stored_row_bytes} + 1;  // below 2^31
+    std::unique_ptr<uint8_t[]> current(new (std::nothrow) uint8_t[buffer_bytes]);
+    std::unique_ptr<uint8_t[]> previous(new (std::nothrow) uint8_t[buffer_bytes]);
+    if (!current || !previous) {
+        return IMG_ERR_MEMORY;
+    }
+    ImageStream stream;
+    Outcome outcome = stream.start(file, places);
+    if (outcome != IMG_OK) {
+        return outcome;
+    }
+    const RowPlacement place = place_rows(image, info.height, info.width, RowFill::kFromTop);
+    const uint32_t distance = (info.pixel_bits + 7) / 8;
+    const uint32_t passes = info.interlaced ? 7 : 1;
+    for (uint32_t p = 0; p < passes; ++p) {
+        const Pass& pass = info.interlaced ? kAdam7[p] : kWholeImage;
+        if (info.width <= pass.column) {
+            continue;  // a pass without columns has no rows in the data
+        }
+        // width <= 2^31 - 1, so neither sum wraps.
+        const uint32_t pass_width =
+            (info.width - pass.column + pass.column_step - 1) / pass.column_step;
+        const size_t length = static_cast<size_t>(row_buffer_bytes(pass_width, info.pixel_bits));
+        const uint32_t count =
+            place.columns > pass.column
+                ? (place.columns - pass.column + pass.column_step - 1) / pass.column_step
+                : 0;
+        std::memset(previous.get(), 0, length);
+        for (uint64_t r = pass.row; r < info.height; r += pass.row_step) {
+            outcome = stream.read_row(current.get(), length);
+            if (outcome != IMG_OK) {
+                return outcome;
+            }
+            if (r < place.rows) {
+                png_unfilter_row(current.get(), previous.get(), length, distance);
+                const PngRowTarget target{
+                    image_row(image, placed_row_index(place, static_cast<uint32_t>(r))),
+                    image.area_left + pass.column, pass.column_step, count};
+                png_store_row(format, current.get() + 1, target);
+            }
+            std::swap(current, previous);
+        }
+    }
+    return stream.finish();
+}
+
+// Reads the palette of a palette image into the descriptor. Returns the
+// entries read: those of the first PLTE chunk, at most 256 and at most what
+// the descriptor's colour table holds; 0 for other images.
+int32_t read_palette(ReaderFile& file, const PngInfo& info, const ChunkPlaces& places,
+                     ImageDesc& image) {
+    if (info.color_type != kPaletteType || places.plte_offset == 0) {
+        return 0;
+    }
+    // A 1-bit descriptor holds 2 entries: a longer palette keeps its first 2.
+    const uint32_t count = std::min(
+        {places.plte_length / 3, uint32_t{256}, uint32_t(palette_capacity(image_bits(image)))});
+    uint8_t raw[256 * 3];
+    if (!file.seek(places.plte_offset) || !file.read_exact(raw, size_t{count} * 3)) {
+        return 0;  // the walk read these bytes; only a changed file ends here
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t* e = raw + size_t{i} * 3;
+        image.palette[i] = PaletteEntry{e[2], e[1], e[0], 0};
+    }
+    return static_cast<int32_t>(count);
+}
+
+}  // namespace
+
+ImgStatus png_info(const char* path, PngInfo* info) {
+    if (info == nullptr) {
+        return IMG_ERR_RANGE;
+    }
+    auto lock = g_lock.acquire();
+    ReaderFile file;
+    if (!file.open(path)) {
+        return IMG_ERR_OPEN;
+    }
+    g_state.last_detail = PNG_DETAIL_NONE;
+    ChunkPlaces places;
+    return report(g_state, walk(file, info, &places));
+}
+
+ImgStatus png_load(const char* path, ImageDesc* image) {
+    if (image == nullptr) {
+        return IMG_ERR_BAD_BUFFER;
+    }
+    const ImgStatus status = image_check_1_8_24(image);
+    if (status != IMG_OK) {
+        return status;
+    }
+    ReaderFile file;
+    if (!file.open(path)) {
+        return IMG_ERR_OPEN;
+    }
+    auto lock = g_lock.acquire();
+    g_state.last_detail = PNG_DETAIL_NONE;
+    PngInfo info;
+    ChunkPlaces places;
+    Outcome outcome = walk(file, &info, &places);
+    if (outcome != IMG_OK) {
+        return report(g_state, outcome);
+    }
+    // The rows are stored at the depth the file gives; a descriptor of
+    // another depth would be written out of step with its rows.
+    if (uint32_t(image_bits(*image)) != info.bits_per_pixel) {
+        return IMG_ERR_BPP;
+    }
+    outcome = decode_rows(file, info, places, *image);
+    // The palette is set whatever the outcome of the rows.
+    palette_finish(image, read_palette(file, info, places, *image));
+    return report(g_state, outcome);
+}
+
+int32_t png_last_detail() {
+    auto lock = g_lock.acquire();
+    return g_state.last_detail;
+}
+
+void png_cleanup() {
+    g_lock.destroy();
+}
+
+}  // namespace imaging
