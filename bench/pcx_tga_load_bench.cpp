@@ -8,7 +8,7 @@
 //                      the file and copying it once; counter load_over_floor
 //                      (target: at most 1.5)
 //   BM_TgaConvertProcess  the whole process `pelora-cli convert FILE OUT.ppm`
-//                      beside `stb_tga_to_ppm FILE OUT.ppm` (stb_image decoding
+//                      beside `stb_to_ppm FILE OUT.ppm` (stb_image decoding
 //                      and the same PPM written); counters cli_over_stb (wall
 //                      time, target: at most 1) and cli_cpu_over_stb_cpu
 //
@@ -259,7 +259,7 @@ void BM_TgaConvertProcess(benchmark::State& state) {
             return run({PELORA_CLI, "convert", files().tga, files().ppm}, &cli_cpu);
         },
         [&] {
-            return run({STB_TGA_TO_PPM, files().tga, files().ppm}, &stb_cpu);
+            return run({STB_TO_PPM, files().tga, files().ppm}, &stb_cpu);
         });
     state.counters["cli_cpu_over_stb_cpu"] = cli_cpu / stb_cpu;
 }

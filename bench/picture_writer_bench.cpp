@@ -2,7 +2,7 @@
 // stb_image decoding the same file and writing the same PPM. Both run in the
 // same process on the same file, timed by process CPU time (target: pelora's
 // time at most stb's). The peak memory of the two, measured
-// with /usr/bin/time -v, compares pelora-cli with stb_bmp_to_ppm (this folder).
+// with /usr/bin/time -v, compares pelora-cli with stb_to_ppm (this folder).
 //
 //   build/bench/picture_writer_bench [--benchmark_repetitions=N]
 

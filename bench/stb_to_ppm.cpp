@@ -1,8 +1,9 @@
-// The peer of `pelora-cli convert FILE OUT.ppm` in the TGA benchmark: decodes
-// FILE with stb_image and writes the same binary PPM, flushed to the disk
-// before it ends as pelora-cli flushes its output.
+// The peer of `pelora-cli convert FILE OUT.ppm` in the whole-process
+// comparisons (CPU time and peak memory with /usr/bin/time -v): decodes FILE
+// with stb_image and writes the same binary PPM, flushed to the disk before it
+// ends as pelora-cli flushes its output.
 //
-//   stb_tga_to_ppm FILE OUT.ppm
+//   stb_to_ppm FILE OUT.ppm
 
 #include <stb_image.h>
 
@@ -12,7 +13,7 @@
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: stb_tga_to_ppm FILE OUT.ppm\n");
+        std::fprintf(stderr, "usage: stb_to_ppm FILE OUT.ppm\n");
         return 2;
     }
     int width = 0, height = 0, channels = 0;
