@@ -185,23 +185,29 @@ inline uint64_t count_bytes(uint64_t high) {
 // Copies n (at most 64) literal bytes from in to out, 16 at a time: writes
 // and reads 16 bytes when n is 0, else up to 15 bytes more than n.
 inline void copy_literal(uint8_t* out, const uint8_t* in, size_t n) {
-    size_t i = 0;
-    do {
+    std::memcpy(out, in, 16);
+    for (size_t i = 16; i < n; i += 16) {
         std::memcpy(out + i, in + i, 16);
-        i += 16;
-    } while (i < n);
+    }
 }
 
 // Writes n (at most 63) copies of value at out, 16 at a time: writes 16 bytes
 // when n is 0, else up to 15 bytes more than n.
 inline void fill_run(uint8_t* out, uint8_t value, size_t n) {
+#if defined(__SSE2__)
+    const __m128i splat = _mm_set1_epi8(static_cast<char>(value));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), splat);
+    for (size_t i = 16; i < n; i += 16) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), splat);
+    }
+#else
     const uint64_t splat = value * uint64_t{0x0101010101010101};
-    size_t i = 0;
-    do {
+    std::memcpy(out, &splat, 8);
+    std::memcpy(out + 8, &splat, 8);
+    for (size_t i = 16; i < n; i += 8) {
         std::memcpy(out + i, &splat, 8);
-        std::memcpy(out + i + 8, &splat, 8);
-        i += 16;
-    } while (i < n);
+    }
+#endif
 }
 
 // Decodes the tokens of the block at data + pos into out + done while they fit
