@@ -58,6 +58,60 @@ TEST_F(Pcx, SplitRunsAcrossPlanesAndRows) {
     EXPECT_EQ(load(file, 16, 1, 1), IMG_ERR_BPP);  // a layout needs its own depth
 }
 
+// Long random lines exercise the decoder's wide path: literal stretches,
+// runs of high values (so stretches of bytes above 0xC0 of either parity),
+// 0xC0 literals and runs over line ends. The picture must match a plain
+// token-by-token decoding of the data, whole and cut at several points.
+TEST_F(Pcx, LongLinesMatchAPlainDecoding) {
+    constexpr uint16_t kWidth = 201;
+    constexpr uint16_t kHeight = 9;
+    std::vector<uint8_t> data;
+    std::vector<uint8_t> stream;  // the decoded bytes of the whole data
+    for (uint32_t seed = 7; stream.size() < 3u * kWidth * kHeight;) {
+        seed = seed * 1103515245u + 12345u;
+        const uint8_t value = static_cast<uint8_t>(seed >> 24);
+        const uint8_t count = (seed >> 8) % 4 == 0 ? 1 + (seed >> 10) % 63 : 1 + (seed >> 10) % 3;
+        if ((seed >> 16) % 3 == 0 && value <= 0xC0) {
+            data.push_back(value);  // a literal
+            stream.push_back(value);
+        } else {
+            data.insert(data.end(), {static_cast<uint8_t>(0xC0 + count), value});
+            stream.insert(stream.end(), count, value);
+        }
+    }
+    for (const uint8_t planes : {1, 3}) {
+        const size_t line = size_t{planes} * kWidth;
+        for (const size_t cut : {data.size(), size_t{700}, size_t{1201}, size_t{64}}) {
+            SCOPED_TRACE(testing::Message() << int{planes} << " planes, " << cut << " bytes");
+            // What a plain decoding of the cut data gives, zeros where it ends.
+            std::vector<uint8_t> decoded(line * kHeight);
+            size_t n = 0;
+            for (size_t i = 0; i < cut && n < decoded.size(); ++i) {
+                const bool run = data[i] > 0xC0;
+                if (run && i + 1 == cut) {
+                    break;
+                }
+                const size_t count = run ? std::min<size_t>(data[i] & 0x3F, decoded.size() - n) : 1;
+                std::fill_n(decoded.begin() + n, count, run ? data[++i] : data[i]);
+                n += count;
+            }
+            std::vector<uint32_t> expected;
+            for (size_t y = 0; y < kHeight; ++y) {
+                for (size_t x = 0; x < kWidth; ++x) {
+                    const uint8_t* p = &decoded[y * line + x];
+                    expected.push_back(planes == 1 ? p[0]
+                                                   : p[0] << 16 | p[kWidth] << 8 | p[2 * kWidth]);
+                }
+            }
+            const std::vector<uint8_t> file(data.begin(), data.begin() + cut);
+            EXPECT_EQ(
+                load(pcx(8, planes, kWidth, kHeight, kWidth, file), kWidth, kHeight, 8 * planes),
+                n == decoded.size() ? IMG_OK : IMG_ERR_LZW);
+            EXPECT_EQ(pixels(0, kHeight, kWidth), expected);
+        }
+    }
+}
+
 TEST_F(Pcx, PalettesOfTheLayouts) {
     // 16 colours in planes, version 3: the default palette.
     ASSERT_EQ(load(pcx(1, 4, 8, 1, 1, {0x80, 0x40, 0, 0x40}, 3), 8, 1, 8), IMG_OK);
