@@ -23,6 +23,11 @@
 // again, then inflates the IDAT data through one chunk buffer one filtered row
 // at a time, undoes each row's filter (png_rows.cpp), stores the rows into
 // the area of interest from its top row down, and reads the palette last.
+//
+// A file that ends before IEND, after a whole and valid IHDR, is a picture cut
+// short: the load stores the rows its image data reaches and the palette when
+// PLTE was read whole, and reports IMG_ERR_LZW. What the walk read before the
+// end is checked as in a whole file.
 
 #include "imaging/readers/png.h"
 
@@ -114,6 +119,7 @@ struct ChunkPlaces {
     uint64_t plte_offset = 0;  // data of the first PLTE chunk; 0 when none was seen
     uint32_t plte_length = 0;  // 0..2^31 - 1
     bool ihdr_seen = false;
+    bool cut_short = false;  // the file ended before IEND
 };
 
 // The IHDR fields as stored.
@@ -178,8 +184,10 @@ class ChunkWalk {
     Outcome run();
 
   private:
+    // Reads the signature and the chunks up to IEND or the first failure.
+    Outcome chunks();
     // Reads count bytes outside chunk data (signature, chunk header, stored
-    // CRC).
+    // CRC); notes the end of the file.
     Outcome raw(uint8_t* out, size_t count);
     // Reads count bytes of chunk data through the CRC.
     Outcome data(uint8_t* out, size_t count);
@@ -207,6 +215,7 @@ class ChunkWalk {
 
 Outcome ChunkWalk::raw(uint8_t* out, size_t count) {
     if (!file_.read_exact(out, count)) {
+        places_.cut_short = true;
         return PNG_DETAIL_SHORT_READ;
     }
     position_ += count;
@@ -241,6 +250,16 @@ Outcome ChunkWalk::fixed(uint32_t length, uint8_t* out, size_t size) {
 }
 
 Outcome ChunkWalk::run() {
+    const Outcome outcome = chunks();
+    // A file cut short after its header holds a picture; the load reads what
+    // its image data reaches.
+    if (outcome == PNG_DETAIL_SHORT_READ && places_.cut_short && places_.ihdr_seen) {
+        return IMG_OK;
+    }
+    return outcome;
+}
+
+Outcome ChunkWalk::chunks() {
     uint8_t signature[sizeof kSignature];
     Outcome outcome = raw(signature, sizeof signature);
     if (outcome != IMG_OK) {
@@ -249,14 +268,12 @@ Outcome ChunkWalk::run() {
     if (std::memcmp(signature, kSignature, sizeof kSignature) != 0) {
         return PNG_DETAIL_SIGNATURE;
     }
-    // Each chunk's stored CRC is read together with the next chunk's header.
-    uint8_t tail[12];
-    outcome = raw(tail + 4, 8);
+    uint8_t head[8];
+    outcome = raw(head, sizeof head);
     if (outcome != IMG_OK) {
         return outcome;
     }
     for (;;) {
-        const uint8_t* head = tail + 4;
         const uint32_t length = be32(head);
         const uint32_t type = be32(head + 4);
         if (length > kMaxChunkLength) {
@@ -276,13 +293,18 @@ Outcome ChunkWalk::run() {
         if (outcome != IMG_OK) {
             return outcome;
         }
-        outcome = raw(tail, sizeof tail);
+        uint8_t stored_crc[4];
+        outcome = raw(stored_crc, sizeof stored_crc);
         if (outcome != IMG_OK) {
             return outcome;
         }
         // IDAT data was sought over; the load checks its CRC.
-        if (type != kIDAT && be32(tail) != crc_) {
+        if (type != kIDAT && be32(stored_crc) != crc_) {
             return PNG_DETAIL_CRC;
+        }
+        outcome = raw(head, sizeof head);
+        if (outcome != IMG_OK) {
+            return outcome;
         }
     }
     // A file without IHDR has no size.
@@ -293,12 +315,16 @@ Outcome ChunkWalk::handle(uint32_t type, uint32_t length) {
     switch (type) {
         case kIHDR:
             return header(length);
-        case kPLTE:
-            if (places_.plte_offset == 0) {
-                places_.plte_offset = position_;
+        case kPLTE: {
+            // Recorded once its data has been read whole, through the CRC.
+            const uint64_t start = position_;
+            const Outcome outcome = skip(length);
+            if (outcome == IMG_OK && places_.plte_offset == 0) {
+                places_.plte_offset = start;
                 places_.plte_length = length;
             }
-            return IMG_OK;  // the data goes through the CRC as the walk skips it
+            return outcome;
+        }
         case kIDAT:
             if (places_.idat_offset == 0) {
                 places_.idat_offset = position_;
@@ -498,7 +524,8 @@ class ImageStream {
 
 Outcome ImageStream::start(ReaderFile& file, const ChunkPlaces& places) {
     if (places.idat_offset == 0) {
-        return PNG_DETAIL_STREAM_END;  // no image data at all
+        // No image data at all: the file ended before it, or holds none.
+        return places.cut_short ? PNG_DETAIL_SHORT_READ : PNG_DETAIL_STREAM_END;
     }
     if (!file.seek(places.idat_offset)) {
         return PNG_DETAIL_SHORT_READ;
@@ -764,6 +791,12 @@ ImgStatus png_load(const char* path, ImageDesc* image) {
     outcome = decode_rows(file, info, places, *image);
     // The palette is set whatever the outcome of the rows.
     palette_finish(image, read_palette(file, info, places, *image));
+    // In a file cut short, the rows up to the end of its data are stored
+    // (all of them, when only what follows the image data is missing).
+    if (places.cut_short && (outcome == IMG_OK || outcome == PNG_DETAIL_SHORT_READ)) {
+        g_state.last_detail = PNG_DETAIL_SHORT_READ;
+        return IMG_ERR_LZW;
+    }
     return report(g_state, outcome);
 }
 

@@ -38,8 +38,9 @@ struct PngInfo {
     uint8_t offset_unit;
 };
 
-// Why the last call of the reader failed with IMG_ERR_PNG (0 after a call that
-// did not fail that way).
+// Why the last call of the reader failed with IMG_ERR_PNG, or that its file
+// ended before IEND when png_load gave IMG_ERR_LZW (0 after a call that did
+// not fail either way).
 enum PngDetail : int32_t {
     PNG_DETAIL_NONE = 0,
     PNG_DETAIL_CRITICAL_CHUNK = -100,  // unrecognised critical chunk
@@ -60,14 +61,16 @@ enum PngDetail : int32_t {
     PNG_DETAIL_INFLATE = -115,         // inflate failed or can make no further progress
 };
 
-// Walks the file's chunks and fills info; decodes no pixels. Returns 0,
-// IMG_ERR_OPEN, IMG_ERR_MEMORY or IMG_ERR_PNG (see png_last_detail).
+// Walks the file's chunks and fills info; decodes no pixels. Returns 0 (also
+// for a file that ends early after a whole, valid IHDR), IMG_ERR_OPEN,
+// IMG_ERR_MEMORY or IMG_ERR_PNG (see png_last_detail).
 ImgStatus png_info(const char* path, PngInfo* info);
 
 // Decodes the file into an allocated descriptor of the bits per pixel that
 // png_info reported; rows land in the area of interest from its top row down.
 // On a failure during decoding the rows stored so far stay and the palette is
-// still set. Returns 0 or a negative status.
+// still set. A file that ends before IEND gives IMG_ERR_LZW with the rows its
+// image data reaches (the others untouched). Returns 0 or a negative status.
 ImgStatus png_load(const char* path, ImageDesc* image);
 
 // The detail of the reader's last IMG_ERR_PNG.

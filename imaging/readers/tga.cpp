@@ -18,10 +18,11 @@
 // one pixel value repeated (bit 7 set) or that many pixel values. Packets may
 // carry over from one row into the next.
 //
-// Pixels of 1 byte are indexes or gray values; of 2 bytes 5-5-5 words (bit 15
-// dropped); of 3 bytes blue, green, red; of 4 bytes blue, green, red, alpha
-// (alpha dropped). Colour-mapped and gray files load into 8-bit images, true
-// colour into 24-bit images.
+// Pixels of 1 byte are indexes or gray values; gray pixels of 2 bytes are a
+// gray value and an alpha (alpha dropped). True-colour pixels of 2 bytes are
+// 5-5-5 words (bit 15 dropped); of 3 bytes blue, green, red; of 4 bytes blue,
+// green, red, alpha (alpha dropped). Colour-mapped and gray files load into
+// 8-bit images, true colour into 24-bit images.
 
 #include "imaging/readers/tga.h"
 
@@ -87,7 +88,9 @@ ImgStatus parse_header(ReaderFile& file, HeaderFacts* facts) {
     info.attribute_bits = h[17] & 0x0F;
     info.origin_bits = h[17] >> 4;
     info.interleave_bits = h[17] & 0xC0;
-    info.bits_per_pixel = info.pixel_depth == 8 ? 8 : 24;
+    // Gray pixels with alpha keep their gray byte only.
+    const bool gray_alpha = (h[2] & 7) == kGray && h[16] == 16;
+    info.bits_per_pixel = info.pixel_depth == 8 || gray_alpha ? 8 : 24;
 
     facts->map_first = le16(h + 3);
     facts->map_length = le16(h + 5);
@@ -116,11 +119,13 @@ ImgStatus check_header(const HeaderFacts& facts, int32_t image_bits) {
     if (info.width < 0 || info.width > kMaxSide || info.height < 0 || info.height > kMaxSide) {
         return IMG_ERR_TGA;
     }
-    // 8-bit pixels for indexes and gray values, 16, 24 or 32 for true colour:
-    // any other pairing would not fit the target's rows.
+    // 8-bit pixels for indexes, 8 or 16 (gray and alpha) for gray values, 16,
+    // 24 or 32 for true colour: any other pairing would not fit the target's
+    // rows.
     const int32_t depth = info.pixel_depth;
-    const bool depth_fits =
-        kind == kTrueColour ? depth == 16 || depth == 24 || depth == 32 : depth == 8;
+    const bool depth_fits = kind == kTrueColour ? depth == 16 || depth == 24 || depth == 32
+                            : kind == kGray     ? depth == 8 || depth == 16
+                                                : depth == 8;
     if (!depth_fits) {
         return IMG_ERR_TGA;
     }
@@ -147,16 +152,18 @@ void convert_pixel(const uint8_t* p, uint32_t bytes, uint8_t* out) {
 }
 
 // Stores the first `columns` pixels of the picture row held in `row` (width
-// pixels of `bytes` bytes, right to left when `mirrored`) at destination.
+// pixels of `bytes` bytes, right to left when `mirrored`) at destination, a
+// row of `target_bytes` (1 or 3) bytes per pixel. An 8-bit target takes the
+// first byte of each pixel: the index or gray value.
 void store_row(const uint8_t* row, uint32_t bytes, uint32_t width, bool mirrored,
-               uint8_t* destination, uint32_t columns) {
-    if (bytes == 1) {
-        if (!mirrored) {
+               uint8_t* destination, uint32_t target_bytes, uint32_t columns) {
+    if (target_bytes == 1) {
+        if (bytes == 1 && !mirrored) {
             std::memcpy(destination, row, columns);
             return;
         }
         for (uint32_t x = 0; x < columns; ++x) {
-            destination[x] = row[width - 1 - x];
+            destination[x] = row[size_t{mirrored ? width - 1 - x : x} * bytes];
         }
         return;
     }
@@ -254,7 +261,8 @@ ImgStatus pixel_pass(ReaderFile& file, const HeaderFacts& facts, ImageDesc& imag
     }
     // Pixels already in the target's form and order expand straight into
     // the image's row.
-    const uint32_t target_bytes = bytes == 1 ? 1 : 3;
+    const uint32_t target_bytes =
+        (static_cast<uint32_t>(info.image_type) & 7) == kTrueColour ? 3 : 1;
     const bool direct = run_length && bytes == target_bytes && !mirrored && place.columns == width;
 
     PendingPacket packet;
@@ -289,7 +297,7 @@ ImgStatus pixel_pass(ReaderFile& file, const HeaderFacts& facts, ImageDesc& imag
         }
         if (storing && filled != destination) {
             store_row(filled != nullptr ? filled : pixels, bytes, width, mirrored, destination,
-                      place.columns);
+                      target_bytes, place.columns);
         }
         if (got < row_bytes) {
             return IMG_ERR_LZW;

@@ -21,7 +21,8 @@ struct TgaInfo {
     int32_t attribute_bits;   // image descriptor & 0x0F
     int32_t origin_bits;      // image descriptor >> 4: bit 0 right-to-left, bit 1 top-down
     int32_t interleave_bits;  // image descriptor & 0xC0
-    int32_t bits_per_pixel;   // the image to allocate: 8 for 8-bit pixels, else 24
+    int32_t bits_per_pixel;   // the image to allocate: 8 for 8-bit pixels and 16-bit
+                              // gray with alpha, else 24
 };
 
 // Reads the file header into info. Returns 0 or a negative status.

@@ -353,23 +353,50 @@ TEST_F(Png, DamagedStreams) {
     EXPECT_EQ(rows_loaded(), 4u);
 }
 
-// Cuts at each structural boundary: the walk refuses a file cut anywhere
-// before IEND's header; IEND's CRC is never read.
+// Cuts at each structural boundary of a palette file. Cut inside its IHDR it
+// is refused; cut later it opens: the rows its image data reaches are stored,
+// the palette is loaded when PLTE was read whole, and the load reports the
+// early end. IEND's CRC is never read.
 TEST_F(Png, TruncatedAtEachBoundary) {
-    const Bytes whole = file({header(4, 4, 8, 0), chunk("IDAT", deflated(gray_rows(4, 1)))});
+    const Bytes whole =
+        file({header(4, 4, 8, 3), chunk("PLTE", {1, 2, 3}), chunk("IDAT", deflated(gray_rows(4)))});
     const size_t iend = whole.size() - 12;
-    for (size_t size : {size_t{0}, size_t{7}, size_t{8}, size_t{15}, size_t{20}, size_t{33},
-                        size_t{41}, size_t{45}, iend - 4, iend, iend + 4, iend + 8, whole.size()}) {
-        SCOPED_TRACE(size);
-        const ImgStatus status = load(Bytes(whole.begin(), whole.begin() + size));
-        EXPECT_EQ(status, size >= iend + 8 ? IMG_OK : IMG_ERR_PNG);
+    struct Cut {
+        size_t size;
+        ImgStatus status;
+        uint32_t rows;
+        int32_t colors;  // 256: the gray ramp of a palette not read
+    };
+    for (const Cut& c :
+         {Cut{0, IMG_ERR_PNG, 0, 0}, Cut{7, IMG_ERR_PNG, 0, 0}, Cut{8, IMG_ERR_PNG, 0, 0},
+          Cut{20, IMG_ERR_PNG, 0, 0}, Cut{33, imaging::IMG_ERR_LZW, 0, 256},
+          Cut{43, imaging::IMG_ERR_LZW, 0, 256}, Cut{48, imaging::IMG_ERR_LZW, 0, 1},
+          Cut{56, imaging::IMG_ERR_LZW, 0, 1}, Cut{75, imaging::IMG_ERR_LZW, 2, 1},
+          Cut{iend - 4, imaging::IMG_ERR_LZW, 4, 1}, Cut{iend, imaging::IMG_ERR_LZW, 4, 1},
+          Cut{iend + 8, IMG_OK, 4, 1}, Cut{whole.size(), IMG_OK, 4, 1}}) {
+        SCOPED_TRACE(c.size);
+        const Bytes bytes(whole.begin(), whole.begin() + c.size);
+        EXPECT_EQ(load(bytes), c.status);
         EXPECT_EQ(imaging::png_last_detail(),
-                  size >= iend + 8 ? imaging::PNG_DETAIL_NONE : imaging::PNG_DETAIL_SHORT_READ);
+                  c.status == IMG_OK ? imaging::PNG_DETAIL_NONE : imaging::PNG_DETAIL_SHORT_READ);
+        EXPECT_EQ(rows_loaded(), c.rows);
+        if (c.status != IMG_ERR_PNG) {
+            EXPECT_EQ(image.color_count, c.colors);
+        }
+        imaging::PngInfo info{};
+        const fs::path path = dir / "cut.png";
+        test_support::write_file(path, bytes);
+        EXPECT_EQ(imaging::png_info(path.c_str(), &info),
+                  c.status == IMG_ERR_PNG ? IMG_ERR_PNG : IMG_OK);
     }
-    // A length above 2^31 - 1 is refused before anything is read.
-    Bytes huge = whole;
-    huge[33] = 0x80;
-    EXPECT_EQ(load(huge), IMG_ERR_PNG);
+    // Damage before the end is reported as in a whole file: a PLTE with a
+    // wrong CRC, and a length above 2^31 - 1, refused before it is read.
+    Bytes damaged(whole.begin(), whole.begin() + iend);
+    damaged[47] ^= 1;
+    EXPECT_EQ(load(damaged), IMG_ERR_PNG);
+    EXPECT_EQ(imaging::png_last_detail(), imaging::PNG_DETAIL_CRC);
+    damaged[33] = 0x80;
+    EXPECT_EQ(load(damaged), IMG_ERR_PNG);
     EXPECT_EQ(imaging::png_last_detail(), imaging::PNG_DETAIL_SHORT_READ);
 }
 
