@@ -92,30 +92,6 @@ bool loaded_cleanly(const OpenOutcome& outcome) {
     return outcome.stage == OpenOutcome::Stage::Loaded && outcome.status == IMG_OK;
 }
 
-// Whether a failed load still decoded part of the picture: its status speaks
-// of the data (damaged, cut short, an element the document may not hold), not
-// of a file that could not be opened, recognised or taken at all.
-bool decoded_part_way(const OpenOutcome& outcome) {
-    if (outcome.stage != OpenOutcome::Stage::Loaded || outcome.status == IMG_OK) {
-        return false;
-    }
-    switch (outcome.status) {
-        case IMG_ERR_RANGE:
-        case IMG_ERR_OPEN:
-        case IMG_ERR_PARAM:
-        case IMG_ERR_MEMORY:
-        case IMG_ERR_BPP:
-        case IMG_ERR_NOT_BMP:
-        case IMG_ERR_NOT_GIF:
-        case IMG_ERR_BAD_BUFFER:
-        case IMG_ERR_XML_LOAD:
-        case IMG_ERR_XML_ROOT:
-            return false;
-        default:
-            return true;
-    }
-}
-
 int run_info(const std::vector<std::string>& files) {
     StderrHost host;
     int exit_status = kExitOk;
@@ -163,7 +139,7 @@ int run_convert(const std::string& input, const std::string& output, bool partia
     CPeloraDoc document(&host);
     document.open_file(input);
     const OpenOutcome& outcome = document.open_outcome();
-    if (!loaded_cleanly(outcome) && !(partial && decoded_part_way(outcome))) {
+    if (!loaded_cleanly(outcome) && !(partial && outcome.picture_read())) {
         return kExitFailure;  // nothing to write; the document has said why
     }
     // A phone image's attributes, before a command replaces the picture (only
