@@ -4,6 +4,8 @@
 //   pelora-cli convert FILE OUT [--partial] [--rgb-to-palette] [--color-to-gray]
 //                               [--reduce-to-4-colors] [--resize]...
 //
+// The options of convert may stand anywhere after the word convert.
+//
 // Files open exactly as in the desktop viewer; messages the viewer would show
 // in a message box go to standard error. A conversion that fails at any step
 // writes nothing (--partial writes what a damaged file gave all the same), and
@@ -195,23 +197,25 @@ int main(int argc, char** argv) {
         }
         status = run_info(std::vector<std::string>(args.begin() + 1, args.end()));
     } else if (args[0] == "convert") {
-        if (args.size() < 3) {
-            return usage_error("convert needs a file and an output");
-        }
+        std::vector<std::string> paths;
         std::vector<PictureCommand> commands;
         bool partial = false;
-        for (size_t i = 3; i < args.size(); ++i) {
+        for (size_t i = 1; i < args.size(); ++i) {
             PictureCommand command;
-            if (args[i] == "--partial") {
+            if (args[i].rfind("--", 0) != 0) {
+                paths.push_back(args[i]);
+            } else if (args[i] == "--partial") {
                 partial = true;
-                continue;
-            }
-            if (!parse_command(args[i], &command)) {
+            } else if (parse_command(args[i], &command)) {
+                commands.push_back(command);
+            } else {
                 return usage_error("unknown command " + args[i]);
             }
-            commands.push_back(command);
         }
-        status = run_convert(args[1], args[2], partial, commands);
+        if (paths.size() != 2) {
+            return usage_error("convert needs a file and an output");
+        }
+        status = run_convert(paths[0], paths[1], partial, commands);
     } else {
         return usage_error("unknown command " + args[0]);
     }
