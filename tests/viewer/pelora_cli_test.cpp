@@ -148,7 +148,7 @@ TEST_F(PeloraCliTest, DamagedFileIsWrittenOnlyOnRequest) {
     r = cli({"convert", path("cut.bmp"), path("cut.ppm")});
     EXPECT_EQ(r.err, "Error: cannot open cut.bmp: IMG_ERR_LZW (-62)\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "cut.ppm"));
-    r = cli({"convert", path("cut.bmp"), path("cut.ppm"), "--partial"});
+    r = cli({"convert", "--partial", path("cut.bmp"), path("cut.ppm")});
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_TRUE(std::filesystem::exists(dir / "cut.ppm"));
 
@@ -263,6 +263,9 @@ TEST_F(PeloraCliTest, UsageHelpAndVersion) {
     r = cli({"convert", path("a.bmp"), path("a.ppm"), "--sharpen"});
     EXPECT_EQ(r.exit_status, 2);
     EXPECT_NE(r.err.find("unknown command --sharpen"), std::string::npos);
+    r = cli({"convert", path("a.bmp"), path("a.ppm"), path("b.ppm")});  // one output only
+    EXPECT_EQ(r.exit_status, 2);
+    EXPECT_NE(r.err.find("convert needs a file and an output"), std::string::npos);
     r = cli({"--help"});
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_NE(r.out.find("pelora-cli info FILE..."), std::string::npos);

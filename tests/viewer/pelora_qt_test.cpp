@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
 #include <QDropEvent>
@@ -10,6 +11,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -323,8 +325,9 @@ TEST_F(ViewerTest, OpenThatReadNothingLeavesNoWindow) {
     frame.show();
     EXPECT_EQ(frame.open_file(qpath(path_in("missing.bmp"))), nullptr);
     EXPECT_EQ(frame.open_file(qpath(path_in("photo.jpeg"))), nullptr);
+    EXPECT_EQ(frame.open_file(qpath(path_in("missing.qap"))), nullptr);  // its load ran
     EXPECT_TRUE(frame.mdi_area()->subWindowList().isEmpty());
-    ASSERT_EQ(sink.messages.size(), 2);
+    ASSERT_EQ(sink.messages.size(), 3);
     EXPECT_EQ(sink.messages[1], "Error: Unsupported file format .jpeg");
     EXPECT_EQ(menu_titles(frame), (QStringList{"&File", "&Help"}));
     // A file cut short keeps its window with what was read.
@@ -483,6 +486,29 @@ TEST_F(ViewerTest, ExportWritesBitmapAndPng) {
     });
     QTest::keyClick(&frame, Qt::Key_E, Qt::ControlModifier);
     EXPECT_EQ(QImage(qpath(path_in("chosen.bmp"))).convertToFormat(picture.format()), picture);
+    // A name typed with another export type's extension is written in that type; a bare name
+    // that would replace a file with the type's extension asks first.
+    test_support::write_text(path_in("kept.qap"), "kept");
+    QTimer answer;  // says No to the question, once it is asked
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            box->button(QMessageBox::No)->click();
+        }
+    });
+    answer.start(10);
+    for (const char* typed : {"typed.png", "kept"}) {
+        QApplication::setActiveWindow(&frame);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+        QTimer::singleShot(0, [typed] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            dialog->selectFile(qpath(path_in(typed)));
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        QTest::keyClick(&frame, Qt::Key_E, Qt::ControlModifier);
+    }
+    EXPECT_EQ(QImage(qpath(path_in("typed.png"))).convertToFormat(picture.format()), picture);
+    EXPECT_EQ(test_support::read_text(path_in("kept.qap")), "kept");
     const QString png = frame.export_active(qpath(path_in("small-out")), ExportFormat::Png);
     EXPECT_EQ(png, qpath(path_in("small-out.png")));
     EXPECT_EQ(QImage(png).convertToFormat(picture.format()), picture);

@@ -4,6 +4,8 @@
 //   pelora-cli convert FILE OUT [--partial] [--rgb-to-palette] [--color-to-gray]
 //                               [--reduce-to-4-colors] [--resize]...
 //
+// The options of convert may stand anywhere after the word convert.
+//
 // Files open exactly as in the desktop viewer; messages the viewer would show
 // in a message box go to standard error. A conversion that fails at any step
 // writes nothing (--partial writes what a damaged file gave all the same), and
@@ -92,30 +94,6 @@ bool loaded_cleanly(const OpenOutcome& outcome) {
     return outcome.stage == OpenOutcome::Stage::Loaded && outcome.status == IMG_OK;
 }
 
-// Whether a failed load still decoded part of the picture: its status speaks
-// of the data (damaged, cut short, an element the document may not hold), not
-// of a file that could not be opened, recognised or taken at all.
-bool decoded_part_way(const OpenOutcome& outcome) {
-    if (outcome.stage != OpenOutcome::Stage::Loaded || outcome.status == IMG_OK) {
-        return false;
-    }
-    switch (outcome.status) {
-        case IMG_ERR_RANGE:
-        case IMG_ERR_OPEN:
-        case IMG_ERR_PARAM:
-        case IMG_ERR_MEMORY:
-        case IMG_ERR_BPP:
-        case IMG_ERR_NOT_BMP:
-        case IMG_ERR_NOT_GIF:
-        case IMG_ERR_BAD_BUFFER:
-        case IMG_ERR_XML_LOAD:
-        case IMG_ERR_XML_ROOT:
-            return false;
-        default:
-            return true;
-    }
-}
-
 int run_info(const std::vector<std::string>& files) {
     StderrHost host;
     int exit_status = kExitOk;
@@ -163,7 +141,7 @@ int run_convert(const std::string& input, const std::string& output, bool partia
     CPeloraDoc document(&host);
     document.open_file(input);
     const OpenOutcome& outcome = document.open_outcome();
-    if (!loaded_cleanly(outcome) && !(partial && decoded_part_way(outcome))) {
+    if (!loaded_cleanly(outcome) && !(partial && outcome.picture_read())) {
         return kExitFailure;  // nothing to write; the document has said why
     }
     // A phone image's attributes, before a command replaces the picture (only
@@ -219,23 +197,25 @@ int main(int argc, char** argv) {
         }
         status = run_info(std::vector<std::string>(args.begin() + 1, args.end()));
     } else if (args[0] == "convert") {
-        if (args.size() < 3) {
-            return usage_error("convert needs a file and an output");
-        }
+        std::vector<std::string> paths;
         std::vector<PictureCommand> commands;
         bool partial = false;
-        for (size_t i = 3; i < args.size(); ++i) {
+        for (size_t i = 1; i < args.size(); ++i) {
             PictureCommand command;
-            if (args[i] == "--partial") {
+            if (args[i].rfind("--", 0) != 0) {
+                paths.push_back(args[i]);
+            } else if (args[i] == "--partial") {
                 partial = true;
-                continue;
-            }
-            if (!parse_command(args[i], &command)) {
+            } else if (parse_command(args[i], &command)) {
+                commands.push_back(command);
+            } else {
                 return usage_error("unknown command " + args[i]);
             }
-            commands.push_back(command);
         }
-        status = run_convert(args[1], args[2], partial, commands);
+        if (paths.size() != 2) {
+            return usage_error("convert needs a file and an output");
+        }
+        status = run_convert(paths[0], paths[1], partial, commands);
     } else {
         return usage_error("unknown command " + args[0]);
     }

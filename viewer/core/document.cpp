@@ -43,6 +43,27 @@ std::string command_error_text(ImgStatus status) {
     return text;
 }
 
+bool OpenOutcome::picture_read() const {
+    if (stage != Stage::Loaded) {
+        return false;
+    }
+    switch (status) {
+        case IMG_ERR_RANGE:
+        case IMG_ERR_OPEN:
+        case IMG_ERR_PARAM:
+        case IMG_ERR_MEMORY:
+        case IMG_ERR_BPP:
+        case IMG_ERR_NOT_BMP:
+        case IMG_ERR_NOT_GIF:
+        case IMG_ERR_BAD_BUFFER:
+        case IMG_ERR_XML_LOAD:
+        case IMG_ERR_XML_ROOT:
+            return false;
+        default:
+            return true;
+    }
+}
+
 CPeloraDoc::CPeloraDoc(DocumentHost* host) : host_(host) {
     image_alloc(image_.get(), kDefaultWidth, kDefaultHeight, kDefaultBits);
 }

@@ -38,6 +38,13 @@ struct OpenOutcome {
     Stage stage = Stage::NotOpened;
     ImgStatus status = imaging::IMG_OK;
     std::string extension;
+
+    // Whether the picture holds what was read of the file: the load ran and
+    // succeeded, or failed part way through the data (damaged, cut short, an
+    // element the document may not hold). False when the file could not be
+    // opened, recognised or taken at all: a missing or unparsable phone image,
+    // for example, whose load ran on a picture with nothing of the file in it.
+    bool picture_read() const;
 };
 
 class CPeloraDoc {

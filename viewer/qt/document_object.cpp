@@ -25,7 +25,7 @@ QString DocumentObject::identity_of(const QString& path) {
 }
 
 bool DocumentObject::file_was_read() const {
-    return document_.open_outcome().stage == OpenOutcome::Stage::Loaded;
+    return document_.open_outcome().picture_read();
 }
 
 void DocumentObject::run_command(PictureCommand command) {

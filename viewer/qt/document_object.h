@@ -21,7 +21,8 @@ class DocumentObject : public QObject, private DocumentHost {
     void open(const QString& path);
 
     // Whether the last open read anything of its file: false when the file was
-    // missing or of an unknown kind, or its size or storage could not be had.
+    // missing, unreadable or of an unknown kind, or its size or storage could
+    // not be had.
     bool file_was_read() const;
 
     // The opened file, as one name per file (symbolic links resolved); empty

@@ -390,9 +390,32 @@ void CMainFrame::export_with_dialog() {
     QString filter = export_filters().first();
     const QString path = QFileDialog::getSaveFileName(
         this, tr("Export"), start, export_filters().join(QStringLiteral(";;")), &filter);
-    if (!path.isEmpty()) {
-        export_active(path, export_format_of_filter(filter));
+    if (path.isEmpty()) {
+        return;
     }
+    // A name with the extension of an export type is written in that type
+    // under that name, which the dialog asked about if it existed.
+    const QByteArray local = QFile::encodeName(path);
+    ExportFormat format = export_format_of_filter(filter);
+    if (export_format_for_path(std::string(local.constData(), size_t(local.size())), &format)) {
+        export_active(path, format);
+        return;
+    }
+    // Any other name gets the chosen type's extension: the file of that name
+    // is replaced only when the user agrees.
+    QString target = path;
+    for (const ExportEntry& entry : kExportFormats) {
+        if (entry.format == format) {
+            target += QString::fromLatin1(entry.suffix);
+        }
+    }
+    if (QFileInfo::exists(target) &&
+        QMessageBox::question(this, tr("Export"),
+                              tr("%1 already exists.\nDo you want to replace it?")
+                                  .arg(QFileInfo(target).fileName())) != QMessageBox::Yes) {
+        return;
+    }
+    export_active(target, format);
 }
 
 QString CMainFrame::export_active(const QString& path, ExportFormat format) {
