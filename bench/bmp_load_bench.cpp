@@ -20,6 +20,7 @@
 
 #include "imaging/image.h"
 #include "imaging/readers/bmp.h"
+#include "read_and_copy.h"
 
 using namespace imaging;
 
@@ -71,23 +72,6 @@ const PictureFile& picture() {
     return file;
 }
 
-// The floor: read the whole file into memory, then copy it once.
-void read_and_copy(std::vector<uint8_t>& file_bytes, std::vector<uint8_t>& copy) {
-    const int fd = ::open(picture().path(), O_RDONLY);
-    size_t done = 0;
-    while (fd >= 0 && done < file_bytes.size()) {
-        const ssize_t n = ::read(fd, file_bytes.data() + done, file_bytes.size() - done);
-        if (n <= 0) {
-            break;
-        }
-        done += size_t(n);
-    }
-    ::close(fd);
-    std::memcpy(copy.data(), file_bytes.data(), done);
-    benchmark::DoNotOptimize(copy.data());
-    benchmark::ClobberMemory();
-}
-
 double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -114,7 +98,7 @@ void BM_BmpLoad24(benchmark::State& state) {
         benchmark::ClobberMemory();
         const double load = seconds_since(start);
         start = std::chrono::steady_clock::now();
-        read_and_copy(file_bytes, copy);
+        read_and_copy(picture().path(), file_bytes, copy);
         floor_seconds += seconds_since(start);
         load_seconds += load;
         state.SetIterationTime(load);

@@ -41,6 +41,7 @@
 #include "imaging/image.h"
 #include "imaging/readers/pcx.h"
 #include "imaging/readers/tga.h"
+#include "read_and_copy.h"
 
 extern char** environ;
 
@@ -226,19 +227,7 @@ void BM_PcxLoad24(benchmark::State& state) {
         },
         [&] {
             // The floor: read the whole file into memory, then copy it once.
-            const int fd = ::open(files().pcx.c_str(), O_RDONLY);
-            size_t done = 0;
-            while (fd >= 0 && done < file_bytes.size()) {
-                const ssize_t n = ::read(fd, file_bytes.data() + done, file_bytes.size() - done);
-                if (n <= 0) {
-                    break;
-                }
-                done += size_t(n);
-            }
-            ::close(fd);
-            std::memcpy(copy.data(), file_bytes.data(), done);
-            benchmark::DoNotOptimize(copy.data());
-            benchmark::ClobberMemory();
+            const size_t done = read_and_copy(files().pcx.c_str(), file_bytes, copy);
             return done == file_bytes.size();
         });
     image_free(&image);

@@ -29,6 +29,7 @@
 
 #include "imaging/image.h"
 #include "imaging/readers/tiff.h"
+#include "read_and_copy.h"
 
 using namespace imaging;
 
@@ -171,26 +172,6 @@ bool libtiff_read(const char* path, std::vector<uint8_t>& out) {
     return ok;
 }
 
-// The floor: read the whole file into memory, then copy it once.
-void read_and_copy(const PictureFile& file, std::vector<uint8_t>& bytes,
-                   std::vector<uint8_t>& copy) {
-    bytes.resize(file.size());
-    copy.resize(file.size());
-    const int fd = ::open(file.path(), O_RDONLY);
-    size_t done = 0;
-    while (fd >= 0 && done < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) {
-            break;
-        }
-        done += size_t(n);
-    }
-    ::close(fd);
-    std::memcpy(copy.data(), bytes.data(), done);
-    benchmark::DoNotOptimize(copy.data());
-    benchmark::ClobberMemory();
-}
-
 double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -218,7 +199,9 @@ void run(benchmark::State& state, Kind kind) {
         const double load = seconds_since(start);
         start = std::chrono::steady_clock::now();
         if (kind == Kind::kRgbRaw) {
-            read_and_copy(file, buffer, copy);
+            buffer.resize(file.size());
+            copy.resize(file.size());
+            read_and_copy(file.path(), buffer, copy);
         } else if (!libtiff_read(file.path(), buffer)) {
             state.SkipWithError("libtiff failed");
             break;
