@@ -121,17 +121,6 @@ void CPeloraDoc::open_file(const std::string& path) {
     SetTitle();
 }
 
-ImgStatus CPeloraDoc::document_alloc_image(int32_t width, int32_t height, int32_t bits) {
-    image_.reset();
-    const ImgStatus status = image_alloc(image_.get(), std::max(width, kMinimumPictureSide),
-                                         std::max(height, kMinimumPictureSide), bits);
-    if (status != IMG_OK) {
-        image_alloc(image_.get(), kDefaultWidth, kDefaultHeight, kDefaultBits);
-        return status;
-    }
-    return IMG_OK;
-}
-
 void CPeloraDoc::SetTitle(const std::string& /*ignored*/) {
     const ImageDesc& picture = image_.desc();
     char text[128];

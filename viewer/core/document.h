@@ -2,9 +2,9 @@
 //
 // A document always holds an allocated picture: 256 x 240 gray at 8 bits when
 // new, then whatever the last open or command left. Opening picks the reader by
-// the file's extension, asks it for the size, allocates the picture (at least
-// 16 x 16) and loads it. Each picture command converts into a temporary picture
-// and, on success, the document frees its picture and takes the new one over.
+// the file's extension and opens the file through picture_open (the reader's
+// size, a picture of at least 16 x 16, the load). Each picture command converts into a temporary
+// picture and, on success, the document frees its picture and takes the new one over.
 //
 // The document reports through its DocumentHost: the unsupported-format and
 // command-failure messages, and an open that fails ("Error: cannot open NAME:
@@ -56,10 +56,6 @@ class CPeloraDoc {
 
     // Loads the picture at `path` (the framework's open), then rebuilds the title.
     void open_file(const std::string& path);
-
-    // Frees the picture and allocates a new one of at least 16 x 16; when that
-    // fails, allocates the 256 x 240 x 8 default instead and returns the failure.
-    ImgStatus document_alloc_image(int32_t width, int32_t height, int32_t bits);
 
     // Rebuilds the title from the picture and hands it to the host. The text
     // passed in is ignored: the title always describes the current picture.
