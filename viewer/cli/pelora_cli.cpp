@@ -11,9 +11,7 @@
 // writes nothing (--partial writes what a damaged file gave all the same), and
 // OUT is replaced only once it was written whole.
 
-#include <algorithm>
 #include <cstdio>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -144,27 +142,14 @@ int run_convert(const std::string& input, const std::string& output, bool partia
     if (!loaded_cleanly(outcome) && !(partial && outcome.picture_read())) {
         return kExitFailure;  // nothing to write; the document has said why
     }
-    // A phone image's attributes, before a command replaces the picture (only
-    // the record's attribute fields are read later).
-    const bool phone_source = document.format() == PictureFormat::PhoneImage;
-    const ImageDesc source = document.image();
+    // The document keeps a phone image's attributes across the commands.
     for (PictureCommand command : commands) {
         if (document.run_command(command) != IMG_OK) {
             return kExitFailure;  // the document has shown the command's error
         }
     }
 
-    // The picture as it is now with the attributes of a phone-image source,
-    // which the commands' new pictures do not carry. The record shares the
-    // document's storage.
-    ImageDesc picture = document.image();
-    if (phone_source) {
-        picture.location_x = source.location_x;
-        picture.location_y = source.location_y;
-        std::copy(std::begin(source.title), std::end(source.title), picture.title);
-        std::copy(std::begin(source.prompt), std::end(source.prompt), picture.prompt);
-    }
-    const std::string error = export_picture(picture, output, format);
+    const std::string error = export_picture(document.image(), output, format);
     if (!error.empty()) {
         std::fprintf(stderr, "Error: %s\n", error.c_str());
         return kExitFailure;
