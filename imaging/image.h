@@ -87,6 +87,7 @@ struct ImageDesc {
 };
 
 // Accepted bits-per-pixel sets for image_check: bit n set when n bits are accepted.
+inline constexpr uint32_t kAcceptBpp1_8 = 0x102;
 inline constexpr uint32_t kAcceptBpp8_24 = 0x1000100;
 inline constexpr uint32_t kAcceptBpp1_8_24 = 0x1000102;
 inline constexpr uint32_t kAcceptBpp1_8_16_24 = 0x1010102;

@@ -679,12 +679,10 @@ ImgStatus gif_load(const char* path, ImageDesc* image) {
     if (image == nullptr) {
         return IMG_ERR_BAD_BUFFER;
     }
-    ImgStatus status = image_check_1_8_24(image);
+    // GIF pixels are palette indexes: 1-bit and 8-bit targets only.
+    ImgStatus status = image_check(image, kAcceptBpp1_8);
     if (status != IMG_OK) {
         return status;
-    }
-    if (image_bits(*image) == 24) {
-        return IMG_ERR_BPP;
     }
     auto lock = g_lock.acquire();
     ReaderFile file;
