@@ -327,14 +327,13 @@ TEST_F(Bmp, FillsOnlyTheAreaOfInterest) {
             std::memcpy(image.pixels, original.data(), original.size());
             image_set_area(&image, left, 2, left + 11, 4);
             ASSERT_EQ(bmp_load(write(bytes).c_str(), &image), IMG_OK);
-            EXPECT_EQ(differences(image,
-                                  [&](uint32_t x, uint32_t y) {
-                                      const bool inside =
-                                          x >= left && x <= left + 11 && y >= 2 && y <= 4;
-                                      return inside ? c.picture(x - left, y - 2)
-                                                    : pixel(before, x, y);
-                                  }),
-                      0)
+            EXPECT_EQ(
+                differences(image,
+                            [&](uint32_t x, uint32_t y) {
+                                const bool inside = x >= left && x <= left + 11 && y >= 2 && y <= 4;
+                                return inside ? c.picture(x - left, y - 2) : pixel(before, x, y);
+                            }),
+                0)
                 << left;
         }
     }
@@ -788,24 +787,12 @@ b/rgb16-880.bmp
 q/rgb24prof2.bmp      the rendering applies the colour profile
 )";
 
-std::map<std::string, std::string> table(const char* text) {
-    std::map<std::string, std::string> out;
-    std::istringstream lines(text);
-    std::string name, value, rest;
-    while (lines >> name) {
-        std::getline(lines, rest);
-        std::istringstream(rest) >> value;
-        out[name] = value;
-    }
-    return out;
-}
-
 TEST(BmpCorpus, EveryFileLoadsOrIsRefused) {
     const fs::path corpus = test_support::corpus_dir("bmp");
     if (corpus.empty()) {
         GTEST_SKIP() << "BMP Suite corpus not present";
     }
-    const auto refused = table(kRefused);
+    const auto refused = test_support::name_table(kRefused);
     int files = 0;
     for (const char* folder : {"g", "q", "b", "x"}) {
         for (const auto& entry : fs::directory_iterator(corpus / folder)) {
@@ -882,7 +869,7 @@ TEST(BmpCorpus, PixelsMatchTheSuiteRenderings) {
     if (corpus.empty()) {
         GTEST_SKIP() << "BMP Suite corpus not present";
     }
-    const auto otherwise = table(kShownOtherwise);
+    const auto otherwise = test_support::name_table(kShownOtherwise);
     const std::string page = test_support::read_text(corpus / "html/bmpsuite.html");
     const std::regex row_pattern("<tr[^]*?</tr>");
     const std::regex image_pattern(R"re(src="([^"]+\.(png|bmp))")re");

@@ -414,18 +414,6 @@ Reference giflib_first_image(const fs::path& path) {
     return ref;
 }
 
-std::map<std::string, std::string> table(const char* text) {
-    std::map<std::string, std::string> out;
-    std::istringstream lines(text);
-    std::string name, value, rest;
-    while (lines >> name) {
-        std::getline(lines, rest);
-        std::istringstream(rest) >> value;
-        out[name] = value;
-    }
-    return out;
-}
-
 // Every file gives a status; where giflib reads the first image whole, the
 // pixels and colour table match it, except for the files listed above.
 TEST(GifCorpus, EveryFileLoadsLikeGiflib) {
@@ -438,8 +426,8 @@ TEST(GifCorpus, EveryFileLoadsLikeGiflib) {
         reader = entry.format == PictureFormat::Gif ? &entry : reader;
     }
     ASSERT_NE(reader, nullptr);
-    const auto statuses = table(kStatuses);
-    const auto otherwise = table(kShownOtherwise);
+    const auto statuses = test_support::name_table(kStatuses);
+    const auto otherwise = test_support::name_table(kShownOtherwise);
     int files = 0, compared = 0;
     for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
         if (entry.path().extension() != ".gif") {

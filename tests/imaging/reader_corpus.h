@@ -195,11 +195,7 @@ inline int check_corpus(const std::string& folder, const char* outcomes, size_t 
                         const std::function<int(const std::string& path, const ImageDesc&,
                                                 const imaging::PictureOpen&)>& compare) {
     const fs::path corpus = test_support::corpus_dir(folder);
-    std::map<std::string, std::string> expected;
-    std::istringstream lines(outcomes);
-    for (std::string name, rest; lines >> name && std::getline(lines, rest);) {
-        std::istringstream(rest) >> expected[name];
-    }
+    const std::map<std::string, std::string> expected = test_support::name_table(outcomes);
     const auto readers = imaging::raster_readers();
     const auto reader = std::find_if(readers.begin(), readers.end(),
                                      [&](const auto& r) { return r.extension == "." + folder; });
@@ -216,7 +212,7 @@ inline int check_corpus(const std::string& folder, const char* outcomes, size_t 
         SCOPED_TRACE(name);
         ImageDesc image{};
         const imaging::PictureOpen opened = imaging::picture_open(*reader, file.c_str(), &image);
-        const std::string want = expected.count(name) ? expected[name] : "IMG_OK";
+        const std::string want = expected.count(name) ? expected.at(name) : "IMG_OK";
         const bool by_eye = want[0] >= '0' && want[0] <= '9';
         EXPECT_EQ(imaging::status_name(opened.status), by_eye ? "IMG_OK" : want);
         if (opened.status == imaging::IMG_OK && by_eye) {

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -91,6 +92,17 @@ void write_file(const fs::path& path, const std::vector<uint8_t>& bytes) {
 
 void write_text(const fs::path& path, const std::string& text) {
     write_file(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+std::map<std::string, std::string> name_table(const char* text) {
+    std::map<std::string, std::string> out;
+    std::istringstream lines(text);
+    for (std::string name, rest; lines >> name && std::getline(lines, rest);) {
+        std::string value;
+        std::istringstream(rest) >> value;
+        out[name] = value;
+    }
+    return out;
 }
 
 fs::path source_dir() {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -67,5 +68,10 @@ struct RunResult {
 
 // Runs program with args (no shell), capturing standard output and error.
 RunResult run_program(const std::string& program, const std::vector<std::string>& args);
+
+// A table written as text, one entry a line: the first word names the entry
+// and the second is its value (empty when the line has one word); any further
+// words are a comment. Used for the corpus tests' lists of files.
+std::map<std::string, std::string> name_table(const char* text);
 
 }  // namespace test_support
