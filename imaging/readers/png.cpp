@@ -19,8 +19,8 @@
 // passes, each a smaller image of every eighth, fourth or second pixel, with
 // rows of its own width.
 //
-// png_info walks the chunks, seeking over the IDAT data. png_load walks them
-// again, then inflates the IDAT data through one chunk buffer one filtered row
+// png_info walks the chunks through the reader's chunk buffer, seeking over
+// the IDAT data. png_load walks them again, then inflates the IDAT data through one chunk buffer one filtered row
 // at a time, undoes each row's filter (png_rows.cpp), stores the rows into
 // the area of interest from its top row down, and reads the palette last.
 //
@@ -189,6 +189,9 @@ class ChunkWalk {
     // Reads count bytes outside chunk data (signature, chunk header, stored
     // CRC); notes the end of the file.
     Outcome raw(uint8_t* out, size_t count);
+    // Passes over count bytes without reading them (IDAT data): through the
+    // buffer when they are in it, else by a seek of the file.
+    Outcome pass_over(uint32_t count);
     // Reads count bytes of chunk data through the CRC.
     Outcome data(uint8_t* out, size_t count);
     // Reads count bytes of chunk data through the CRC, in pieces, and drops
@@ -205,6 +208,9 @@ class ChunkWalk {
     Outcome background(uint32_t length);
 
     ReaderFile& file_;
+    // Every read of the walk goes through it: a file of many small chunks
+    // costs a read of the file per 96 KiB, not several per chunk.
+    ChunkReader chunk_;
     PngInfo& info_;
     ChunkPlaces& places_;
     uint64_t position_ = 0;  // file offset of the next byte
@@ -214,11 +220,24 @@ class ChunkWalk {
 };
 
 Outcome ChunkWalk::raw(uint8_t* out, size_t count) {
-    if (!file_.read_exact(out, count)) {
+    if (chunk_.read(out, count) != count) {
         places_.cut_short = true;
         return PNG_DETAIL_SHORT_READ;
     }
     position_ += count;
+    return IMG_OK;
+}
+
+Outcome ChunkWalk::pass_over(uint32_t count) {
+    position_ += count;
+    if (count <= chunk_.ahead().left()) {
+        chunk_.skip(count);
+        return IMG_OK;
+    }
+    if (!file_.seek(position_)) {
+        return PNG_DETAIL_SHORT_READ;
+    }
+    chunk_.restart();
     return IMG_OK;
 }
 
@@ -250,6 +269,9 @@ Outcome ChunkWalk::fixed(uint32_t length, uint8_t* out, size_t size) {
 }
 
 Outcome ChunkWalk::run() {
+    if (chunk_.start(file_, 1) != IMG_OK) {
+        return IMG_ERR_MEMORY;
+    }
     const Outcome outcome = chunks();
     // A file cut short after its header holds a picture; the load reads what
     // its image data reaches.
@@ -330,8 +352,7 @@ Outcome ChunkWalk::handle(uint32_t type, uint32_t length) {
                 places_.idat_offset = position_;
                 places_.idat_length = length;
             }
-            position_ += length;
-            return file_.seek(position_) ? IMG_OK : PNG_DETAIL_SHORT_READ;
+            return pass_over(length);
         case kTEXT:
             return IMG_OK;  // the text is not kept
         case kSBIT:
@@ -499,8 +520,9 @@ class ImageStream {
     // Starts at the first IDAT chunk's data.
     Outcome start(ReaderFile& file, const ChunkPlaces& places);
 
-    // Inflates the next length bytes of the stream into row.
-    Outcome read_row(uint8_t* row, size_t length);
+    // Inflates the next length bytes of the stream: the first min(kept,
+    // length) into row, the others into a scratch area, dropped.
+    Outcome read_row(uint8_t* row, size_t kept, uint64_t length);
 
     // After the last row: the stream must end, with no data left over (in
     // its IDAT chunk or a following one), and the CRC of its last IDAT chunk
@@ -512,6 +534,12 @@ class ImageStream {
     // chunk when the current one is used up. Leaves avail_in 0 when the
     // compressed data has ended.
     Outcome feed();
+    // Inflates exactly length bytes into out.
+    Outcome inflate_into(uint8_t* out, size_t length);
+
+    // Where the bytes of a row beyond the stored columns go.
+    static constexpr size_t kScratchBytes = 4096;
+    uint8_t scratch_[kScratchBytes];
 
     ChunkReader chunk_;
     z_stream z_{};
@@ -586,8 +614,22 @@ Outcome ImageStream::feed() {
     return IMG_OK;
 }
 
-Outcome ImageStream::read_row(uint8_t* row, size_t length) {
-    z_.next_out = row;
+Outcome ImageStream::read_row(uint8_t* row, size_t kept, uint64_t length) {
+    const size_t first = static_cast<size_t>(std::min<uint64_t>(kept, length));
+    Outcome outcome = inflate_into(row, first);
+    for (uint64_t left = length - first; left > 0 && outcome == IMG_OK;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(left, kScratchBytes));
+        outcome = inflate_into(scratch_, n);
+        left -= n;
+    }
+    return outcome;
+}
+
+Outcome ImageStream::inflate_into(uint8_t* out, size_t length) {
+    if (length == 0) {
+        return IMG_OK;
+    }
+    z_.next_out = out;
     z_.avail_out = static_cast<uInt>(length);
     for (;;) {
         if (z_.avail_in == 0) {
@@ -673,13 +715,37 @@ constexpr Pass kAdam7[7] = {{0, 8, 0, 8}, {4, 8, 0, 8}, {0, 4, 4, 8}, {2, 4, 0, 
                             {0, 2, 2, 4}, {1, 2, 0, 2}, {0, 1, 1, 2}};
 constexpr Pass kWholeImage = {0, 1, 0, 1};
 
+// The pixels of a pass among the first `columns` of the image: those of
+// columns pass.column, pass.column + pass.column_step, ... below `columns`.
+uint32_t pass_pixels(const Pass& pass, uint32_t columns) {
+    // columns <= 2^31 - 1, so the sum does not wrap.
+    return columns > pass.column
+               ? (columns - pass.column + pass.column_step - 1) / pass.column_step
+               : 0;
+}
+
 // Inflates every row of every pass, undoes the filters and stores the rows
 // that fall into the area of interest. Rows below the area are inflated (the
 // stream is checked to its end) but not stored.
+//
+// Only the part of each row that holds stored pixels is kept and unfiltered:
+// a filter takes a byte from the bytes before it in the row and from the same
+// and earlier bytes of the row above, never from later ones, so the first k
+// bytes of a row unfilter alike whatever follows them. The row buffers are
+// thus sized from the stored columns, not from the width the file declares.
 Outcome decode_rows(ReaderFile& file, const PngInfo& info, const ChunkPlaces& places,
                     ImageDesc& image) {
     const PngFormat& format = kPngFormats[info.format_index];
-    const size_t buffer_bytes = size_t{info.stored_row_bytes} + 1;  // below 2^31
+    const RowPlacement place = place_rows(image, info.height, info.width, RowFill::kFromTop);
+    const uint32_t passes = info.interlaced ? 7 : 1;
+    // The widest kept row of a pass, filter type included: the stored pixels
+    // (at most 32768 columns of at most 64 bits) and the filter byte.
+    size_t buffer_bytes = 1;
+    for (uint32_t p = 0; p < passes; ++p) {
+        const Pass& pass = info.interlaced ? kAdam7[p] : kWholeImage;
+        buffer_bytes = std::max(buffer_bytes, static_cast<size_t>(row_buffer_bytes(
+                                                  pass_pixels(pass, place.columns), info.pixel_bits)));
+    }
     std::unique_ptr<uint8_t[]> current(new (std::nothrow) uint8_t[buffer_bytes]);
     std::unique_ptr<uint8_t[]> previous(new (std::nothrow) uint8_t[buffer_bytes]);
     if (!current || !previous) {
@@ -690,30 +756,25 @@ Outcome decode_rows(ReaderFile& file, const PngInfo& info, const ChunkPlaces& pl
     if (outcome != IMG_OK) {
         return outcome;
     }
-    const RowPlacement place = place_rows(image, info.height, info.width, RowFill::kFromTop);
     const uint32_t distance = (info.pixel_bits + 7) / 8;
-    const uint32_t passes = info.interlaced ? 7 : 1;
     for (uint32_t p = 0; p < passes; ++p) {
         const Pass& pass = info.interlaced ? kAdam7[p] : kWholeImage;
         if (info.width <= pass.column) {
             continue;  // a pass without columns has no rows in the data
         }
-        // width <= 2^31 - 1, so neither sum wraps.
-        const uint32_t pass_width =
-            (info.width - pass.column + pass.column_step - 1) / pass.column_step;
-        const size_t length = static_cast<size_t>(row_buffer_bytes(pass_width, info.pixel_bits));
-        const uint32_t count =
-            place.columns > pass.column
-                ? (place.columns - pass.column + pass.column_step - 1) / pass.column_step
-                : 0;
-        std::memset(previous.get(), 0, length);
+        const uint64_t length = row_buffer_bytes(pass_pixels(pass, info.width), info.pixel_bits);
+        const uint32_t count = pass_pixels(pass, place.columns);
+        // The stored pixels' bytes, whole pixels of `distance` bytes at 8 bits
+        // and more (so the unfilter's steps fit), and the filter type.
+        const size_t kept = static_cast<size_t>(row_buffer_bytes(count, info.pixel_bits));
+        std::memset(previous.get(), 0, kept);
         for (uint64_t r = pass.row; r < info.height; r += pass.row_step) {
-            outcome = stream.read_row(current.get(), length);
+            outcome = stream.read_row(current.get(), kept, length);
             if (outcome != IMG_OK) {
                 return outcome;
             }
             if (r < place.rows) {
-                png_unfilter_row(current.get(), previous.get(), length, distance);
+                png_unfilter_row(current.get(), previous.get(), kept, distance);
                 const PngRowTarget target{
                     image_row(image, placed_row_index(place, static_cast<uint32_t>(r))),
                     image.area_left + pass.column, pass.column_step, count};

@@ -431,6 +431,56 @@ TEST_F(Png, ManySmallIdatChunksAcrossRefills) {
     EXPECT_EQ(wrong, 0);
 }
 
+// The walk reads chunks through the chunk buffer: 20000 text chunks put
+// chunk headers, data and CRCs across every refill, and a wrong CRC far into
+// them is still found.
+TEST_F(Png, ManyTextChunksAcrossRefills) {
+    Bytes chunks;
+    for (uint32_t i = 0; i < 20000; ++i) {
+        const Bytes text = chunk("tEXt", Bytes(i % 23, uint8_t('a' + i % 26)));
+        chunks.insert(chunks.end(), text.begin(), text.end());
+    }
+    ASSERT_GT(chunks.size(), 3 * 98304u);
+    const Bytes idat = chunk("IDAT", deflated(gray_rows(4)));
+    Bytes whole = file({header(4, 4, 8, 0), chunks, idat});
+    EXPECT_EQ(load(whole), IMG_OK);
+    EXPECT_EQ(rows_loaded(), 4u);
+    whole[33 + chunks.size() - 1] ^= 1;  // the last text chunk's CRC
+    EXPECT_EQ(load(whole), IMG_ERR_PNG);
+    EXPECT_EQ(imaging::png_last_detail(), imaging::PNG_DETAIL_CRC);
+}
+
+// Rows far wider than the target: only the stored columns are kept and
+// unfiltered (each row's filter reads the row above), the rest of each row is
+// inflated and dropped. Rows of 3 x 70000 bytes of RGB pass the inflater in
+// many pieces; the 16 x 2 descriptor gets the first 16 pixels of each.
+TEST_F(Png, RowsWiderThanTheTargetKeepTheStoredColumns) {
+    const uint32_t width = 70000;
+    Bytes raw;
+    for (uint32_t y = 0; y < 3; ++y) {
+        raw.push_back(y == 0 ? 1 : 4);  // Sub, then Paeth
+        for (uint32_t i = 0; i < 3 * width; ++i) {
+            raw.push_back(uint8_t(i * 7 + y));
+        }
+    }
+    ASSERT_EQ(load(file({header(width, 3, 8, 2), chunk("IDAT", deflated(raw))}), 16, 2, 24),
+              IMG_OK);
+    // What libpng makes of the same file, for the stored part.
+    const fs::path path = dir / "wide.png";
+    test_support::write_file(path, file({header(width, 3, 8, 2), chunk("IDAT", deflated(raw))}));
+    uint32_t w = 0, h = 0;
+    const Bytes want = libpng_rgb(path, &w, &h);
+    ASSERT_EQ(w, width);
+    int wrong = 0;
+    for (uint32_t y = 0; y < 2; ++y) {
+        for (uint32_t x = 0; x < 16; ++x) {
+            const uint8_t* p = &want[(size_t{y} * width + x) * 3];
+            wrong += rgb(image, x, y) != uint32_t((p[0] << 16) | (p[1] << 8) | p[2]);
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
 TEST_F(Png, FilterTypesAboveFourLeaveTheRow) {
     EXPECT_EQ(load(file({header(4, 4, 8, 0), chunk("IDAT", deflated(gray_rows(4, 7)))})), IMG_OK);
     EXPECT_EQ(rows_loaded(), 4u);
