@@ -42,6 +42,7 @@
 
 #include "imaging/checked_math.h"
 #include "imaging/module_lock.h"
+#include "imaging/readers/inflate.h"
 #include "imaging/readers/png_rows.h"
 #include "imaging/readers/reader_io.h"
 
@@ -499,29 +500,20 @@ Outcome walk(ReaderFile& file, PngInfo* info, ChunkPlaces* places) {
 // The compressed image data
 
 // The data of consecutive IDAT chunks from the first one on, read through the
-// chunk buffer and inflated one filtered row at a time. The CRC of each IDAT
-// chunk is checked once its data has been taken and the next chunk is looked
-// for.
-//
-// Invariant: inflate's input [next_in, next_in + avail_in) lies in the chunk
-// buffer, in bytes already taken from it; the buffer is refilled only when
-// avail_in is 0, so that pointer never outlives a refill.
-class ImageStream {
+// chunk buffer and inflated (inflate.cpp) one filtered row at a time. The CRC
+// of each IDAT chunk is checked once its data has been taken and the next
+// chunk is looked for.
+class ImageStream final : public InflateSource {
   public:
     ImageStream() = default;
     ImageStream(const ImageStream&) = delete;
     ImageStream& operator=(const ImageStream&) = delete;
-    ~ImageStream() {
-        if (inflating_) {
-            inflateEnd(&z_);
-        }
-    }
 
     // Starts at the first IDAT chunk's data.
     Outcome start(ReaderFile& file, const ChunkPlaces& places);
 
     // Inflates the next length bytes of the stream: the first min(kept,
-    // length) into row, the others into a scratch area, dropped.
+    // length) into row, the others dropped.
     Outcome read_row(uint8_t* row, size_t kept, uint64_t length);
 
     // After the last row: the stream must end, with no data left over (in
@@ -529,25 +521,24 @@ class ImageStream {
     // must hold.
     Outcome finish();
 
-  private:
-    // Hands inflate the next bytes of IDAT data, moving on to the next IDAT
-    // chunk when the current one is used up. Leaves avail_in 0 when the
-    // compressed data has ended.
-    Outcome feed();
-    // Inflates exactly length bytes into out.
-    Outcome inflate_into(uint8_t* out, size_t length);
+    // The inflater's input: the IDAT data, chunk after chunk, until a chunk
+    // of another type follows. A failure (a wrong CRC, the file's end inside
+    // a chunk) ends the data and is kept in failure_.
+    size_t fill(uint8_t* destination, size_t size) override;
 
-    // Where the bytes of a row beyond the stored columns go.
-    static constexpr size_t kScratchBytes = 4096;
-    uint8_t scratch_[kScratchBytes];
+  private:
+    // Checks the finished IDAT chunk's CRC and reads the next chunk's header.
+    Outcome next_chunk();
+    // The outcome of an inflater's result: a failure of the data's source
+    // comes first, as the inflater stopped for want of data.
+    Outcome outcome_of(InflateResult result) const;
 
     ChunkReader chunk_;
-    z_stream z_{};
-    bool inflating_ = false;
+    Inflater inflater_;
     uint32_t unread_ = 0;        // bytes of the current IDAT chunk not taken yet
     uint32_t crc_ = 0;           // CRC of the current IDAT's type and the data taken
     bool no_more_idat_ = false;  // a chunk other than IDAT followed the data
-    bool ended_ = false;         // inflate reported the end of the stream
+    Outcome failure_ = IMG_OK;   // why the data ended early
 };
 
 Outcome ImageStream::start(ReaderFile& file, const ChunkPlaces& places) {
@@ -558,132 +549,102 @@ Outcome ImageStream::start(ReaderFile& file, const ChunkPlaces& places) {
     if (!file.seek(places.idat_offset)) {
         return PNG_DETAIL_SHORT_READ;
     }
-    if (chunk_.start(file, 1) != IMG_OK) {
+    if (chunk_.start(file, 1) != IMG_OK || inflater_.start(*this) != IMG_OK) {
         return IMG_ERR_MEMORY;
     }
     unread_ = places.idat_length;
     const uint8_t type[4] = {'I', 'D', 'A', 'T'};
     crc_ = crc_of(0, type, sizeof type);
-    if (inflateInit2(&z_, 15) != Z_OK) {
-        return PNG_DETAIL_INFLATE_INIT;
-    }
-    inflating_ = true;
     return IMG_OK;
 }
 
-Outcome ImageStream::feed() {
-    assert(z_.avail_in == 0);
-    while (unread_ == 0 && !no_more_idat_) {
-        uint8_t stored[4];
-        if (chunk_.read(stored, sizeof stored) != sizeof stored) {
-            return PNG_DETAIL_SHORT_READ;
-        }
-        if (be32(stored) != crc_) {
-            return PNG_DETAIL_CRC;
-        }
-        uint8_t head[8];
-        if (chunk_.read(head, sizeof head) != sizeof head) {
-            return PNG_DETAIL_SHORT_READ;
-        }
-        if (be32(head + 4) != kIDAT) {
-            no_more_idat_ = true;
-            break;
-        }
-        const uint32_t length = be32(head);
-        if (length > kMaxChunkLength) {
-            return PNG_DETAIL_SHORT_READ;
-        }
-        unread_ = length;
-        crc_ = crc_of(0, head + 4, 4);
+Outcome ImageStream::next_chunk() {
+    uint8_t stored[4];
+    if (chunk_.read(stored, sizeof stored) != sizeof stored) {
+        return PNG_DETAIL_SHORT_READ;
     }
-    if (unread_ == 0) {
-        return IMG_OK;  // the compressed data has ended
+    if (be32(stored) != crc_) {
+        return PNG_DETAIL_CRC;
     }
-    chunk_.next_step();
-    ChargedBytes ahead = chunk_.ahead();
-    const size_t count = std::min<size_t>(ahead.left(), unread_);
-    if (count == 0) {
-        return PNG_DETAIL_SHORT_READ;  // the file ends inside the chunk
+    uint8_t head[8];
+    if (chunk_.read(head, sizeof head) != sizeof head) {
+        return PNG_DETAIL_SHORT_READ;
     }
-    const uint8_t* bytes = ahead.span(count);
-    chunk_.advance(count);
-    unread_ -= static_cast<uint32_t>(count);
-    crc_ = crc_of(crc_, bytes, count);
-    z_.next_in = const_cast<Bytef*>(bytes);  // zlib's input is not const; it never writes it
-    z_.avail_in = static_cast<uInt>(count);
+    if (be32(head + 4) != kIDAT) {
+        no_more_idat_ = true;
+        return IMG_OK;
+    }
+    const uint32_t length = be32(head);
+    if (length > kMaxChunkLength) {
+        return PNG_DETAIL_SHORT_READ;
+    }
+    unread_ = length;
+    crc_ = crc_of(0, head + 4, 4);
     return IMG_OK;
+}
+
+size_t ImageStream::fill(uint8_t* destination, size_t size) {
+    size_t done = 0;
+    while (done < size && failure_ == IMG_OK) {
+        if (unread_ == 0) {
+            if (no_more_idat_) {
+                break;  // the compressed data has ended
+            }
+            failure_ = next_chunk();
+            continue;
+        }
+        const size_t wanted = std::min<size_t>(size - done, unread_);
+        const size_t got = chunk_.read(destination + done, wanted);
+        crc_ = crc_of(crc_, destination + done, got);
+        unread_ -= static_cast<uint32_t>(got);
+        done += got;
+        if (got < wanted) {
+            failure_ = PNG_DETAIL_SHORT_READ;  // the file ends inside the chunk
+        }
+    }
+    return done;
+}
+
+Outcome ImageStream::outcome_of(InflateResult result) const {
+    switch (result) {
+        case InflateResult::kOk:
+            return IMG_OK;
+        case InflateResult::kStreamEnded:
+            return PNG_DETAIL_STREAM_END;
+        case InflateResult::kDamaged:
+            break;
+    }
+    // Invalid data, a preset dictionary, or data that ended inside the stream.
+    return failure_ != IMG_OK ? failure_ : PNG_DETAIL_INFLATE;
 }
 
 Outcome ImageStream::read_row(uint8_t* row, size_t kept, uint64_t length) {
     const size_t first = static_cast<size_t>(std::min<uint64_t>(kept, length));
-    Outcome outcome = inflate_into(row, first);
-    for (uint64_t left = length - first; left > 0 && outcome == IMG_OK;) {
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(left, kScratchBytes));
-        outcome = inflate_into(scratch_, n);
-        left -= n;
+    InflateResult result = inflater_.read(row, first);
+    if (result == InflateResult::kOk) {
+        // length - first < 2^32: rows are refused by the walk beyond 2^31 bytes.
+        result = inflater_.read(nullptr, static_cast<size_t>(length - first));
     }
-    return outcome;
-}
-
-Outcome ImageStream::inflate_into(uint8_t* out, size_t length) {
-    if (length == 0) {
-        return IMG_OK;
-    }
-    z_.next_out = out;
-    z_.avail_out = static_cast<uInt>(length);
-    for (;;) {
-        if (z_.avail_in == 0) {
-            const Outcome outcome = feed();
-            if (outcome != IMG_OK) {
-                return outcome;
-            }
-        }
-        const int result = inflate(&z_, Z_PARTIAL_FLUSH);
-        if (result == Z_STREAM_END) {
-            ended_ = true;
-            // The stream ended before this row did: rows are missing.
-            return z_.avail_out == 0 ? IMG_OK : PNG_DETAIL_STREAM_END;
-        }
-        if (result != Z_OK) {
-            // An error, a preset dictionary, or no progress possible (the
-            // compressed data ended).
-            return PNG_DETAIL_INFLATE;
-        }
-        if (z_.avail_out == 0) {
-            return IMG_OK;
-        }
-    }
+    return outcome_of(result);
 }
 
 Outcome ImageStream::finish() {
-    uint8_t no_room = 0;
-    while (!ended_) {
-        if (z_.avail_in == 0) {
-            const Outcome outcome = feed();
-            if (outcome != IMG_OK) {
-                return outcome;
-            }
-            if (z_.avail_in == 0) {
-                // Tolerance: the compressed data ends after the last row
-                // without the stream's end (its final code or check value):
-                // every row is there.
-                return IMG_OK;
-            }
-        }
-        // No output room: inflate can only read up to the stream's end.
-        z_.next_out = &no_room;
-        z_.avail_out = 0;
-        const int result = inflate(&z_, Z_PARTIAL_FLUSH);
-        if (result == Z_STREAM_END) {
-            ended_ = true;
-        } else if (result == Z_BUF_ERROR && z_.avail_in > 0) {
-            return PNG_DETAIL_STREAM_END;  // the stream holds more rows than the image
-        } else if (result != Z_OK && result != Z_BUF_ERROR) {
-            return PNG_DETAIL_INFLATE;
-        }
+    bool complete = false;
+    const InflateResult result = inflater_.finish(&complete);
+    if (result != InflateResult::kOk) {
+        // More output than the image's rows, or damaged data.
+        return outcome_of(result);
     }
-    if (z_.avail_in > 0 || unread_ > 0) {
+    if (!complete) {
+        // Tolerance: the compressed data ends after the last row without the
+        // stream's end (its final code or check value): every row is there.
+        return failure_;
+    }
+    if (inflater_.input_left() || unread_ > 0) {
         return PNG_DETAIL_STREAM_END;  // IDAT data follows the stream's end
+    }
+    if (failure_ != IMG_OK) {
+        return failure_;
     }
     if (!no_more_idat_) {
         uint8_t tail[12];  // the stored CRC and the next chunk's header
