@@ -8,14 +8,19 @@
 // 512, 1024 or 2048.
 //
 // A string is written straight into the output back to front by walking its
-// prefix chain. To take up to eight bytes per step, each table entry holds the
-// last 1 to 8 bytes of its string ((length - 1) % 8 + 1 of them) and the code
-// of the string before them, whose length is a multiple of 8; a string of at
-// most 8 bytes is held whole. Each step checks that the prefix's length is
-// what is left to write, so a chain that does not end exactly at the string's
-// start (only in damaged data, through entries left from before a clear) ends
-// the decoding, as do strings longer than 4096 bytes, which a table of 4096
-// entries cannot hold. Every chain is thus walked in at most 512 steps.
+// prefix chain, eight bytes per step. A string is cut into segments of 8
+// bytes from its start; each table entry holds its string's last segment (1
+// to 8 bytes, the first of them in the lowest byte) and the code of the
+// string before that segment, whose length is a multiple of 8. Each step
+// stores a whole 8-byte word at its segment's place: the bytes past the end of
+// a short last segment are garbage that the next string overwrites, and the
+// window keeps room for them. A string of at most 8 bytes, the usual case, is
+// one store. Each step checks that the prefix's length is what is left to
+// write, so a chain that does not end exactly at the string's start ends the
+// decoding (codes are refused above the next free code, so only a broken
+// table could give one), as do strings longer than 4096 bytes, which a table
+// of 4096 entries cannot hold. Every chain is thus walked in at most 512
+// steps.
 //
 // The output runs into a window of one row plus the longest string: whole rows
 // are taken from its start and the bytes behind them move to the front.
@@ -37,15 +42,17 @@ constexpr uint32_t kFirstFreeCode = 258;
 constexpr uint32_t kTableSize = 4096;
 constexpr uint32_t kMaxString = 4096;
 constexpr uint32_t kNoCode = 0xFFFF;
+// Bytes a string's last store may write past its end.
+constexpr uint32_t kStoreSlack = 8;
 
 struct Entry {
-    uint64_t tail;    // the string's last bytes, in the high bytes (byte 7 is the last)
-    uint16_t prefix;  // code of the string before the tail, or kNoCode
+    uint64_t tail;    // the last segment: bytes 8k .. length - 1, the first in the low byte
+    uint16_t prefix;  // code of the string of length 8k before the tail (0 when k is 0)
     uint16_t length;  // bytes of the string; 1 for the single-byte codes, 0 when unset
 };
 
-// The bytes of the tail in the string's order (little-endian host).
-inline void put_tail(uint8_t* out, uint64_t tail) {
+// Stores the 8 bytes of a segment in the string's order (little-endian host).
+inline void put_segment(uint8_t* out, uint64_t tail) {
     std::memcpy(out, &tail, 8);
 }
 
@@ -68,33 +75,24 @@ class StripDecoder {
     // Writes the string of `code` at the window's end; false when its chain
     // is broken.
     bool emit(uint32_t code) {
-        uint32_t remaining = table_[code].length;
-        if (remaining == 0 || remaining > kMaxString) {
+        const Entry& e = table_[code];
+        const uint32_t length = e.length;
+        if (length == 0 || length > kMaxString) {
             return false;
         }
         uint8_t* out = window_ + pos_;
-        const Entry* e = &table_[code];
-        for (;;) {
-            if (e->prefix == kNoCode) {
-                if (remaining > 8) {
-                    return false;
-                }
-                uint8_t bytes[8];
-                put_tail(bytes, e->tail);
-                std::memcpy(out, bytes + 8 - remaining, remaining);
-                break;
-            }
-            // Eight bytes end where the tail ends; those before the tail are
-            // rewritten by the next steps. remaining > 8 keeps them inside.
-            const uint32_t k = (remaining - 1) % 8 + 1;
-            if (remaining <= 8 || table_[e->prefix].length != remaining - k) {
+        uint32_t start = (length - 1) & ~7u;  // of the last segment
+        put_segment(out + start, e.tail);
+        for (uint32_t prefix = e.prefix; start > 0;) {
+            const Entry& p = table_[prefix];
+            if (p.length != start) {
                 return false;
             }
-            put_tail(out + remaining - 8, e->tail);
-            remaining -= k;
-            e = &table_[e->prefix];
+            start -= 8;
+            put_segment(out + start, p.tail);
+            prefix = p.prefix;
         }
-        pos_ += table_[code].length;
+        pos_ += length;
         return true;
     }
 
@@ -103,11 +101,12 @@ class StripDecoder {
         const Entry& p = table_[previous];
         Entry& e = table_[next];
         e.length = static_cast<uint16_t>(p.length + 1);
-        if (p.length % 8 != 0) {
-            e.tail = (p.tail >> 8) | (uint64_t{byte} << 56);
+        const uint32_t used = p.length % 8;  // bytes of p's last segment, 0 when whole
+        if (used != 0) {
+            e.tail = p.tail | (uint64_t{byte} << (8 * used));
             e.prefix = p.prefix;
         } else {
-            e.tail = uint64_t{byte} << 56;
+            e.tail = byte;
             e.prefix = static_cast<uint16_t>(previous);
         }
     }
@@ -115,7 +114,7 @@ class StripDecoder {
     void finish_rows();
 
     Entry* table_;
-    uint8_t* window_;  // row_bytes_ + kMaxString + 1 bytes
+    uint8_t* window_;  // row_bytes_ + kMaxString + 1 + kStoreSlack bytes
     RowStore& rows_;
     bool predictor_;
     uint32_t samples_;
@@ -243,13 +242,13 @@ ImgStatus lzw_pass(StripSource& source, size_t strip_count, RowStore& rows, bool
     const uint32_t row_bytes = rows.format().source_bytes;
     std::unique_ptr<Entry[]> table(new (std::nothrow) Entry[kTableSize]);
     std::unique_ptr<uint8_t[]> window(new (std::nothrow)
-                                          uint8_t[size_t{row_bytes} + kMaxString + 1]);
+                                          uint8_t[size_t{row_bytes} + kMaxString + 1 + kStoreSlack]);
     ChunkReader chunk;
     if (!table || !window || chunk.start(source, 1) != IMG_OK) {
         return IMG_ERR_MEMORY;
     }
     for (uint32_t c = 0; c < kTableSize; ++c) {
-        table[c] = c < kClearCode ? Entry{uint64_t{c} << 56, kNoCode, 1} : Entry{0, 0, 0};
+        table[c] = c < kClearCode ? Entry{c, 0, 1} : Entry{0, 0, 0};
     }
     StripDecoder decoder(table.get(), window.get(), rows, predictor, samples_per_pixel);
     for (size_t strip = 0; strip < strip_count && !rows.done(); ++strip) {
