@@ -34,14 +34,19 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <thread>
 #include <utility>
 
 #include "imaging/checked_math.h"
 #include "imaging/module_lock.h"
+#include "imaging/parallel.h"
 #include "imaging/readers/inflate.h"
 #include "imaging/readers/png_rows.h"
 #include "imaging/readers/reader_io.h"
@@ -685,39 +690,21 @@ uint32_t pass_pixels(const Pass& pass, uint32_t columns) {
                : 0;
 }
 
-// Inflates every row of every pass, undoes the filters and stores the rows
-// that fall into the area of interest. Rows below the area are inflated (the
-// stream is checked to its end) but not stored.
-//
-// Only the part of each row that holds stored pixels is kept and unfiltered:
-// a filter takes a byte from the bytes before it in the row and from the same
-// and earlier bytes of the row above, never from later ones, so the first k
-// bytes of a row unfilter alike whatever follows them. The row buffers are
-// thus sized from the stored columns, not from the width the file declares.
-Outcome decode_rows(ReaderFile& file, const PngInfo& info, const ChunkPlaces& places,
-                    ImageDesc& image) {
-    const PngFormat& format = kPngFormats[info.format_index];
-    const RowPlacement place = place_rows(image, info.height, info.width, RowFill::kFromTop);
+// One row of the stream: its pass, its image row, and its bytes.
+struct RowJob {
+    const Pass* pass;
+    uint32_t row;     // image row
+    uint64_t length;  // bytes of the filtered row in the stream, filter type included
+    size_t kept;      // of them, those of the stored pixels, filter type included
+    uint32_t count;   // pixels stored
+    bool first_of_pass;
+};
+
+// Calls job(RowJob) for every row of every pass, in the stream's order, until
+// it returns false. Returns false when it did.
+template <typename Job>
+bool each_row(const PngInfo& info, const RowPlacement& place, Job&& job) {
     const uint32_t passes = info.interlaced ? 7 : 1;
-    // The widest kept row of a pass, filter type included: the stored pixels
-    // (at most 32768 columns of at most 64 bits) and the filter byte.
-    size_t buffer_bytes = 1;
-    for (uint32_t p = 0; p < passes; ++p) {
-        const Pass& pass = info.interlaced ? kAdam7[p] : kWholeImage;
-        buffer_bytes = std::max(buffer_bytes, static_cast<size_t>(row_buffer_bytes(
-                                                  pass_pixels(pass, place.columns), info.pixel_bits)));
-    }
-    std::unique_ptr<uint8_t[]> current(new (std::nothrow) uint8_t[buffer_bytes]);
-    std::unique_ptr<uint8_t[]> previous(new (std::nothrow) uint8_t[buffer_bytes]);
-    if (!current || !previous) {
-        return IMG_ERR_MEMORY;
-    }
-    ImageStream stream;
-    Outcome outcome = stream.start(file, places);
-    if (outcome != IMG_OK) {
-        return outcome;
-    }
-    const uint32_t distance = (info.pixel_bits + 7) / 8;
     for (uint32_t p = 0; p < passes; ++p) {
         const Pass& pass = info.interlaced ? kAdam7[p] : kWholeImage;
         if (info.width <= pass.column) {
@@ -728,23 +715,175 @@ Outcome decode_rows(ReaderFile& file, const PngInfo& info, const ChunkPlaces& pl
         // The stored pixels' bytes, whole pixels of `distance` bytes at 8 bits
         // and more (so the unfilter's steps fit), and the filter type.
         const size_t kept = static_cast<size_t>(row_buffer_bytes(count, info.pixel_bits));
-        std::memset(previous.get(), 0, kept);
-        for (uint64_t r = pass.row; r < info.height; r += pass.row_step) {
-            outcome = stream.read_row(current.get(), kept, length);
-            if (outcome != IMG_OK) {
-                return outcome;
+        for (uint32_t r = pass.row; r < info.height; r += pass.row_step) {
+            // height < 2^31, so r + row_step does not wrap.
+            if (!job(RowJob{&pass, r, length, kept, count, r == pass.row})) {
+                return false;
             }
-            if (r < place.rows) {
-                png_unfilter_row(current.get(), previous.get(), kept, distance);
-                const PngRowTarget target{
-                    image_row(image, placed_row_index(place, static_cast<uint32_t>(r))),
-                    image.area_left + pass.column, pass.column_step, count};
-                png_store_row(format, current.get() + 1, target);
-            }
-            std::swap(current, previous);
         }
     }
-    return stream.finish();
+    return true;
+}
+
+// Undoes a row's filter (previous: the unfiltered row above in its pass, or
+// zeros) and stores it when it falls into the area of interest.
+void store_row(const PngInfo& info, const RowPlacement& place, ImageDesc& image,
+               const RowJob& job, uint8_t* row, const uint8_t* previous) {
+    if (job.row >= place.rows) {
+        return;  // below the area: inflated, not stored
+    }
+    png_unfilter_row(row, previous, job.kept, (info.pixel_bits + 7) / 8);
+    const PngRowTarget target{image_row(image, placed_row_index(place, job.row)),
+                              image.area_left + job.pass->column, job.pass->column_step,
+                              job.count};
+    png_store_row(kPngFormats[info.format_index], row + 1, target);
+}
+
+// Rows in flight between the inflating thread and the storing one.
+constexpr uint32_t kRingRows = 16;
+// A side that has to sleep waits for this many rows (or free buffers), and
+// each side wakes the other only every this many rows, so that the two
+// threads do not take turns row by row. (Between a sleeper's row and the
+// rows it waits for lies always a multiple of it, so no wake is missed.)
+constexpr uint32_t kWakeRows = 6;
+
+// Inflating beside filtering: a helper thread inflates rows into a ring of
+// kRingRows buffers while the calling thread undoes their filters and stores
+// them, in the same order. A row's buffer is refilled only once the row after
+// it has been unfiltered (it is that row's "previous"). The helper ends with
+// the stream's end check; its outcome is the pass's. False (nothing done)
+// when the helper cannot be started.
+bool pipelined_rows(ImageStream& stream, const PngInfo& info, const RowPlacement& place,
+                    ImageDesc& image, uint8_t* ring, size_t row_bytes, const uint8_t* zeros,
+                    Outcome* outcome) {
+    // The counters move without the lock; a side that finds nothing to do
+    // sleeps under it, and the other side wakes it only then, so that most
+    // rows cost no system call.
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::atomic<uint64_t> produced{0};  // rows inflated
+    std::atomic<uint64_t> consumed{0};  // rows stored
+    std::atomic<bool> producer_done{false};
+    std::atomic<int> sleepers{0};
+    Outcome produced_outcome = IMG_OK;  // written before producer_done is set
+    auto slot = [&](uint64_t n) { return ring + (n % kRingRows) * row_bytes; };
+    auto wake = [&] {
+        if (sleepers.load() != 0) {
+            std::lock_guard<std::mutex> lock(mutex);
+            changed.notify_all();
+        }
+    };
+    // Goes on when ready(), else sleeps until ready_batch().
+    auto wait_for = [&](auto ready, auto ready_batch) {
+        if (ready()) {
+            return;
+        }
+        std::unique_lock<std::mutex> lock(mutex);
+        ++sleepers;
+        changed.wait(lock, ready_batch);
+        --sleepers;
+    };
+
+    auto inflate_rows = [&] {
+        uint64_t n = 0;
+        Outcome result = IMG_OK;
+        const bool all = each_row(info, place, [&](const RowJob& job) {
+            wait_for([&] { return n + 1 < consumed.load() + kRingRows; },
+                     [&] { return n + 1 + kWakeRows < consumed.load() + kRingRows; });
+            result = stream.read_row(slot(n), job.kept, job.length);
+            if (result != IMG_OK) {
+                return false;
+            }
+            produced.store(++n);
+            if (n % kWakeRows == 0) {
+                wake();
+            }
+            return true;
+        });
+        if (all) {
+            result = stream.finish();
+        }
+        produced_outcome = result;
+        producer_done.store(true);
+        wake();
+    };
+    std::thread helper;
+    try {
+        helper = std::thread(inflate_rows);
+    } catch (const std::exception&) {
+        return false;
+    }
+    uint64_t n = 0;
+    each_row(info, place, [&](const RowJob& job) {
+        wait_for([&] { return n < produced.load() || producer_done.load(); },
+                 [&] { return n + kWakeRows <= produced.load() || producer_done.load(); });
+        if (n >= produced.load()) {
+            return false;  // the helper stopped before this row
+        }
+        store_row(info, place, image, job, slot(n), job.first_of_pass ? zeros : slot(n - 1));
+        consumed.store(++n);
+        if (n % kWakeRows == 0) {
+            wake();
+        }
+        return true;
+    });
+    helper.join();
+    *outcome = produced_outcome;
+    return true;
+}
+
+// Inflates every row of every pass, undoes the filters and stores the rows
+// that fall into the area of interest. Rows below the area are inflated (the
+// stream is checked to its end) but not stored. A big picture inflates on one
+// thread and is filtered on another.
+//
+// Only the part of each row that holds stored pixels is kept and unfiltered:
+// a filter takes a byte from the bytes before it in the row and from the same
+// and earlier bytes of the row above, never from later ones, so the first k
+// bytes of a row unfilter alike whatever follows them. The row buffers are
+// thus sized from the stored columns, not from the width the file declares.
+Outcome decode_rows(ReaderFile& file, const PngInfo& info, const ChunkPlaces& places,
+                    ImageDesc& image) {
+    const RowPlacement place = place_rows(image, info.height, info.width, RowFill::kFromTop);
+    const uint32_t passes = info.interlaced ? 7 : 1;
+    // The widest kept row of a pass, filter type included: the stored pixels
+    // (at most 32768 columns of at most 64 bits) and the filter byte.
+    size_t row_bytes = 1;
+    for (uint32_t p = 0; p < passes; ++p) {
+        const Pass& pass = info.interlaced ? kAdam7[p] : kWholeImage;
+        row_bytes = std::max(row_bytes, static_cast<size_t>(row_buffer_bytes(
+                                            pass_pixels(pass, place.columns), info.pixel_bits)));
+    }
+    const bool pipelined = parallel_parts(uint64_t{place.rows} * place.columns) > 1;
+    const size_t rows_held = pipelined ? kRingRows : 2;
+    // The ring (two rows without a helper) and a row of zeros.
+    std::unique_ptr<uint8_t[]> buffers(new (std::nothrow) uint8_t[row_bytes * (rows_held + 1)]);
+    if (!buffers) {
+        return IMG_ERR_MEMORY;
+    }
+    uint8_t* const zeros = buffers.get() + row_bytes * rows_held;
+    std::memset(zeros, 0, row_bytes);
+    ImageStream stream;
+    Outcome outcome = stream.start(file, places);
+    if (outcome != IMG_OK) {
+        return outcome;
+    }
+    if (pipelined &&
+        pipelined_rows(stream, info, place, image, buffers.get(), row_bytes, zeros, &outcome)) {
+        return outcome;
+    }
+    uint8_t* current = buffers.get();
+    uint8_t* previous = buffers.get() + row_bytes;
+    const bool all = each_row(info, place, [&](const RowJob& job) {
+        outcome = stream.read_row(current, job.kept, job.length);
+        if (outcome != IMG_OK) {
+            return false;
+        }
+        store_row(info, place, image, job, current, job.first_of_pass ? zeros : previous);
+        std::swap(current, previous);
+        return true;
+    });
+    return all ? stream.finish() : outcome;
 }
 
 // Reads the palette of a palette image into the descriptor. Returns the
