@@ -19,7 +19,6 @@
 #include <jpeglib.h>
 #include <png.h>
 #include <stb_image_write.h>
-#include <tiffio.h>
 
 #include <cstdio>
 #include <cstring>
@@ -27,8 +26,10 @@
 #include <string>
 #include <vector>
 
+#include "bench/bmp_picture_file.h"
 #include "bench/gif_bench_picture.h"
 #include "bench/pcx_picture.h"
+#include "bench/tiff_bench_file.h"
 #include "bench/whole_process_picture.h"
 
 namespace {
@@ -44,18 +45,8 @@ bool write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 bool write_bmp(const std::string& path, const std::vector<uint8_t>& rgb) {
     const uint32_t row_bytes = kWidth * 3;  // a multiple of 4 already
-    std::vector<uint8_t> bytes(54 + size_t{row_bytes} * kHeight);
-    auto put32 = [&](size_t at, uint32_t v) { std::memcpy(&bytes[at], &v, 4); };
-    bytes[0] = 'B';
-    bytes[1] = 'M';
-    put32(2, uint32_t(bytes.size()));
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, kWidth);
-    put32(22, kHeight);
-    bytes[26] = 1;
-    bytes[28] = 24;
-    put32(34, row_bytes * kHeight);
+    std::vector<uint8_t> bytes = bmp_bench::header_24(kWidth, kHeight);
+    bytes.resize(bytes.size() + size_t{row_bytes} * kHeight);
     for (uint32_t y = 0; y < kHeight; ++y) {
         const uint8_t* in = &rgb[size_t{kHeight - 1 - y} * row_bytes];
         uint8_t* out = &bytes[54 + size_t{y} * row_bytes];
@@ -147,42 +138,6 @@ std::vector<uint8_t> dithered_bits(const std::vector<uint8_t>& rgb) {
     return bits;
 }
 
-bool write_tiff(const std::string& path, const std::vector<uint8_t>& data, bool bilevel) {
-    TIFF* tif = TIFFOpen(path.c_str(), "w");
-    if (tif == nullptr) {
-        return false;
-    }
-    const uint32_t rows_per_strip = bilevel ? kHeight : 16;
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, kWidth);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, kHeight);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rows_per_strip);
-    if (bilevel) {
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
-    } else {
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-        TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-    }
-    const size_t row_bytes = bilevel ? (kWidth + 7) / 8 : kWidth * 3;
-    bool ok = true;
-    for (uint32_t y = 0; y < kHeight && ok; y += rows_per_strip) {
-        const uint32_t rows = std::min(rows_per_strip, kHeight - y);
-        // libtiff's encoder applies the predictor in place: hand it a copy.
-        std::vector<uint8_t> strip(data.begin() + ptrdiff_t(y * row_bytes),
-                                   data.begin() + ptrdiff_t((y + rows) * row_bytes));
-        ok = TIFFWriteEncodedStrip(tif, y / rows_per_strip, strip.data(),
-                                   tmsize_t(strip.size())) >= 0;
-    }
-    TIFFClose(tif);
-    return ok;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -199,8 +154,10 @@ int main(int argc, char** argv) {
         write_bytes(dir + "photo.pcx", pcx_bench::file_bytes(rgb, kWidth, kHeight)) &&
         write_png(dir + "photo.png", rgb) &&
         stbi_write_tga((dir + "photo.tga").c_str(), kWidth, kHeight, 3, rgb.data()) != 0 &&
-        write_tiff(dir + "photo_lzw.tif", rgb, false) &&
-        write_tiff(dir + "photo_g4.tif", dithered_bits(rgb), true);
+        tiff_bench::write_file(dir + "photo_lzw.tif", tiff_bench::Kind::kRgbLzwPredictor, rgb,
+                               kWidth, kHeight) &&
+        tiff_bench::write_file(dir + "photo_g4.tif", tiff_bench::Kind::kBilevelT6,
+                               dithered_bits(rgb), kWidth, kHeight);
     if (!ok) {
         std::fprintf(stderr, "whole_process_pictures: cannot write the pictures into %s\n",
                      argv[1]);
