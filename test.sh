@@ -2,7 +2,9 @@
 # Installs what the build and the tests need, builds, and runs every test twice:
 # once in a normal build (warnings are errors) and once in an AddressSanitizer +
 # UndefinedBehaviorSanitizer build. With clang present, the sanitizer build also
-# runs each libFuzzer target briefly. The output ends with CTest's summary.
+# runs each libFuzzer target briefly (with the threaded paths on), and a
+# ThreadSanitizer build runs the tests of the threaded paths (label "threads").
+# The output ends with CTest's summary of the sanitizer build.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
@@ -15,6 +17,16 @@ echo "== normal build =="
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELORA_WERROR=ON
 cmake --build build/release -j "$jobs"
 ctest --test-dir build/release --output-on-failure -j "$jobs"
+
+if command -v clang++ >/dev/null 2>&1; then
+    echo "== thread sanitizer build (tests labelled threads) =="
+    cmake -S . -B build/tsan -G Ninja -DPELORA_TSAN=ON -DPELORA_WERROR=ON \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DPELORA_FUZZ=OFF \
+        -DPELORA_BUILD_BENCH=OFF
+    cmake --build build/tsan -j "$jobs" --target thread_tests
+    TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1} \
+        ctest --test-dir build/tsan --output-on-failure -j "$jobs" -L threads
+fi
 
 echo "== sanitizer build =="
 sanitize_args=(-DPELORA_SANITIZE=ON -DPELORA_WERROR=ON -DCMAKE_BUILD_TYPE=Debug)

@@ -13,6 +13,29 @@
 #include <string>
 #include <vector>
 
+namespace bmp_bench {
+
+// The file and information headers (54 bytes) of an uncompressed 24-bit
+// bottom-up BMP whose rows need no padding (width * 3 a multiple of 4).
+inline std::vector<uint8_t> header_24(int32_t width, int32_t height) {
+    const uint32_t data_bytes = uint32_t(width) * 3 * uint32_t(height);
+    std::vector<uint8_t> bytes(54);
+    auto put32 = [&](size_t at, uint32_t v) { std::memcpy(&bytes[at], &v, 4); };
+    bytes[0] = 'B';
+    bytes[1] = 'M';
+    put32(2, 54 + data_bytes);
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, uint32_t(width));
+    put32(22, uint32_t(height));
+    bytes[26] = 1;
+    bytes[28] = 24;
+    put32(34, data_bytes);
+    return bytes;
+}
+
+}  // namespace bmp_bench
+
 class BmpPictureFile {
   public:
     static constexpr int32_t kWidth = 4000;
@@ -22,20 +45,8 @@ class BmpPictureFile {
         path_ = (std::filesystem::temp_directory_path() /
                  ("pelora_bmp_bench_" + std::to_string(::getpid()) + ".bmp"))
                     .string();
-        const uint32_t row_bytes = kWidth * 3;  // a multiple of 4 already
-        const uint32_t data_bytes = row_bytes * kHeight;
-        std::vector<uint8_t> bytes(54 + size_t{data_bytes});
-        auto put32 = [&](size_t at, uint32_t v) { std::memcpy(&bytes[at], &v, 4); };
-        bytes[0] = 'B';
-        bytes[1] = 'M';
-        put32(2, uint32_t(bytes.size()));
-        put32(10, 54);
-        put32(14, 40);
-        put32(18, kWidth);
-        put32(22, kHeight);
-        bytes[26] = 1;
-        bytes[28] = 24;
-        put32(34, data_bytes);
+        std::vector<uint8_t> bytes = bmp_bench::header_24(kWidth, kHeight);
+        bytes.resize(bytes.size() + size_t{kWidth} * 3 * kHeight);  // rows need no padding
         for (size_t i = 54; i < bytes.size(); ++i) {
             bytes[i] = uint8_t(i * 2654435761u >> 13);
         }

@@ -41,6 +41,7 @@
 #include "imaging/image.h"
 #include "imaging/readers/pcx.h"
 #include "imaging/readers/tga.h"
+#include "pcx_picture.h"
 #include "read_and_copy.h"
 
 extern char** environ;
@@ -75,45 +76,6 @@ std::vector<uint8_t> make_picture() {
     return rgb;
 }
 
-// A PCX run-length line: runs of equal bytes (at most 63), bytes above 0xC0
-// as runs of one.
-void encode_pcx_line(const uint8_t* line, size_t size, std::vector<uint8_t>& out) {
-    for (size_t i = 0; i < size;) {
-        size_t n = 1;
-        while (i + n < size && n < 63 && line[i + n] == line[i]) {
-            ++n;
-        }
-        if (n > 1 || line[i] > 0xC0) {
-            out.push_back(uint8_t(0xC0 + n));
-        }
-        out.push_back(line[i]);
-        i += n;
-    }
-}
-
-std::vector<uint8_t> pcx_file(const std::vector<uint8_t>& rgb) {
-    std::vector<uint8_t> out(128);
-    out[0] = 0x0A;
-    out[1] = 5;
-    out[2] = 1;
-    out[3] = 8;
-    const uint16_t words[] = {0, 0, kWidth - 1, kHeight - 1};
-    std::memcpy(&out[4], words, sizeof words);
-    out[65] = 3;
-    const uint16_t bytes_per_line = kWidth;
-    std::memcpy(&out[66], &bytes_per_line, 2);
-    std::vector<uint8_t> plane(kWidth);
-    for (int32_t y = 0; y < kHeight; ++y) {
-        for (int c = 0; c < 3; ++c) {
-            for (int32_t x = 0; x < kWidth; ++x) {
-                plane[x] = rgb[(size_t(y) * kWidth + x) * 3 + c];
-            }
-            encode_pcx_line(plane.data(), plane.size(), out);
-        }
-    }
-    return out;
-}
-
 // The two test files, written once.
 struct Files {
     std::string tga = temp_path("rle24.tga");
@@ -124,7 +86,7 @@ struct Files {
         const std::vector<uint8_t> rgb = make_picture();
         stbi_write_tga_with_rle = 1;
         stbi_write_tga(tga.c_str(), kWidth, kHeight, 3, rgb.data());
-        const std::vector<uint8_t> bytes = pcx_file(rgb);
+        const std::vector<uint8_t> bytes = pcx_bench::file_bytes(rgb, kWidth, kHeight);
         std::ofstream(pcx, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
         pcx_size = bytes.size();

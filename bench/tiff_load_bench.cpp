@@ -30,6 +30,7 @@
 #include "imaging/image.h"
 #include "imaging/readers/tiff.h"
 #include "read_and_copy.h"
+#include "tiff_bench_file.h"
 
 using namespace imaging;
 
@@ -89,7 +90,7 @@ std::vector<uint8_t> dithered(const std::vector<uint8_t>& rgb) {
     return bits;
 }
 
-enum class Kind { kRgbLzwPredictor, kBilevelT6, kRgbRaw };
+using Kind = tiff_bench::Kind;
 
 class PictureFile {
   public:
@@ -98,36 +99,8 @@ class PictureFile {
                  ("pelora_tiff_bench_" + std::to_string(::getpid()) + "_" +
                   std::to_string(int(kind)) + ".tif"))
                     .string();
-        TIFF* tif = TIFFOpen(path_.c_str(), "w");
-        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, kWidth);
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, kHeight);
-        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
         const bool bilevel = kind == Kind::kBilevelT6;
-        const uint32_t rows_per_strip = bilevel ? kHeight : 16;
-        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rows_per_strip);
-        if (bilevel) {
-            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
-            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-            TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
-        } else {
-            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-            if (kind == Kind::kRgbLzwPredictor) {
-                TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-                TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-            }
-        }
-        const size_t row_bytes = bilevel ? (kWidth + 7) / 8 : kWidth * 3;
-        const std::vector<uint8_t>& data = bilevel ? bits : rgb;
-        for (uint32_t y = 0; y < kHeight; y += rows_per_strip) {
-            const uint32_t rows = std::min(rows_per_strip, kHeight - y);
-            std::vector<uint8_t> strip(data.begin() + ptrdiff_t(y * row_bytes),
-                                       data.begin() + ptrdiff_t((y + rows) * row_bytes));
-            TIFFWriteEncodedStrip(tif, y / rows_per_strip, strip.data(), tmsize_t(strip.size()));
-        }
-        TIFFClose(tif);
+        tiff_bench::write_file(path_, kind, bilevel ? bits : rgb, kWidth, kHeight);
         size_ = std::filesystem::file_size(path_);
         bits_ = bilevel ? 1 : 24;
     }

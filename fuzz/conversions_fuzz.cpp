@@ -22,6 +22,7 @@
 #include "imaging/convert/resize.h"
 #include "imaging/convert/rgb_to_palette.h"
 #include "imaging/image.h"
+#include "imaging/parallel.h"
 
 using namespace imaging;
 
@@ -140,6 +141,8 @@ volatile uint32_t g_sink;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Input in(data, size);
+    // The threaded paths run whatever the picture's size: two parts each.
+    const imaging::ThreadLimit threads(2);
     const uint8_t op_byte = in.byte();
     const int operation = (op_byte & 0x7F) % 9;
     const bool shared = (op_byte & 0x80) != 0;

@@ -2,6 +2,8 @@
 
 #include "imaging/image.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +14,20 @@
 namespace imaging {
 
 namespace {
+
+// Asks the system to back the whole 2 MiB pages inside a large block with
+// large pages. A picture's block is filled once, row after row, so touching it
+// 4 KiB at a time would cost a page fault (and the kernel's zeroing) for
+// every 4 KiB; with large pages it costs one fault per 2 MiB. Only a hint:
+// where the system does not follow it, nothing changes.
+void prefer_large_pages(uint8_t* block, size_t bytes) {
+    constexpr size_t kLargePage = size_t{2} << 20;
+    const uintptr_t start = (reinterpret_cast<uintptr_t>(block) + kLargePage - 1) & ~(kLargePage - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + bytes) & ~(kLargePage - 1);
+    if (end > start) {
+        ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+    }
+}
 
 // The largest storage block an image may take.
 constexpr int64_t kMaxBlockBytes = int64_t{1} << 31;
@@ -54,6 +70,7 @@ ImgStatus allocate(ImageDesc* image, int32_t width, int32_t height, int32_t bits
     if (block == nullptr) {
         return IMG_ERR_MEMORY;
     }
+    prefer_large_pages(block, static_cast<size_t>(table_bytes + pixel_bytes));
 
     auto* header = reinterpret_cast<BitmapInfoHeader*>(block);
     header->biSize = sizeof(BitmapInfoHeader);

@@ -37,6 +37,7 @@
 
 #include "imaging/convert/palette_search.h"
 #include "imaging/module_lock.h"
+#include "imaging/parallel.h"
 
 namespace imaging {
 
@@ -267,11 +268,23 @@ ImgStatus palette_reduce(ImageDesc* source, ImageDesc* destination) {
 
     // Popularity order: the indices by pixel count, most used first (ties to the
     // lower index). Once every count is spent the last pick repeats.
+    // Bands of a big picture are counted on all cores and added up.
+    const uint32_t rows = source->area_bottom - source->area_top + 1;
+    const uint32_t columns = source->area_right - source->area_left + 1;
+    uint32_t band_counts[kMaxParts][256] = {};
+    run_row_bands(rows, parallel_parts(uint64_t{rows} * columns),
+                  [&](uint32_t first, uint32_t end, uint32_t k) {
+                      for (uint32_t r = first; r < end; ++r) {
+                          const uint8_t* row = image_row(*source, source->area_top + r);
+                          for (uint32_t x = source->area_left; x <= source->area_right; ++x) {
+                              ++band_counts[k][row[x]];
+                          }
+                      }
+                  });
     uint32_t counts[256] = {};
-    for (uint32_t y = source->area_top; y <= source->area_bottom; ++y) {
-        const uint8_t* row = image_row(*source, y);
-        for (uint32_t x = source->area_left; x <= source->area_right; ++x) {
-            ++counts[row[x]];
+    for (const auto& band : band_counts) {
+        for (uint32_t i = 0; i < 256; ++i) {
+            counts[i] += band[i];
         }
     }
     uint8_t order[256];

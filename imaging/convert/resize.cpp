@@ -43,6 +43,7 @@
 
 #include "imaging/bits_copy.h"
 #include "imaging/convert/palette_map.h"
+#include "imaging/parallel.h"
 
 namespace imaging {
 
@@ -191,28 +192,20 @@ void add_row(const SampleSource& source, const uint8_t* row, uint32_t* sums) {
                size_t{width} * source.channels);
 }
 
-// Box averaging. For each destination row the box rows are first summed per
-// source column and channel (a contiguous pass over the rows), then each
-// destination pixel adds up the column sums of its box.
-ImgStatus box_resample(const SampleSource& source, const SampleTarget& target, int32_t xstep,
-                       int32_t ystep) {
+// Destination rows [first, end) of a box resample, with sums for one row.
+void box_rows(const SampleSource& source, const SampleTarget& target, int32_t xstep,
+              int32_t ystep, uint32_t box_width, uint32_t box_height, uint32_t first,
+              uint32_t end, uint32_t* sums) {
     const uint32_t channels = target.channels;
-    const uint32_t box_width = static_cast<uint32_t>(box_size(xstep));
-    const uint32_t box_height = static_cast<uint32_t>(box_size(ystep));
     const size_t sum_count = size_t{source.area.width} * channels;
-    // A column sum covers at most 32768 rows of 255: it fits in 32 bits.
-    std::unique_ptr<uint32_t[]> sums(new (std::nothrow) uint32_t[sum_count]);
-    if (sums == nullptr) {
-        return IMG_ERR_MEMORY;
-    }
-
-    int32_t y = 0;
-    for (uint32_t r = 0; r < target.area.height; ++r, y += ystep) {
+    // ystep * first fits in 32 bits: it is at most the source height << 15.
+    int32_t y = ystep * static_cast<int32_t>(first);
+    for (uint32_t r = first; r < end; ++r, y += ystep) {
         const uint32_t sy = static_cast<uint32_t>(y >> 15);
         const uint32_t rows = std::min(box_height, source.area.height - sy);
-        std::fill_n(sums.get(), sum_count, 0u);
+        std::fill_n(sums, sum_count, 0u);
         for (uint32_t k = 0; k < rows; ++k) {
-            add_row(source, image_row(*source.image, source.area.top + sy + k), sums.get());
+            add_row(source, image_row(*source.image, source.area.top + sy + k), sums);
         }
         uint8_t* out =
             image_row(*target.image, target.area.top + r) + size_t{target.area.left} * channels;
@@ -221,7 +214,7 @@ ImgStatus box_resample(const SampleSource& source, const SampleTarget& target, i
             const uint32_t sx = static_cast<uint32_t>(x >> 15);
             const uint32_t columns = std::min(box_width, source.area.width - sx);
             const uint64_t pixels = uint64_t{columns} * rows;
-            const uint32_t* column_sums = sums.get() + size_t{sx} * channels;
+            const uint32_t* column_sums = sums + size_t{sx} * channels;
             for (uint32_t ch = 0; ch < channels; ++ch) {
                 uint64_t total = 0;
                 for (uint32_t i = 0; i < columns; ++i) {
@@ -231,13 +224,44 @@ ImgStatus box_resample(const SampleSource& source, const SampleTarget& target, i
             }
         }
     }
-    return IMG_OK;
 }
 
-// Bilinear interpolation. The four-pixel neighbourhood of the last fetch is kept
-// for the call, so enlarging fetches each source position once.
-void bilinear_resample(const SampleSource& source, const SampleTarget& target, int32_t xstep,
+// The work of a resample: the source pixels it reads.
+uint64_t resample_pixels(const SampleSource& source) {
+    return uint64_t{source.area.width} * source.area.height;
+}
+
+// Box averaging. For each destination row the box rows are first summed per
+// source column and channel (a contiguous pass over the rows), then each
+// destination pixel adds up the column sums of its box. Destination rows are
+// independent: a big source's bands of them run on all cores, each with its
+// own sums.
+ImgStatus box_resample(const SampleSource& source, const SampleTarget& target, int32_t xstep,
                        int32_t ystep) {
+    const uint32_t box_width = static_cast<uint32_t>(box_size(xstep));
+    const uint32_t box_height = static_cast<uint32_t>(box_size(ystep));
+    const size_t sum_count = size_t{source.area.width} * target.channels;
+    const uint32_t parts = std::min(parallel_parts(resample_pixels(source)), target.area.height);
+    // A column sum covers at most 32768 rows of 255: it fits in 32 bits.
+    std::unique_ptr<uint32_t[]> sums(new (std::nothrow) uint32_t[sum_count * parts]);
+    if (sums == nullptr) {
+        return IMG_ERR_MEMORY;
+    }
+    const uint32_t band_count = target.area.height;
+    run_parts(parts, [&](uint32_t k) {
+        const auto first = static_cast<uint32_t>(uint64_t{band_count} * k / parts);
+        const auto end = static_cast<uint32_t>(uint64_t{band_count} * (k + 1) / parts);
+        box_rows(source, target, xstep, ystep, box_width, box_height, first, end,
+                 sums.get() + sum_count * k);
+    });
+    return IMG_OK;
+}
+// Bilinear interpolation of destination rows [first, end). The four-pixel
+// neighbourhood of the last fetch is kept for the band, so enlarging fetches
+// each source position once per band; the cache only saves fetches, so bands
+// give the pixels one pass would.
+void bilinear_rows(const SampleSource& source, const SampleTarget& target, int32_t xstep,
+                   int32_t ystep, uint32_t first, uint32_t end) {
     const uint32_t channels = target.channels;
     const uint32_t right = source.area.left + source.area.width - 1;
     const uint32_t bottom = source.area.top + source.area.height - 1;
@@ -247,8 +271,9 @@ void bilinear_resample(const SampleSource& source, const SampleTarget& target, i
         uint8_t p00[3], p10[3], p01[3], p11[3];
     } cache;
 
-    int32_t y = 0;
-    for (uint32_t r = 0; r < target.area.height; ++r, y += ystep) {
+    // ystep * first fits in 32 bits: it is at most the source height << 15.
+    int32_t y = ystep * static_cast<int32_t>(first);
+    for (uint32_t r = first; r < end; ++r, y += ystep) {
         const uint32_t sy = static_cast<uint32_t>(y >> 15) + source.area.top;
         const int32_t fy = y & 0x7FFF;
         uint8_t* out =
@@ -291,6 +316,17 @@ void bilinear_resample(const SampleSource& source, const SampleTarget& target, i
             }
         }
     }
+}
+
+// Destination rows are independent: a big picture's bands of them run on
+// all cores.
+void bilinear_resample(const SampleSource& source, const SampleTarget& target, int32_t xstep,
+                       int32_t ystep) {
+    const uint64_t work = std::max(resample_pixels(source),
+                                   uint64_t{target.area.width} * target.area.height);
+    run_row_bands(target.area.height, parallel_parts(work), [&](uint32_t first, uint32_t end, uint32_t) {
+        bilinear_rows(source, target, xstep, ystep, first, end);
+    });
 }
 
 ImgStatus filtered_resize(ImageDesc* source, ImageDesc* destination) {

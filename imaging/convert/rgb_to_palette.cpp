@@ -21,12 +21,14 @@
 
 #include "imaging/convert/rgb_to_palette.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <new>
 
 #include "imaging/convert/palette_map.h"
 #include "imaging/convert/palette_search.h"
+#include "imaging/parallel.h"
 
 namespace imaging {
 
@@ -57,17 +59,53 @@ constexpr uint32_t cell_value(uint16_t cell, Channel channel) {
     return cell & 31;
 }
 
-// Counts the common area of the source into the histogram.
-void count_cells(const ImageDesc& source, uint32_t rows, uint32_t columns, uint16_t* histogram) {
-    for (uint32_t r = 0; r < rows; ++r) {
+// Counts rows [first, end) of the common area into 32-bit counters.
+void count_band(const ImageDesc& source, uint32_t first, uint32_t end, uint32_t columns,
+                uint32_t* counts) {
+    for (uint32_t r = first; r < end; ++r) {
         const uint8_t* in = image_row(source, source.area_top + r) + 3 * size_t{source.area_left};
         for (uint32_t x = 0; x < columns; ++x, in += 3) {
-            const uint32_t cell = palette_search::color_cell(in[2], in[1], in[0]);
-            if (histogram[cell] != kCountLimit) {
-                ++histogram[cell];
-            }
+            ++counts[palette_search::color_cell(in[2], in[1], in[0])];
         }
     }
+}
+
+// Counts the common area of the source into the histogram. Bands of a big
+// picture are counted on all cores into counters of their own and added up;
+// a counter that stops at the limit holds min(count, limit) whichever order
+// the pixels came in, so the sum cut to the limit is the same histogram.
+ImgStatus count_cells(const ImageDesc& source, uint32_t rows, uint32_t columns,
+                      uint16_t* histogram) {
+    const uint32_t parts = std::min(parallel_parts(uint64_t{rows} * columns), std::max(rows, 1u));
+    if (parts == 1) {
+        for (uint32_t r = 0; r < rows; ++r) {
+            const uint8_t* in =
+                image_row(source, source.area_top + r) + 3 * size_t{source.area_left};
+            for (uint32_t x = 0; x < columns; ++x, in += 3) {
+                const uint32_t cell = palette_search::color_cell(in[2], in[1], in[0]);
+                if (histogram[cell] != kCountLimit) {
+                    ++histogram[cell];
+                }
+            }
+        }
+        return IMG_OK;
+    }
+    // At most 32768 rows of 32768 pixels: a band's counter fits in 32 bits.
+    std::unique_ptr<uint32_t[]> counts(new (std::nothrow) uint32_t[size_t{kCells} * parts]());
+    if (counts == nullptr) {
+        return IMG_ERR_MEMORY;
+    }
+    run_row_bands(rows, parts, [&](uint32_t first, uint32_t end, uint32_t k) {
+        count_band(source, first, end, columns, counts.get() + size_t{kCells} * k);
+    });
+    for (uint32_t c = 0; c < kCells; ++c) {
+        uint64_t total = 0;
+        for (uint32_t k = 0; k < parts; ++k) {
+            total += counts[size_t{kCells} * k + c];
+        }
+        histogram[c] = static_cast<uint16_t>(std::min<uint64_t>(total, kCountLimit));
+    }
+    return IMG_OK;
 }
 
 // The box to split next: the largest count among boxes of more than one cell,
@@ -149,7 +187,10 @@ ImgStatus median_cut(const ImageDesc& source, ImageDesc& destination, int32_t co
     if (histogram == nullptr) {
         return IMG_ERR_MEMORY;
     }
-    count_cells(source, rows, columns, histogram.get());
+    const ImgStatus counted = count_cells(source, rows, columns, histogram.get());
+    if (counted != IMG_OK) {
+        return counted;
+    }
 
     uint32_t cell_count = 0;
     uint64_t total = 0;

@@ -19,8 +19,8 @@
 // passes, each a smaller image of every eighth, fourth or second pixel, with
 // rows of its own width.
 //
-// png_info walks the chunks, seeking over the IDAT data. png_load walks them
-// again, then inflates the IDAT data through one chunk buffer one filtered row
+// png_info walks the chunks through the reader's chunk buffer, seeking over
+// the IDAT data. png_load walks them again, then inflates the IDAT data through one chunk buffer one filtered row
 // at a time, undoes each row's filter (png_rows.cpp), stores the rows into
 // the area of interest from its top row down, and reads the palette last.
 //
@@ -34,14 +34,20 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <thread>
 #include <utility>
 
 #include "imaging/checked_math.h"
 #include "imaging/module_lock.h"
+#include "imaging/parallel.h"
+#include "imaging/readers/inflate.h"
 #include "imaging/readers/png_rows.h"
 #include "imaging/readers/reader_io.h"
 
@@ -189,6 +195,9 @@ class ChunkWalk {
     // Reads count bytes outside chunk data (signature, chunk header, stored
     // CRC); notes the end of the file.
     Outcome raw(uint8_t* out, size_t count);
+    // Passes over count bytes without reading them (IDAT data): through the
+    // buffer when they are in it, else by a seek of the file.
+    Outcome pass_over(uint32_t count);
     // Reads count bytes of chunk data through the CRC.
     Outcome data(uint8_t* out, size_t count);
     // Reads count bytes of chunk data through the CRC, in pieces, and drops
@@ -205,6 +214,9 @@ class ChunkWalk {
     Outcome background(uint32_t length);
 
     ReaderFile& file_;
+    // Every read of the walk goes through it: a file of many small chunks
+    // costs a read of the file per 96 KiB, not several per chunk.
+    ChunkReader chunk_;
     PngInfo& info_;
     ChunkPlaces& places_;
     uint64_t position_ = 0;  // file offset of the next byte
@@ -214,11 +226,24 @@ class ChunkWalk {
 };
 
 Outcome ChunkWalk::raw(uint8_t* out, size_t count) {
-    if (!file_.read_exact(out, count)) {
+    if (chunk_.read(out, count) != count) {
         places_.cut_short = true;
         return PNG_DETAIL_SHORT_READ;
     }
     position_ += count;
+    return IMG_OK;
+}
+
+Outcome ChunkWalk::pass_over(uint32_t count) {
+    position_ += count;
+    if (count <= chunk_.ahead().left()) {
+        chunk_.skip(count);
+        return IMG_OK;
+    }
+    if (!file_.seek(position_)) {
+        return PNG_DETAIL_SHORT_READ;
+    }
+    chunk_.restart();
     return IMG_OK;
 }
 
@@ -250,6 +275,9 @@ Outcome ChunkWalk::fixed(uint32_t length, uint8_t* out, size_t size) {
 }
 
 Outcome ChunkWalk::run() {
+    if (chunk_.start(file_, 1) != IMG_OK) {
+        return IMG_ERR_MEMORY;
+    }
     const Outcome outcome = chunks();
     // A file cut short after its header holds a picture; the load reads what
     // its image data reaches.
@@ -330,8 +358,7 @@ Outcome ChunkWalk::handle(uint32_t type, uint32_t length) {
                 places_.idat_offset = position_;
                 places_.idat_length = length;
             }
-            position_ += length;
-            return file_.seek(position_) ? IMG_OK : PNG_DETAIL_SHORT_READ;
+            return pass_over(length);
         case kTEXT:
             return IMG_OK;  // the text is not kept
         case kSBIT:
@@ -478,48 +505,45 @@ Outcome walk(ReaderFile& file, PngInfo* info, ChunkPlaces* places) {
 // The compressed image data
 
 // The data of consecutive IDAT chunks from the first one on, read through the
-// chunk buffer and inflated one filtered row at a time. The CRC of each IDAT
-// chunk is checked once its data has been taken and the next chunk is looked
-// for.
-//
-// Invariant: inflate's input [next_in, next_in + avail_in) lies in the chunk
-// buffer, in bytes already taken from it; the buffer is refilled only when
-// avail_in is 0, so that pointer never outlives a refill.
-class ImageStream {
+// chunk buffer and inflated (inflate.cpp) one filtered row at a time. The CRC
+// of each IDAT chunk is checked once its data has been taken and the next
+// chunk is looked for.
+class ImageStream final : public InflateSource {
   public:
     ImageStream() = default;
     ImageStream(const ImageStream&) = delete;
     ImageStream& operator=(const ImageStream&) = delete;
-    ~ImageStream() {
-        if (inflating_) {
-            inflateEnd(&z_);
-        }
-    }
 
     // Starts at the first IDAT chunk's data.
     Outcome start(ReaderFile& file, const ChunkPlaces& places);
 
-    // Inflates the next length bytes of the stream into row.
-    Outcome read_row(uint8_t* row, size_t length);
+    // Inflates the next length bytes of the stream: the first min(kept,
+    // length) into row, the others dropped.
+    Outcome read_row(uint8_t* row, size_t kept, uint64_t length);
 
     // After the last row: the stream must end, with no data left over (in
     // its IDAT chunk or a following one), and the CRC of its last IDAT chunk
     // must hold.
     Outcome finish();
 
+    // The inflater's input: the IDAT data, chunk after chunk, until a chunk
+    // of another type follows. A failure (a wrong CRC, the file's end inside
+    // a chunk) ends the data and is kept in failure_.
+    size_t fill(uint8_t* destination, size_t size) override;
+
   private:
-    // Hands inflate the next bytes of IDAT data, moving on to the next IDAT
-    // chunk when the current one is used up. Leaves avail_in 0 when the
-    // compressed data has ended.
-    Outcome feed();
+    // Checks the finished IDAT chunk's CRC and reads the next chunk's header.
+    Outcome next_chunk();
+    // The outcome of an inflater's result: a failure of the data's source
+    // comes first, as the inflater stopped for want of data.
+    Outcome outcome_of(InflateResult result) const;
 
     ChunkReader chunk_;
-    z_stream z_{};
-    bool inflating_ = false;
+    Inflater inflater_;
     uint32_t unread_ = 0;        // bytes of the current IDAT chunk not taken yet
     uint32_t crc_ = 0;           // CRC of the current IDAT's type and the data taken
     bool no_more_idat_ = false;  // a chunk other than IDAT followed the data
-    bool ended_ = false;         // inflate reported the end of the stream
+    Outcome failure_ = IMG_OK;   // why the data ended early
 };
 
 Outcome ImageStream::start(ReaderFile& file, const ChunkPlaces& places) {
@@ -530,118 +554,102 @@ Outcome ImageStream::start(ReaderFile& file, const ChunkPlaces& places) {
     if (!file.seek(places.idat_offset)) {
         return PNG_DETAIL_SHORT_READ;
     }
-    if (chunk_.start(file, 1) != IMG_OK) {
+    if (chunk_.start(file, 1) != IMG_OK || inflater_.start(*this) != IMG_OK) {
         return IMG_ERR_MEMORY;
     }
     unread_ = places.idat_length;
     const uint8_t type[4] = {'I', 'D', 'A', 'T'};
     crc_ = crc_of(0, type, sizeof type);
-    if (inflateInit2(&z_, 15) != Z_OK) {
-        return PNG_DETAIL_INFLATE_INIT;
-    }
-    inflating_ = true;
     return IMG_OK;
 }
 
-Outcome ImageStream::feed() {
-    assert(z_.avail_in == 0);
-    while (unread_ == 0 && !no_more_idat_) {
-        uint8_t stored[4];
-        if (chunk_.read(stored, sizeof stored) != sizeof stored) {
-            return PNG_DETAIL_SHORT_READ;
-        }
-        if (be32(stored) != crc_) {
-            return PNG_DETAIL_CRC;
-        }
-        uint8_t head[8];
-        if (chunk_.read(head, sizeof head) != sizeof head) {
-            return PNG_DETAIL_SHORT_READ;
-        }
-        if (be32(head + 4) != kIDAT) {
-            no_more_idat_ = true;
-            break;
-        }
-        const uint32_t length = be32(head);
-        if (length > kMaxChunkLength) {
-            return PNG_DETAIL_SHORT_READ;
-        }
-        unread_ = length;
-        crc_ = crc_of(0, head + 4, 4);
+Outcome ImageStream::next_chunk() {
+    uint8_t stored[4];
+    if (chunk_.read(stored, sizeof stored) != sizeof stored) {
+        return PNG_DETAIL_SHORT_READ;
     }
-    if (unread_ == 0) {
-        return IMG_OK;  // the compressed data has ended
+    if (be32(stored) != crc_) {
+        return PNG_DETAIL_CRC;
     }
-    chunk_.next_step();
-    ChargedBytes ahead = chunk_.ahead();
-    const size_t count = std::min<size_t>(ahead.left(), unread_);
-    if (count == 0) {
-        return PNG_DETAIL_SHORT_READ;  // the file ends inside the chunk
+    uint8_t head[8];
+    if (chunk_.read(head, sizeof head) != sizeof head) {
+        return PNG_DETAIL_SHORT_READ;
     }
-    const uint8_t* bytes = ahead.span(count);
-    chunk_.advance(count);
-    unread_ -= static_cast<uint32_t>(count);
-    crc_ = crc_of(crc_, bytes, count);
-    z_.next_in = const_cast<Bytef*>(bytes);  // zlib's input is not const; it never writes it
-    z_.avail_in = static_cast<uInt>(count);
+    if (be32(head + 4) != kIDAT) {
+        no_more_idat_ = true;
+        return IMG_OK;
+    }
+    const uint32_t length = be32(head);
+    if (length > kMaxChunkLength) {
+        return PNG_DETAIL_SHORT_READ;
+    }
+    unread_ = length;
+    crc_ = crc_of(0, head + 4, 4);
     return IMG_OK;
 }
 
-Outcome ImageStream::read_row(uint8_t* row, size_t length) {
-    z_.next_out = row;
-    z_.avail_out = static_cast<uInt>(length);
-    for (;;) {
-        if (z_.avail_in == 0) {
-            const Outcome outcome = feed();
-            if (outcome != IMG_OK) {
-                return outcome;
+size_t ImageStream::fill(uint8_t* destination, size_t size) {
+    size_t done = 0;
+    while (done < size && failure_ == IMG_OK) {
+        if (unread_ == 0) {
+            if (no_more_idat_) {
+                break;  // the compressed data has ended
             }
+            failure_ = next_chunk();
+            continue;
         }
-        const int result = inflate(&z_, Z_PARTIAL_FLUSH);
-        if (result == Z_STREAM_END) {
-            ended_ = true;
-            // The stream ended before this row did: rows are missing.
-            return z_.avail_out == 0 ? IMG_OK : PNG_DETAIL_STREAM_END;
-        }
-        if (result != Z_OK) {
-            // An error, a preset dictionary, or no progress possible (the
-            // compressed data ended).
-            return PNG_DETAIL_INFLATE;
-        }
-        if (z_.avail_out == 0) {
-            return IMG_OK;
+        const size_t wanted = std::min<size_t>(size - done, unread_);
+        const size_t got = chunk_.read(destination + done, wanted);
+        crc_ = crc_of(crc_, destination + done, got);
+        unread_ -= static_cast<uint32_t>(got);
+        done += got;
+        if (got < wanted) {
+            failure_ = PNG_DETAIL_SHORT_READ;  // the file ends inside the chunk
         }
     }
+    return done;
+}
+
+Outcome ImageStream::outcome_of(InflateResult result) const {
+    switch (result) {
+        case InflateResult::kOk:
+            return IMG_OK;
+        case InflateResult::kStreamEnded:
+            return PNG_DETAIL_STREAM_END;
+        case InflateResult::kDamaged:
+            break;
+    }
+    // Invalid data, a preset dictionary, or data that ended inside the stream.
+    return failure_ != IMG_OK ? failure_ : PNG_DETAIL_INFLATE;
+}
+
+Outcome ImageStream::read_row(uint8_t* row, size_t kept, uint64_t length) {
+    const size_t first = static_cast<size_t>(std::min<uint64_t>(kept, length));
+    InflateResult result = inflater_.read(row, first);
+    if (result == InflateResult::kOk) {
+        // length - first < 2^32: rows are refused by the walk beyond 2^31 bytes.
+        result = inflater_.read(nullptr, static_cast<size_t>(length - first));
+    }
+    return outcome_of(result);
 }
 
 Outcome ImageStream::finish() {
-    uint8_t no_room = 0;
-    while (!ended_) {
-        if (z_.avail_in == 0) {
-            const Outcome outcome = feed();
-            if (outcome != IMG_OK) {
-                return outcome;
-            }
-            if (z_.avail_in == 0) {
-                // Tolerance: the compressed data ends after the last row
-                // without the stream's end (its final code or check value):
-                // every row is there.
-                return IMG_OK;
-            }
-        }
-        // No output room: inflate can only read up to the stream's end.
-        z_.next_out = &no_room;
-        z_.avail_out = 0;
-        const int result = inflate(&z_, Z_PARTIAL_FLUSH);
-        if (result == Z_STREAM_END) {
-            ended_ = true;
-        } else if (result == Z_BUF_ERROR && z_.avail_in > 0) {
-            return PNG_DETAIL_STREAM_END;  // the stream holds more rows than the image
-        } else if (result != Z_OK && result != Z_BUF_ERROR) {
-            return PNG_DETAIL_INFLATE;
-        }
+    bool complete = false;
+    const InflateResult result = inflater_.finish(&complete);
+    if (result != InflateResult::kOk) {
+        // More output than the image's rows, or damaged data.
+        return outcome_of(result);
     }
-    if (z_.avail_in > 0 || unread_ > 0) {
+    if (!complete) {
+        // Tolerance: the compressed data ends after the last row without the
+        // stream's end (its final code or check value): every row is there.
+        return failure_;
+    }
+    if (inflater_.input_left() || unread_ > 0) {
         return PNG_DETAIL_STREAM_END;  // IDAT data follows the stream's end
+    }
+    if (failure_ != IMG_OK) {
+        return failure_;
     }
     if (!no_more_idat_) {
         uint8_t tail[12];  // the stored CRC and the next chunk's header
@@ -673,56 +681,209 @@ constexpr Pass kAdam7[7] = {{0, 8, 0, 8}, {4, 8, 0, 8}, {0, 4, 4, 8}, {2, 4, 0, 
                             {0, 2, 2, 4}, {1, 2, 0, 2}, {0, 1, 1, 2}};
 constexpr Pass kWholeImage = {0, 1, 0, 1};
 
-// Inflates every row of every pass, undoes the filters and stores the rows
-// that fall into the area of interest. Rows below the area are inflated (the
-// stream is checked to its end) but not stored.
-Outcome decode_rows(ReaderFile& file, const PngInfo& info, const ChunkPlaces& places,
-                    ImageDesc& image) {
-    const PngFormat& format = kPngFormats[info.format_index];
-    const size_t buffer_bytes = size_t{info.stored_row_bytes} + 1;  // below 2^31
-    std::unique_ptr<uint8_t[]> current(new (std::nothrow) uint8_t[buffer_bytes]);
-    std::unique_ptr<uint8_t[]> previous(new (std::nothrow) uint8_t[buffer_bytes]);
-    if (!current || !previous) {
-        return IMG_ERR_MEMORY;
-    }
-    ImageStream stream;
-    Outcome outcome = stream.start(file, places);
-    if (outcome != IMG_OK) {
-        return outcome;
-    }
-    const RowPlacement place = place_rows(image, info.height, info.width, RowFill::kFromTop);
-    const uint32_t distance = (info.pixel_bits + 7) / 8;
+// The pixels of a pass among the first `columns` of the image: those of
+// columns pass.column, pass.column + pass.column_step, ... below `columns`.
+uint32_t pass_pixels(const Pass& pass, uint32_t columns) {
+    // columns <= 2^31 - 1, so the sum does not wrap.
+    return columns > pass.column
+               ? (columns - pass.column + pass.column_step - 1) / pass.column_step
+               : 0;
+}
+
+// One row of the stream: its pass, its image row, and its bytes.
+struct RowJob {
+    const Pass* pass;
+    uint32_t row;     // image row
+    uint64_t length;  // bytes of the filtered row in the stream, filter type included
+    size_t kept;      // of them, those of the stored pixels, filter type included
+    uint32_t count;   // pixels stored
+    bool first_of_pass;
+};
+
+// Calls job(RowJob) for every row of every pass, in the stream's order, until
+// it returns false. Returns false when it did.
+template <typename Job>
+bool each_row(const PngInfo& info, const RowPlacement& place, Job&& job) {
     const uint32_t passes = info.interlaced ? 7 : 1;
     for (uint32_t p = 0; p < passes; ++p) {
         const Pass& pass = info.interlaced ? kAdam7[p] : kWholeImage;
         if (info.width <= pass.column) {
             continue;  // a pass without columns has no rows in the data
         }
-        // width <= 2^31 - 1, so neither sum wraps.
-        const uint32_t pass_width =
-            (info.width - pass.column + pass.column_step - 1) / pass.column_step;
-        const size_t length = static_cast<size_t>(row_buffer_bytes(pass_width, info.pixel_bits));
-        const uint32_t count =
-            place.columns > pass.column
-                ? (place.columns - pass.column + pass.column_step - 1) / pass.column_step
-                : 0;
-        std::memset(previous.get(), 0, length);
-        for (uint64_t r = pass.row; r < info.height; r += pass.row_step) {
-            outcome = stream.read_row(current.get(), length);
-            if (outcome != IMG_OK) {
-                return outcome;
+        const uint64_t length = row_buffer_bytes(pass_pixels(pass, info.width), info.pixel_bits);
+        const uint32_t count = pass_pixels(pass, place.columns);
+        // The stored pixels' bytes, whole pixels of `distance` bytes at 8 bits
+        // and more (so the unfilter's steps fit), and the filter type.
+        const size_t kept = static_cast<size_t>(row_buffer_bytes(count, info.pixel_bits));
+        for (uint32_t r = pass.row; r < info.height; r += pass.row_step) {
+            // height < 2^31, so r + row_step does not wrap.
+            if (!job(RowJob{&pass, r, length, kept, count, r == pass.row})) {
+                return false;
             }
-            if (r < place.rows) {
-                png_unfilter_row(current.get(), previous.get(), length, distance);
-                const PngRowTarget target{
-                    image_row(image, placed_row_index(place, static_cast<uint32_t>(r))),
-                    image.area_left + pass.column, pass.column_step, count};
-                png_store_row(format, current.get() + 1, target);
-            }
-            std::swap(current, previous);
         }
     }
-    return stream.finish();
+    return true;
+}
+
+// Undoes a row's filter (previous: the unfiltered row above in its pass, or
+// zeros) and stores it when it falls into the area of interest.
+void store_row(const PngInfo& info, const RowPlacement& place, ImageDesc& image,
+               const RowJob& job, uint8_t* row, const uint8_t* previous) {
+    if (job.row >= place.rows) {
+        return;  // below the area: inflated, not stored
+    }
+    png_unfilter_row(row, previous, job.kept, (info.pixel_bits + 7) / 8);
+    const PngRowTarget target{image_row(image, placed_row_index(place, job.row)),
+                              image.area_left + job.pass->column, job.pass->column_step,
+                              job.count};
+    png_store_row(kPngFormats[info.format_index], row + 1, target);
+}
+
+// Rows in flight between the inflating thread and the storing one.
+constexpr uint32_t kRingRows = 16;
+// A side that has to sleep waits for this many rows (or free buffers), and
+// each side wakes the other only every this many rows, so that the two
+// threads do not take turns row by row. (Between a sleeper's row and the
+// rows it waits for lies always a multiple of it, so no wake is missed.)
+constexpr uint32_t kWakeRows = 6;
+
+// Inflating beside filtering: a helper thread inflates rows into a ring of
+// kRingRows buffers while the calling thread undoes their filters and stores
+// them, in the same order. A row's buffer is refilled only once the row after
+// it has been unfiltered (it is that row's "previous"). The helper ends with
+// the stream's end check; its outcome is the pass's. False (nothing done)
+// when the helper cannot be started.
+bool pipelined_rows(ImageStream& stream, const PngInfo& info, const RowPlacement& place,
+                    ImageDesc& image, uint8_t* ring, size_t row_bytes, const uint8_t* zeros,
+                    Outcome* outcome) {
+    // The counters move without the lock; a side that finds nothing to do
+    // sleeps under it, and the other side wakes it only then, so that most
+    // rows cost no system call.
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::atomic<uint64_t> produced{0};  // rows inflated
+    std::atomic<uint64_t> consumed{0};  // rows stored
+    std::atomic<bool> producer_done{false};
+    std::atomic<int> sleepers{0};
+    Outcome produced_outcome = IMG_OK;  // written before producer_done is set
+    auto slot = [&](uint64_t n) { return ring + (n % kRingRows) * row_bytes; };
+    auto wake = [&] {
+        if (sleepers.load() != 0) {
+            std::lock_guard<std::mutex> lock(mutex);
+            changed.notify_all();
+        }
+    };
+    // Goes on when ready(), else sleeps until ready_batch().
+    auto wait_for = [&](auto ready, auto ready_batch) {
+        if (ready()) {
+            return;
+        }
+        std::unique_lock<std::mutex> lock(mutex);
+        ++sleepers;
+        changed.wait(lock, ready_batch);
+        --sleepers;
+    };
+
+    auto inflate_rows = [&] {
+        uint64_t n = 0;
+        Outcome result = IMG_OK;
+        const bool all = each_row(info, place, [&](const RowJob& job) {
+            wait_for([&] { return n + 1 < consumed.load() + kRingRows; },
+                     [&] { return n + 1 + kWakeRows < consumed.load() + kRingRows; });
+            result = stream.read_row(slot(n), job.kept, job.length);
+            if (result != IMG_OK) {
+                return false;
+            }
+            produced.store(++n);
+            if (n % kWakeRows == 0) {
+                wake();
+            }
+            return true;
+        });
+        if (all) {
+            result = stream.finish();
+        }
+        produced_outcome = result;
+        producer_done.store(true);
+        wake();
+    };
+    std::thread helper;
+    try {
+        helper = std::thread(inflate_rows);
+    } catch (const std::exception&) {
+        return false;
+    }
+    uint64_t n = 0;
+    each_row(info, place, [&](const RowJob& job) {
+        wait_for([&] { return n < produced.load() || producer_done.load(); },
+                 [&] { return n + kWakeRows <= produced.load() || producer_done.load(); });
+        if (n >= produced.load()) {
+            return false;  // the helper stopped before this row
+        }
+        store_row(info, place, image, job, slot(n), job.first_of_pass ? zeros : slot(n - 1));
+        consumed.store(++n);
+        if (n % kWakeRows == 0) {
+            wake();
+        }
+        return true;
+    });
+    helper.join();
+    *outcome = produced_outcome;
+    return true;
+}
+
+// Inflates every row of every pass, undoes the filters and stores the rows
+// that fall into the area of interest. Rows below the area are inflated (the
+// stream is checked to its end) but not stored. A big picture inflates on one
+// thread and is filtered on another.
+//
+// Only the part of each row that holds stored pixels is kept and unfiltered:
+// a filter takes a byte from the bytes before it in the row and from the same
+// and earlier bytes of the row above, never from later ones, so the first k
+// bytes of a row unfilter alike whatever follows them. The row buffers are
+// thus sized from the stored columns, not from the width the file declares.
+Outcome decode_rows(ReaderFile& file, const PngInfo& info, const ChunkPlaces& places,
+                    ImageDesc& image) {
+    const RowPlacement place = place_rows(image, info.height, info.width, RowFill::kFromTop);
+    const uint32_t passes = info.interlaced ? 7 : 1;
+    // The widest kept row of a pass, filter type included: the stored pixels
+    // (at most 32768 columns of at most 64 bits) and the filter byte.
+    size_t row_bytes = 1;
+    for (uint32_t p = 0; p < passes; ++p) {
+        const Pass& pass = info.interlaced ? kAdam7[p] : kWholeImage;
+        row_bytes = std::max(row_bytes, static_cast<size_t>(row_buffer_bytes(
+                                            pass_pixels(pass, place.columns), info.pixel_bits)));
+    }
+    const bool pipelined = parallel_parts(uint64_t{place.rows} * place.columns) > 1;
+    const size_t rows_held = pipelined ? kRingRows : 2;
+    // The ring (two rows without a helper) and a row of zeros.
+    std::unique_ptr<uint8_t[]> buffers(new (std::nothrow) uint8_t[row_bytes * (rows_held + 1)]);
+    if (!buffers) {
+        return IMG_ERR_MEMORY;
+    }
+    uint8_t* const zeros = buffers.get() + row_bytes * rows_held;
+    std::memset(zeros, 0, row_bytes);
+    ImageStream stream;
+    Outcome outcome = stream.start(file, places);
+    if (outcome != IMG_OK) {
+        return outcome;
+    }
+    if (pipelined &&
+        pipelined_rows(stream, info, place, image, buffers.get(), row_bytes, zeros, &outcome)) {
+        return outcome;
+    }
+    uint8_t* current = buffers.get();
+    uint8_t* previous = buffers.get() + row_bytes;
+    const bool all = each_row(info, place, [&](const RowJob& job) {
+        outcome = stream.read_row(current, job.kept, job.length);
+        if (outcome != IMG_OK) {
+            return false;
+        }
+        store_row(info, place, image, job, current, job.first_of_pass ? zeros : previous);
+        std::swap(current, previous);
+        return true;
+    });
+    return all ? stream.finish() : outcome;
 }
 
 // Reads the palette of a palette image into the descriptor. Returns the

@@ -52,6 +52,22 @@ size_t ReaderFile::read(uint8_t* destination, size_t size) {
     return done;
 }
 
+size_t ReaderFile::read_at(uint64_t offset, uint8_t* destination, size_t size) {
+    size_t done = 0;
+    while (fd_ >= 0 && done < size && offset + done <= static_cast<uint64_t>(INT64_MAX)) {
+        const ssize_t n = ::pread(fd_, destination + done, size - done,
+                                  static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
 bool ReaderFile::seek(uint64_t offset) {
     if (fd_ < 0 || offset > static_cast<uint64_t>(INT64_MAX)) {
         return false;

@@ -70,6 +70,11 @@ class ReaderFile final : public ByteSource {
     // next read then returns nothing.
     [[nodiscard]] bool seek(uint64_t offset);
 
+    // Reads up to size bytes at an offset from the start, leaving the current
+    // position as it is; fewer only at the end of the file (or on a read
+    // error). Several threads may read at once.
+    size_t read_at(uint64_t offset, uint8_t* destination, size_t size);
+
     // The file's size when it was opened.
     uint64_t size() const { return size_; }
 

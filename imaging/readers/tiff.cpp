@@ -676,7 +676,7 @@ ImgStatus load_pixels(ReaderFile& file, const Directory& dir, ImageDesc& image) 
     }
     StripSource source(file, std::span<const Strip>(strips.get(), strip_count), dir.reverse_bits);
     if (is_lzw(mode)) {
-        return tiff::lzw_pass(source, strip_count, rows, dir.predictor == 2,
+        return tiff::lzw_pass(source, strip_count, pass.rows_per_strip, rows, dir.predictor == 2,
                               static_cast<uint32_t>(info.samples_per_pixel));
     }
     source.select(0, strip_count);

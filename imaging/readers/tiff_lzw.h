@@ -17,7 +17,10 @@ namespace imaging::tiff {
 // IMG_ERR_LZW when the strips end first or the codes are damaged (the rows
 // stored before stay), IMG_ERR_TIFF_STRUCTURE when a read fails, or
 // IMG_ERR_MEMORY.
-ImgStatus lzw_pass(StripSource& source, size_t strip_count, RowStore& rows, bool predictor,
-                   uint32_t samples_per_pixel);
+//
+// A big picture's strips of rows_per_strip rows each decode on all cores,
+// with the same result (see tiff_lzw.cpp).
+ImgStatus lzw_pass(StripSource& source, size_t strip_count, uint32_t rows_per_strip,
+                   RowStore& rows, bool predictor, uint32_t samples_per_pixel);
 
 }  // namespace imaging::tiff

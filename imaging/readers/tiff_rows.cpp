@@ -43,16 +43,14 @@ size_t StripSource::read(uint8_t* destination, size_t size) {
             if (strip.bytes == 0) {
                 continue;
             }
-            if (!file_.seek(strip.offset)) {
-                failed_ = true;
-                break;
-            }
+            position_ = strip.offset;
             left_ = strip.bytes;
             continue;
         }
         const size_t wanted = static_cast<size_t>(std::min<uint64_t>(size - done, left_));
-        const size_t got = file_.read(destination + done, wanted);
+        const size_t got = file_.read_at(position_, destination + done, wanted);
         done += got;
+        position_ += got;
         left_ -= got;
         // The strip lies inside the file as it was opened: a short read is a
         // failing read.

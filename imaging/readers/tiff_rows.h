@@ -23,11 +23,17 @@ struct Strip {
 // A run of strips read as one stream: each strip's bytes in turn, from its own
 // offset. With reversed bit order (FillOrder 2) every byte read has its bits
 // reversed. A read comes back short only where the last selected strip ends,
-// or where a read of the file fails (then failed() is true).
+// or where a read of the file fails (then failed() is true). Reads leave the
+// file's position alone, so that sources on one file may read at once from
+// several threads.
 class StripSource final : public ByteSource {
   public:
     StripSource(ReaderFile& file, std::span<const Strip> strips, bool reverse_bits)
         : file_(file), strips_(strips), reverse_bits_(reverse_bits) {}
+    // A source of its own over the same strips, nothing selected.
+    StripSource(const StripSource& other)
+        : file_(other.file_), strips_(other.strips_), reverse_bits_(other.reverse_bits_) {}
+    StripSource& operator=(const StripSource&) = delete;
 
     // The strips [first, end) are read next, in index order.
     void select(size_t first, size_t end);
@@ -42,7 +48,8 @@ class StripSource final : public ByteSource {
     bool reverse_bits_;
     size_t next_ = 0;  // the next strip to open
     size_t end_ = 0;
-    uint64_t left_ = 0;  // unread bytes of the open strip
+    uint64_t position_ = 0;  // file offset of the open strip's next byte
+    uint64_t left_ = 0;      // unread bytes of the open strip
     bool failed_ = false;
 };
 
@@ -83,7 +90,11 @@ class RowStore {
     // the left (Predictor 2), undone on the way.
     void store_rgb_differences(const uint8_t* row);
 
+    // The next row stored becomes stored row `row` (at most R).
+    void seek_row(uint32_t row) { stored_ = row < place_.rows ? row : place_.rows; }
+
     bool done() const { return stored_ == place_.rows; }
+    ImageDesc& image() const { return image_; }
     uint32_t stored() const { return stored_; }
     const RowFormat& format() const { return format_; }
     const RowPlacement& placement() const { return place_; }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "imaging/image.h"
+#include "imaging/parallel.h"
 #include "imaging/readers/picture_open.h"
 #include "imaging/readers/reader_table.h"
 #include "support/test_support.h"
@@ -180,9 +181,14 @@ TEST(PngCorpus, EveryFileMatchesLibpngOrIsRefused) {
         uint32_t width = 0, height = 0;
         const Bytes want = libpng_rgb(entry.path(), &width, &height);
         ASSERT_FALSE(want.empty());
-        for (bool area : {false, true}) {
-            ASSERT_EQ(open(entry.path(), &image, area), IMG_OK) << area;
-            EXPECT_EQ(mismatches(image, want, width, height, area), 0) << area;
+        // Whole and in an area, filtered on the calling thread and beside
+        // the inflating one.
+        for (uint32_t parts : {1u, 2u}) {
+            const imaging::ThreadLimit threads(parts);
+            for (bool area : {false, true}) {
+                ASSERT_EQ(open(entry.path(), &image, area), IMG_OK) << area << parts;
+                EXPECT_EQ(mismatches(image, want, width, height, area), 0) << area << parts;
+            }
         }
         // Gray files get the gray ramp and flag; truecolour no colours.
         imaging::PngInfo info{};
@@ -429,6 +435,116 @@ TEST_F(Png, ManySmallIdatChunksAcrossRefills) {
         }
     }
     EXPECT_EQ(wrong, 0);
+}
+
+// The walk reads chunks through the chunk buffer: 20000 text chunks put
+// chunk headers, data and CRCs across every refill, and a wrong CRC far into
+// them is still found.
+TEST_F(Png, ManyTextChunksAcrossRefills) {
+    Bytes chunks;
+    for (uint32_t i = 0; i < 20000; ++i) {
+        const Bytes text = chunk("tEXt", Bytes(i % 23, uint8_t('a' + i % 26)));
+        chunks.insert(chunks.end(), text.begin(), text.end());
+    }
+    ASSERT_GT(chunks.size(), 3 * 98304u);
+    const Bytes idat = chunk("IDAT", deflated(gray_rows(4)));
+    Bytes whole = file({header(4, 4, 8, 0), chunks, idat});
+    EXPECT_EQ(load(whole), IMG_OK);
+    EXPECT_EQ(rows_loaded(), 4u);
+    whole[33 + chunks.size() - 1] ^= 1;  // the last text chunk's CRC
+    EXPECT_EQ(load(whole), IMG_ERR_PNG);
+    EXPECT_EQ(imaging::png_last_detail(), imaging::PNG_DETAIL_CRC);
+}
+
+// Rows far wider than the target: only the stored columns are kept and
+// unfiltered (each row's filter reads the row above), the rest of each row is
+// inflated and dropped. Rows of 3 x 70000 bytes of RGB pass the inflater in
+// many pieces; the 16 x 2 descriptor gets the first 16 pixels of each.
+TEST_F(Png, RowsWiderThanTheTargetKeepTheStoredColumns) {
+    const uint32_t width = 70000;
+    Bytes raw;
+    for (uint32_t y = 0; y < 3; ++y) {
+        raw.push_back(y == 0 ? 1 : 4);  // Sub, then Paeth
+        for (uint32_t i = 0; i < 3 * width; ++i) {
+            raw.push_back(uint8_t(i * 7 + y));
+        }
+    }
+    ASSERT_EQ(load(file({header(width, 3, 8, 2), chunk("IDAT", deflated(raw))}), 16, 2, 24),
+              IMG_OK);
+    // What libpng makes of the same file, for the stored part.
+    const fs::path path = dir / "wide.png";
+    test_support::write_file(path, file({header(width, 3, 8, 2), chunk("IDAT", deflated(raw))}));
+    uint32_t w = 0, h = 0;
+    const Bytes want = libpng_rgb(path, &w, &h);
+    ASSERT_EQ(w, width);
+    int wrong = 0;
+    for (uint32_t y = 0; y < 2; ++y) {
+        for (uint32_t x = 0; x < 16; ++x) {
+            const uint8_t* p = &want[(size_t{y} * width + x) * 3];
+            wrong += rgb(image, x, y) != uint32_t((p[0] << 16) | (p[1] << 8) | p[2]);
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+// Rows inflated on a helper thread and filtered on the calling one land as
+// on one thread, also when the stream is damaged or cut short: same rows,
+// same status, same detail. Every filter type, real compression, IDAT data
+// in chunks of 1000 bytes.
+TEST_F(Png, FilteringBesideInflatingGivesTheRowsOfOneThread) {
+    const uint32_t width = 300, height = 120;
+    Bytes raw;
+    for (uint32_t y = 0; y < height; ++y) {
+        raw.push_back(uint8_t(y % 5));
+        for (uint32_t i = 0; i < width * 3; ++i) {
+            raw.push_back(uint8_t((i * 7 + y * 3) % 11 + (y % 3) * i / 200));
+        }
+    }
+    uLongf size = compressBound(uLong(raw.size()));
+    Bytes z(size);
+    compress2(z.data(), &size, raw.data(), uLong(raw.size()), 6);
+    z.resize(size);
+    auto with_chunks = [&](const Bytes& data, size_t bad_crc_chunk) {
+        Bytes out = file({header(width, height, 8, 2)});
+        out.resize(out.size() - 12);
+        for (size_t at = 0, k = 0; at < data.size(); at += 1000, ++k) {
+            Bytes c = chunk("IDAT", Bytes(data.begin() + at,
+                                          data.begin() + std::min(data.size(), at + 1000)));
+            if (k == bad_crc_chunk) {
+                c.back() ^= 1;
+            }
+            out.insert(out.end(), c.begin(), c.end());
+        }
+        const Bytes end = chunk("IEND", {});
+        out.insert(out.end(), end.begin(), end.end());
+        return out;
+    };
+    Bytes damaged = z;
+    damaged[z.size() / 2] ^= 0x55;
+    const Bytes cases[] = {with_chunks(z, SIZE_MAX), with_chunks(z, 2),
+                           with_chunks(Bytes(z.begin(), z.begin() + z.size() * 2 / 3), SIZE_MAX),
+                           with_chunks(damaged, SIZE_MAX)};
+    for (const Bytes& bytes : cases) {
+        std::vector<uint8_t> one;
+        ImgStatus one_status = IMG_OK;
+        int32_t one_detail = 0;
+        for (uint32_t parts : {1u, 2u}) {
+            const imaging::ThreadLimit threads(parts);
+            const ImgStatus status = load(bytes, width, height, 24);
+            const int32_t detail = imaging::png_last_detail();
+            const std::vector<uint8_t> pixels(image.pixels,
+                                              image.pixels + size_t{image.row_bytes} * height);
+            if (parts == 1) {
+                one = pixels;
+                one_status = status;
+                one_detail = detail;
+            } else {
+                EXPECT_EQ(status, one_status);
+                EXPECT_EQ(detail, one_detail);
+                EXPECT_EQ(pixels, one);
+            }
+        }
+    }
 }
 
 TEST_F(Png, FilterTypesAboveFourLeaveTheRow) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "imaging/image.h"
+#include "imaging/parallel.h"
 #include "imaging/readers/picture_open.h"
 #include "support/test_support.h"
 
@@ -428,6 +429,97 @@ TEST_F(Tiff, LzwAndPredictor) {
     f.strips = {lzw9({256, 1, 2, 3, 4, 257})};
     EXPECT_EQ(load(f, 8), IMG_ERR_LZW);
     EXPECT_EQ(row(0, 4), (std::vector<uint8_t>{1, 2, 3, 4}));
+}
+
+// LZW codes for bytes given as literals: a clear code first and after every
+// 250 literals (so codes stay 9 bits wide), the end code last.
+std::vector<uint8_t> lzw_literals(const std::vector<uint8_t>& bytes) {
+    std::vector<uint32_t> codes = {256};
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (i > 0 && i % 250 == 0) {
+            codes.push_back(256);
+        }
+        codes.push_back(bytes[i]);
+    }
+    codes.push_back(257);
+    return lzw9(codes);
+}
+
+// Strips decoded on several threads land where one thread puts them, also
+// when a strip holds more or fewer rows than RowsPerStrip says, is damaged, or
+// is missing: the picture and the status of three parts equal those of one.
+TEST_F(Tiff, StripsOnThreadsGiveTheRowsOfOneThread) {
+    constexpr uint32_t kWidth = 7, kHeight = 30, kRowsPerStrip = 4;
+    auto rgb_row = [](uint32_t y) {
+        std::vector<uint8_t> row(kWidth * 3);
+        for (uint32_t i = 0; i < row.size(); ++i) {
+            row[i] = uint8_t(i == 0 ? y * 9 : 1 + (i + y) % 5);  // differences
+        }
+        return row;
+    };
+    // Strip k holds rows_in[k] rows; damaged strips hold a code past the
+    // next free one after their rows.
+    auto file = [&](const std::vector<uint32_t>& rows_in, int damaged) {
+        TiffFile f;
+        f.width = kWidth;
+        f.height = kHeight;
+        f.bits = 8;
+        f.samples = 3;
+        f.photometric = 2;
+        f.compression = 5;
+        f.extra = {{278, 4, {kRowsPerStrip}}, {317, 3, {2}}, {258, 3, {8, 8, 8}}};
+        uint32_t y = 0;
+        for (size_t k = 0; k < rows_in.size(); ++k) {
+            std::vector<uint8_t> raw;
+            for (uint32_t r = 0; r < rows_in[k]; ++r, ++y) {
+                const std::vector<uint8_t> row = rgb_row(y);
+                raw.insert(raw.end(), row.begin(), row.end());
+            }
+            std::vector<uint8_t> strip = lzw_literals(raw);
+            if (int(k) == damaged) {
+                strip = lzw_literals(raw);
+                strip.resize(strip.size() - 2);  // drops the end code
+                const std::vector<uint8_t> bad = lzw9({256, 1, 400});
+                strip.insert(strip.end(), bad.begin(), bad.end());
+            }
+            f.strips.push_back(strip);
+        }
+        return build(f);
+    };
+    const std::vector<uint32_t> regular(8, kRowsPerStrip);  // 32 rows for 30
+    std::vector<uint32_t> longer = regular, shorter = regular, fewer(5, kRowsPerStrip);
+    longer[2] = 5;
+    shorter[3] = 3;
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+    };
+    for (const Case& c : {Case{"regular", file(regular, -1)}, Case{"longer", file(longer, -1)},
+                          Case{"shorter", file(shorter, -1)}, Case{"damaged", file(regular, 4)},
+                          Case{"damaged first", file(regular, 0)},
+                          Case{"too few strips", file(fewer, -1)}}) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> one_thread;
+        ImgStatus one_status = IMG_OK;
+        for (uint32_t parts : {1u, 3u, 8u}) {
+            const ThreadLimit limit(parts);
+            const ImgStatus status = load(c.bytes, kWidth, kHeight, 24);
+            const std::vector<uint8_t> pixels(image.pixels,
+                                              image.pixels + size_t{image.row_bytes} * kHeight);
+            if (parts == 1) {
+                one_thread = pixels;
+                one_status = status;
+                continue;
+            }
+            EXPECT_EQ(status, one_status) << parts;
+            EXPECT_EQ(pixels, one_thread) << parts;
+        }
+        if (std::string(c.name) == "regular") {
+            EXPECT_EQ(one_status, IMG_OK);
+            // Row 29, pixel 0: its first three samples, stored blue, green, red.
+            EXPECT_EQ(row(29, 3), (std::vector<uint8_t>{2, 1, uint8_t(29 * 9)}));
+        }
+    }
 }
 
 // A 4-bit image with a ColorMap of 48 values gives indexes and 16 entries; a

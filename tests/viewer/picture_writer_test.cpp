@@ -71,6 +71,31 @@ TEST(ExportPpm, SixteenBitGrayUsesTheHighByte) {
               (std::vector<uint8_t>{0x12, 0x12, 0x12}));
 }
 
+// Rows are written in blocks of many rows: a picture of several blocks, each
+// pixel's blue, green and red written as red, green, blue, the last pixel of
+// each row included.
+TEST(ExportPpm, TrueColourRowsAcrossSeveralBlocks) {
+    const int32_t width = 701, height = 1100;  // about 2.3 MB of rows
+    Picture picture(width, height, 24);
+    for (int32_t y = 0; y < height; ++y) {
+        for (uint32_t b = 0; b < picture.image.row_bytes; ++b) {
+            image_row(picture.image, uint32_t(y))[b] = static_cast<uint8_t>(y * 13 + b * 7);
+        }
+    }
+    const std::vector<uint8_t> bytes = exported(picture.image, ExportFormat::Ppm);
+    const std::string head = "P6\n701 1100\n255\n";
+    ASSERT_EQ(bytes.size(), head.size() + size_t{width} * height * 3);
+    const uint8_t* pixel = bytes.data() + head.size();
+    for (int32_t y = 0; y < height; ++y) {
+        const uint8_t* row = image_row(picture.image, uint32_t(y));
+        for (int32_t x = 0; x < width; ++x, pixel += 3) {
+            ASSERT_EQ(pixel[0], row[3 * x + 2]) << x << ", " << y;
+            ASSERT_EQ(pixel[1], row[3 * x + 1]) << x << ", " << y;
+            ASSERT_EQ(pixel[2], row[3 * x]) << x << ", " << y;
+        }
+    }
+}
+
 TEST(ExportBmp, RoundTripsThroughTheReaderAtEachDepth) {
     TempDir dir;
     for (int32_t bits : {1, 8, 24}) {
