@@ -19,6 +19,9 @@ class DocumentObject : public QObject, private DocumentHost {
     // Opens the file: `path` is handed to the readers in the file system's own
     // encoding, so names with non-ASCII bytes open.
     void open(const QString& path);
+    // The same with the path as the file system's bytes, which need not be
+    // valid in any encoding.
+    void open_local(const QByteArray& path);
 
     // Whether the last open read anything of its file: false when the file was
     // missing, unreadable or of an unknown kind, or its size or storage could
@@ -26,9 +29,13 @@ class DocumentObject : public QObject, private DocumentHost {
     bool file_was_read() const;
 
     // The opened file, as one name per file (symbolic links resolved); empty
-    // for a new document.
-    const QString& file_identity() const { return identity_; }
-    static QString identity_of(const QString& path);
+    // for a new document. The local form is the file system's bytes.
+    QString file_identity() const;
+    const QByteArray& local_identity() const { return identity_; }
+    // The opened file's absolute path as opened (links not resolved), as
+    // the file system's bytes; empty for a new document.
+    const QByteArray& local_path() const { return path_; }
+    static QByteArray identity_of(const QByteArray& path);
 
     void run_command(PictureCommand command);
 
@@ -48,6 +55,7 @@ class DocumentObject : public QObject, private DocumentHost {
     void update_all_views() override;
 
     CPeloraDoc document_;
-    QString identity_;
+    QByteArray identity_;
+    QByteArray path_;
     ImgStatus last_status_ = imaging::IMG_OK;
 };
