@@ -100,7 +100,7 @@ void CMainFrame::create_actions() {
     addAction(open_action_);
 
     close_action_ = new QAction(tr("&Close"), this);
-    close_action_->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_F4), QKeySequence::Close});
+    close_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F4));
     connect(close_action_, &QAction::triggered, mdi_area_, &QMdiArea::closeActiveSubWindow);
 
     // Keys the view does not scroll with.

@@ -8,7 +8,7 @@
 
 namespace {
 
-// A scale as a percentage: whole, or with one decimal for 1/8 (12.5 %).
+// A zoom as a percentage: whole, or with one decimal for 1/8 (12.5 %).
 QString percent(double scale) {
     const double value = scale * 100.0;
     const bool whole = std::abs(value - std::round(value)) < 0.05;
@@ -62,8 +62,9 @@ void PictureStatusBar::show_picture() {
                           .arg(image_width(image))
                           .arg(image_height(image))
                           .arg(image_bits(image)));
-    const QString scale = percent(view_->shown_scale());
-    scale_->setText(view_->fit() ? tr("Fit %1").arg(scale) : scale);
+    // A fitted view's scale is any number: whole percents are enough.
+    const double scale = view_->shown_scale();
+    scale_->setText(view_->fit() ? tr("Fit %1 %").arg(qRound(scale * 100.0)) : percent(scale));
 }
 
 void PictureStatusBar::show_pointer(QPoint pixel) {
