@@ -286,6 +286,7 @@ void CPeloraView::set_fit(bool fit) {
     verticalScrollBar()->setValue(0);
     viewport()->update();
     emit zoomChanged(zoom_);
+    emit scaleChanged();
 }
 
 void CPeloraView::step_zoom(int step) {
@@ -307,6 +308,7 @@ void CPeloraView::set_zoom(int exponent) {
         centre_picture();
         viewport()->update();
         emit zoomChanged(zoom_);
+        emit scaleChanged();
         return;
     }
     if (exponent == zoom_) {
@@ -323,6 +325,7 @@ void CPeloraView::set_zoom(int exponent) {
     verticalScrollBar()->setValue(vertical);
     viewport()->update();
     emit zoomChanged(zoom_);
+    emit scaleChanged();
 }
 
 void CPeloraView::resizeEvent(QResizeEvent* event) {
@@ -330,6 +333,7 @@ void CPeloraView::resizeEvent(QResizeEvent* event) {
     update_scroll_ranges();
     if (fit_) {
         viewport()->update();  // the picture follows the window's size
+        emit scaleChanged();
     }
 }
 

@@ -83,6 +83,9 @@ class CPeloraView : public QAbstractScrollArea {
   signals:
     // The zoom or fit to window changed.
     void zoomChanged(int exponent);
+    // The scale the picture is shown at may have changed (a fitted view's
+    // follows the window's size).
+    void scaleChanged();
     // The pointer moved over the picture pixel `pixel`, or left the picture
     // ((-1, -1)).
     void pointerMoved(QPoint pixel);

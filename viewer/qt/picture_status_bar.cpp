@@ -41,7 +41,7 @@ void PictureStatusBar::follow(CPeloraView* view) {
     view_ = view;
     pointer_->clear();
     if (view != nullptr) {
-        connections_ << connect(view, &CPeloraView::zoomChanged, this,
+        connections_ << connect(view, &CPeloraView::scaleChanged, this,
                                 &PictureStatusBar::show_picture)
                      << connect(&view->document(), &DocumentObject::pictureChanged, this,
                                 &PictureStatusBar::show_picture)
