@@ -8,23 +8,16 @@ namespace {
 
 constexpr int kExitUsage = 2;
 
-struct QtOption {
-    const char* name;  // without its leading '-'
-    bool takes_value;  // the next argument is its value
-};
-
 // The options QApplication takes out of the arguments on the X11 platform
-// (the others take out a part of them), written with one dash; Qt accepts two
-// as well. -style and -stylesheet also come as -style=VALUE.
-constexpr QtOption kQtOptions[] = {
-    {"platform", true},      {"platformpluginpath", true}, {"platformtheme", true},
-    {"plugin", true},        {"qwindowgeometry", true},    {"qwindowtitle", true},
-    {"qwindowicon", true},   {"session", true},            {"style", true},
-    {"stylesheet", true},    {"geometry", true},           {"title", true},
-    {"icon", true},          {"display", true},            {"name", true},
-    {"visual", true},        {"reverse", false},           {"widgetcount", false},
-    {"testability", false},  {"nograb", false},            {"dograb", false},
-};
+// (the others take out a part of them), written without their dash; Qt accepts
+// one or two. Those of the first list take the next argument as their value;
+// -style and -stylesheet also come as -style=VALUE.
+constexpr const char* kQtValueOptions[] = {
+    "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "qwindowtitle",
+    "qwindowicon", "session", "style", "stylesheet", "geometry", "title", "icon", "display", "name",
+    "visual"};
+constexpr const char* kQtFlagOptions[] = {"reverse", "widgetcount", "testability", "nograb",
+                                          "dograb"};
 constexpr const char* kQtValuePrefixes[] = {"style=", "stylesheet=", "qmljsdebugger="};
 
 // The option's name without its one or two dashes; empty for a non-option.
@@ -45,14 +38,19 @@ int qt_option_length(const QByteArray& argument) {
     if (name.isEmpty()) {
         return 0;
     }
-    for (const char* prefix : kQtValuePrefixes) {
-        if (name.startsWith(prefix)) {
+    for (const char* option : kQtValueOptions) {
+        if (name == option) {
+            return 2;
+        }
+    }
+    for (const char* option : kQtFlagOptions) {
+        if (name == option) {
             return 1;
         }
     }
-    for (const QtOption& option : kQtOptions) {
-        if (name == option.name) {
-            return option.takes_value ? 2 : 1;
+    for (const char* prefix : kQtValuePrefixes) {
+        if (name.startsWith(prefix)) {
+            return 1;
         }
     }
     return 0;
