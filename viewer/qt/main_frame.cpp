@@ -398,9 +398,9 @@ void CMainFrame::browse_folder(int step) {
     CPeloraView* view = frame->view();
     const QByteArray from = frame->browse_position().isEmpty() ? view->document().local_path()
                                                                : frame->browse_position();
-    const std::string next = neighbour_picture(from.toStdString(), step);
-    if (from.isEmpty() || next.empty()) {
-        return;
+    const std::string next = from.isEmpty() ? std::string() : neighbour_picture(from.toStdString(), step);
+    if (next.empty()) {
+        return;  // no other picture in the folder
     }
     frame->set_browse_position(QByteArray::fromStdString(next));
     auto document = std::make_shared<DocumentObject>();

@@ -1,5 +1,6 @@
 // The main window: an MDI area holding one child frame per view, the menus,
-// and opening files from the Open dialog, the command line and drops. While a
+// the status bar, opening files from the Open dialog, the command line and
+// drops, and browsing the folder of the active window's picture. While a
 // child window that is not maximised is active the title is "Pelora - " and
 // its document's title; a maximised one Qt adds itself, as "Pelora - [title]".
 #pragma once

@@ -192,17 +192,14 @@ void CPeloraView::paintEvent(QPaintEvent* /*event*/) {
     QtDisplaySurface::release_palette(display_object_);
     display_object_ = nullptr;
     if (fit_) {
-        const QRect target = fitted_rect();
-        paint_scaled(painter, target, target.width() < image_width(document_->image()));
+        paint_scaled(painter, fitted_rect());
         return;
     }
     if (zoom_ < 0) {
         const ImageDesc& picture = document_->image();
-        paint_scaled(painter,
-                     QRect(-horizontalScrollBar()->value(), -verticalScrollBar()->value(),
-                           zoomed_extent(image_width(picture), zoom_),
-                           zoomed_extent(image_height(picture), zoom_)),
-                     true);
+        paint_scaled(painter, QRect(-horizontalScrollBar()->value(), -verticalScrollBar()->value(),
+                                    zoomed_extent(image_width(picture), zoom_),
+                                    zoomed_extent(image_height(picture), zoom_)));
         return;
     }
     if (zoom_ > 0) {
@@ -232,15 +229,16 @@ void CPeloraView::paint_zoomed(QPainter& painter) {
                   0, display_mode_);
 }
 
-void CPeloraView::paint_scaled(QPainter& painter, const QRect& target, bool smooth) {
+void CPeloraView::paint_scaled(QPainter& painter, const QRect& target) {
     // Scaled once to the device pixels it covers, then drawn as it is until
-    // the picture, the zoom or the window's size changes.
+    // the picture, the zoom or the window's size changes. Fewer device pixels
+    // than picture pixels average them; more repeat each one.
     const qreal ratio = viewport()->devicePixelRatioF();
     const QSize device(qRound(target.width() * ratio), qRound(target.height() * ratio));
-    if (scaled_.size() != device || scaled_smooth_ != smooth) {
+    if (scaled_.size() != device) {
+        const bool smooth = device.width() < image_width(document_->image());
         scaled_ = QtDisplaySurface::scaled_picture(document_->image(), device, smooth);
         scaled_.setDevicePixelRatio(ratio);
-        scaled_smooth_ = smooth;
     }
     painter.drawImage(target.topLeft(), scaled_);
 }

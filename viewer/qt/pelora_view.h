@@ -95,7 +95,7 @@ class CPeloraView : public QAbstractScrollArea {
     // horizontal one always horizontally), Shift making a vertical turn horizontal.
     void turn_wheel(QWheelEvent* event, Qt::Orientation along);
     void paint_zoomed(QPainter& painter);
-    void paint_scaled(QPainter& painter, const QRect& target, bool smooth);
+    void paint_scaled(QPainter& painter, const QRect& target);
     QRect fitted_rect() const;
     bool pannable() const;
     void update_cursor();
@@ -116,7 +116,6 @@ class CPeloraView : public QAbstractScrollArea {
     // The picture as a reduced or fitted view last drew it, in device pixels;
     // dropped when the picture changes.
     QImage scaled_;
-    bool scaled_smooth_ = false;
     // Dragging the picture: where the button went down, and the scroll
     // position then.
     bool panning_ = false;
