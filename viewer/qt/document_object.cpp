@@ -13,10 +13,6 @@ DocumentObject::DocumentObject() : document_(this) {
 
 DocumentObject::~DocumentObject() = default;
 
-void DocumentObject::open(const QString& path) {
-    open_local(QFile::encodeName(path));
-}
-
 void DocumentObject::open_local(const QByteArray& path) {
     identity_ = identity_of(path);
     std::error_code error;

@@ -16,11 +16,9 @@ class DocumentObject : public QObject, private DocumentHost {
     DocumentObject();
     ~DocumentObject() override;
 
-    // Opens the file: `path` is handed to the readers in the file system's own
-    // encoding, so names with non-ASCII bytes open.
-    void open(const QString& path);
-    // The same with the path as the file system's bytes, which need not be
-    // valid in any encoding.
+    // Opens the file: `path` is the file system's own bytes, handed to the
+    // readers as they are, so that any name opens, valid text in the locale's
+    // encoding or not.
     void open_local(const QByteArray& path);
 
     // Whether the last open read anything of its file: false when the file was
