@@ -26,19 +26,29 @@ check_one() {
         pid=$!
         window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$pid" --name "^Pelora" |
                  head -n 1)
-        sleep 2  # the frame appears, and the window is fitted into the screen
-        info=$(xwininfo -id "$window")
-        x=$(awk "/Absolute upper-left X/ {print \$4}" <<<"$info")
-        y=$(awk "/Absolute upper-left Y/ {print \$4}" <<<"$info")
-        width=$(awk "/Width:/ {print \$2}" <<<"$info")
-        height=$(awk "/Height:/ {print \$2}" <<<"$info")
-        # _NET_FRAME_EXTENTS(CARDINAL) = left, right, top, bottom
-        read -r left right top bottom < <(xprop -id "$window" _NET_FRAME_EXTENTS |
-                                          sed "s/.*= //; s/,//g")
-        kill "$pid" "$wm"
-        frame_left=$((x - left)) frame_top=$((y - top))
-        frame_right=$((x + width + right)) frame_bottom=$((y + height + bottom))
         screen_width=${screen%x*} screen_height=${screen#*x}
+        # The frame appears and the window is fitted into the screen: wait for
+        # that, up to ten seconds on a loaded machine.
+        frame_left=? frame_top=? frame_right=? frame_bottom=?
+        for attempt in $(seq 20); do
+            sleep 0.5
+            info=$(xwininfo -id "$window")
+            x=$(awk "/Absolute upper-left X/ {print \$4}" <<<"$info")
+            y=$(awk "/Absolute upper-left Y/ {print \$4}" <<<"$info")
+            width=$(awk "/Width:/ {print \$2}" <<<"$info")
+            height=$(awk "/Height:/ {print \$2}" <<<"$info")
+            # _NET_FRAME_EXTENTS(CARDINAL) = left, right, top, bottom
+            extents=$(xprop -id "$window" _NET_FRAME_EXTENTS)
+            case $extents in *=*) ;; *) continue ;; esac
+            read -r left right top bottom < <(sed "s/.*= //; s/,//g" <<<"$extents")
+            frame_left=$((x - left)) frame_top=$((y - top))
+            frame_right=$((x + width + right)) frame_bottom=$((y + height + bottom))
+            if [ "$frame_left" -ge 0 ] && [ "$frame_top" -ge 0 ] &&
+               [ "$frame_right" -le "$screen_width" ] && [ "$frame_bottom" -le "$screen_height" ]; then
+                break
+            fi
+        done
+        kill "$pid" "$wm"
         echo "scale $scale on $screen: frame $frame_left,$frame_top to $frame_right,$frame_bottom"
         [ "$frame_left" -ge 0 ] && [ "$frame_top" -ge 0 ] &&
             [ "$frame_right" -le "$screen_width" ] && [ "$frame_bottom" -le "$screen_height" ]

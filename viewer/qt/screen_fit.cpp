@@ -8,9 +8,9 @@
 
 namespace {
 
-// How long after show() a frame that appears is still fitted: later changes
-// are the user's.
-constexpr int kFrameWaitMs = 5000;
+// How long after show() a frame that appears is still fitted (a loaded machine
+// may take seconds); without a window manager no frame ever comes.
+constexpr int kFrameWaitMs = 10000;
 
 // Fits the window once, as soon as it has a frame around it.
 class FrameWatcher : public QObject {
