@@ -16,7 +16,6 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -75,7 +74,9 @@ struct Fixture {
         }
         argc = static_cast<int>(argv.size());
         qputenv("QT_QPA_PLATFORM", "offscreen");
-        QStandardPaths::setTestModeEnabled(true);  // settings of their own
+        // Settings of its own: tests run in processes of their own at once.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QString::fromStdString(dir.path().string()));
         app = std::make_unique<CPeloraApp>(argc, argv.data());
     }
 };
