@@ -293,8 +293,9 @@ TEST_F(ViewerTest, SeveralDroppedFilesOpenOnceTheDropIsOver) {
     settle();
     const QList<QMdiSubWindow*> windows = frame.mdi_area()->subWindowList(QMdiArea::CreationOrder);
     ASSERT_EQ(windows.size(), 4);  // local files only
-    EXPECT_TRUE(windows[3]->windowTitle().endsWith("-small.bmp (100 x 80 x 24, Color, No Palette, "
-                                                   "RGB image)"));
+    EXPECT_TRUE(
+        windows[3]->windowTitle().endsWith("-small.bmp (100 x 80 x 24, Color, No Palette, "
+                                           "RGB image)"));
 }
 
 TEST_F(ViewerTest, NonAsciiFileNamesOpen) {

@@ -12,10 +12,12 @@ constexpr int kExitUsage = 2;
 // (the others take out a part of them), written without their dash; Qt accepts
 // one or two. Those of the first list take the next argument as their value;
 // -style and -stylesheet also come as -style=VALUE.
-constexpr const char* kQtValueOptions[] = {
-    "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "qwindowtitle",
-    "qwindowicon", "session", "style", "stylesheet", "geometry", "title", "icon", "display", "name",
-    "visual"};
+constexpr const char* kQtValueOptions[] = {"platform",    "platformtheme",   "platformpluginpath",
+                                           "plugin",      "session",         "style",
+                                           "stylesheet",  "qwindowgeometry", "qwindowtitle",
+                                           "qwindowicon", "geometry",        "title",
+                                           "icon",        "display",         "name",
+                                           "visual"};
 constexpr const char* kQtFlagOptions[] = {"reverse", "widgetcount", "testability", "nograb",
                                           "dograb"};
 constexpr const char* kQtValuePrefixes[] = {"style=", "stylesheet=", "qmljsdebugger="};

@@ -5,8 +5,7 @@
 int main(int argc, char** argv) {
     // Help, the version and unknown options are answered before any window
     // system is needed, so they work without a display too.
-    const CommandLine line =
-        parse_command_line(without_qt_options(program_arguments(argc, argv)));
+    const CommandLine line = parse_command_line(without_qt_options(program_arguments(argc, argv)));
     if (line.request != CommandLine::Request::Open) {
         return answer_command_line(line);
     }

@@ -398,7 +398,8 @@ void CMainFrame::browse_folder(int step) {
     CPeloraView* view = frame->view();
     const QByteArray from = frame->browse_position().isEmpty() ? view->document().local_path()
                                                                : frame->browse_position();
-    const std::string next = from.isEmpty() ? std::string() : neighbour_picture(from.toStdString(), step);
+    const std::string next =
+        from.isEmpty() ? std::string() : neighbour_picture(from.toStdString(), step);
     if (next.empty()) {
         return;  // no other picture in the folder
     }

@@ -77,9 +77,9 @@ void CPeloraView::initial_update(QMdiSubWindow* frame) {
                                      zoomed_extent(image_height(picture), zoom_));
     const int scroll_bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
     const QRect client = viewport()->rect();
-    const FrameSize size = child_frame_size(
-        shown.width(), shown.height(), edges_of(*frame), edges_of(*this),
-        EdgeRect{0, 0, client.width(), client.height()}, scroll_bar, scroll_bar);
+    const FrameSize size =
+        child_frame_size(shown.width(), shown.height(), edges_of(*frame), edges_of(*this),
+                         EdgeRect{0, 0, client.width(), client.height()}, scroll_bar, scroll_bar);
     frame->resize(size.width, size.height);
     update_scroll_ranges();
 
@@ -116,8 +116,7 @@ void CPeloraView::update_scroll_ranges() {
         const int horizontal_max =
             fit_ ? 0 : scroll_maximum(zoomed_extent(image_width(picture), zoom_), client.width());
         const int vertical_max =
-            fit_ ? 0
-                 : scroll_maximum(zoomed_extent(image_height(picture), zoom_), client.height());
+            fit_ ? 0 : scroll_maximum(zoomed_extent(image_height(picture), zoom_), client.height());
         const bool beyond = horizontalScrollBar()->value() > horizontal_max ||
                             verticalScrollBar()->value() > vertical_max;
         horizontalScrollBar()->setRange(0, horizontal_max);

@@ -26,7 +26,9 @@ QString hex_color(const PixelValue& value) {
 }  // namespace
 
 PictureStatusBar::PictureStatusBar(QWidget* parent)
-    : QStatusBar(parent), pointer_(new QLabel(this)), picture_(new QLabel(this)),
+    : QStatusBar(parent),
+      pointer_(new QLabel(this)),
+      picture_(new QLabel(this)),
       scale_(new QLabel(this)) {
     addWidget(pointer_, 1);
     addPermanentWidget(picture_);

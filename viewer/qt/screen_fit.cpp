@@ -27,7 +27,8 @@ class FrameWatcher : public QObject {
         if (watched == &window_ && placed && window_.frameGeometry() != window_.geometry()) {
             window_.removeEventFilter(this);
             // Fitting moves the window: not from inside its own move event.
-            QTimer::singleShot(0, &window_, [window = &window_] { fit_frame_into_screen(*window); });
+            QTimer::singleShot(0, &window_,
+                               [window = &window_] { fit_frame_into_screen(*window); });
             deleteLater();
         }
         return false;
@@ -56,8 +57,9 @@ void fit_frame_into_screen(QWidget& window) {
     const QPoint at(
         std::clamp(outer.left(), available.left(),
                    std::max(available.left(), available.left() + available.width() - size.width())),
-        std::clamp(outer.top(), available.top(),
-                   std::max(available.top(), available.top() + available.height() - size.height())));
+        std::clamp(
+            outer.top(), available.top(),
+            std::max(available.top(), available.top() + available.height() - size.height())));
     if (at != outer.topLeft()) {
         window.move(at);  // a window's position is its frame's
     }
