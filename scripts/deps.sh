@@ -15,7 +15,7 @@ TEST_PACKAGES=(
     clang libclang-rt-dev
     libgif-dev libjpeg-dev libstb-dev libspng-dev libtiff-dev
     libvips-dev libimagequant-dev
-    xvfb xauth x11-apps imagemagick openbox xdotool
+    xvfb xauth x11-apps x11-utils imagemagick openbox xdotool
     desktop-file-utils shared-mime-info
 )
 

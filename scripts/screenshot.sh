@@ -3,7 +3,8 @@
 # Starts Pelora on a virtual X display (Xvfb) with a window manager (openbox,
 # when installed, so that windows have their title bars) and the files open,
 # waits for it to draw, types SCREENSHOT_KEYS into it (xdotool key names, for
-# example "ctrl+plus alt+w t"), and saves a PNG of the whole screen.
+# example "ctrl+plus alt+w t"), moves the pointer to SCREENSHOT_POINTER ("X Y")
+# when given, and saves a PNG of the whole screen.
 set -euo pipefail
 pelora=$1 out=$2
 shift 2
@@ -28,6 +29,10 @@ xvfb-run -a -s "-screen 0 ${size}x24 -nolisten tcp" bash -c '
             xdotool key --clearmodifiers "$key"
             sleep 0.3
         done
+        sleep 1
+    fi
+    if [ -n "${SCREENSHOT_POINTER:-}" ]; then
+        xdotool mousemove $SCREENSHOT_POINTER
         sleep 1
     fi
     import -window root "$out"

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "open_message.h"
 #include "picture_files.h"
 #include "support/test_support.h"
 
@@ -105,6 +107,20 @@ TEST_F(DocumentTest, FailedLoadIsReportedAndThePictureStays) {
     EXPECT_EQ(host.messages[1], "Error: cannot open missing.bmp: IMG_ERR_OPEN (-4)");
     EXPECT_EQ(missing.open_outcome().stage, OpenOutcome::Stage::InfoFailed);
     EXPECT_EQ(image_width(missing.image()), 256);
+}
+
+TEST_F(DocumentTest, PartReadFileSaysWhatHappenedThenTheStatus) {
+    test_pictures::write_rgb_bmp(dir / "cut.bmp", 20, 20, gradient);
+    std::filesystem::resize_file(dir / "cut.bmp", 54 + 10 * 60);
+    document.open_file(path("cut.bmp"));
+    ASSERT_EQ(host.messages.size(), 1u);
+    // A bitmap holds no LZW data: the status that names it is shown by number.
+    EXPECT_EQ(host.messages[0],
+              "Error: cannot read all of cut.bmp: the file ended early or is damaged; the part "
+              "that could be read is shown (status -62)");
+    EXPECT_EQ(open_failure_text("cut.gif", PictureFormat::Gif, IMG_ERR_LZW, true),
+              "Error: cannot read all of cut.gif: the file ended early or is damaged; the part "
+              "that could be read is shown (IMG_ERR_LZW, -62)");
 }
 
 TEST_F(DocumentTest, CommandErrorTextShowsTheStatusTwice) {

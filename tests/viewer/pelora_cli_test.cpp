@@ -67,7 +67,8 @@ TEST_F(PeloraCliTest, InfoReportsEachKindOfFailure) {
               "photo.jpeg (256 x 240 x 8, Gray, 256 colors in Palette)\nunsupported: .jpeg\n"
               "missing.bmp (256 x 240 x 8, Gray, 256 colors in Palette)\ninfo: -4 IMG_ERR_OPEN\n");
     EXPECT_EQ(r.err,
-              "Error: cannot open bad.qap: IMG_ERR_XML_UNKNOWN (-212)\n"
+              "Error: cannot read all of bad.qap: the file ended early or is damaged; the part "
+              "that could be read is shown (IMG_ERR_XML_UNKNOWN, -212)\n"
               "Error: Unsupported file format .jpeg\n"
               "Error: cannot open missing.bmp: IMG_ERR_OPEN (-4)\n");
 }
@@ -135,7 +136,9 @@ TEST_F(PeloraCliTest, DamagedFileIsWrittenOnlyOnRequest) {
     test_support::write_text(dir / "broken.qap", "<TarvoIPPhoneImage>");
     RunResult r = cli({"convert", path("bad.qap"), path("bad.ppm")});
     EXPECT_EQ(r.exit_status, 1);
-    EXPECT_EQ(r.err, "Error: cannot open bad.qap: IMG_ERR_XML_UNKNOWN (-212)\n");
+    EXPECT_EQ(r.err,
+              "Error: cannot read all of bad.qap: the file ended early or is damaged; the part "
+              "that could be read is shown (IMG_ERR_XML_UNKNOWN, -212)\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "bad.ppm"));
 
     r = cli({"convert", path("bad.qap"), path("bad.ppm"), "--partial"});
@@ -146,7 +149,9 @@ TEST_F(PeloraCliTest, DamagedFileIsWrittenOnlyOnRequest) {
     test_pictures::write_rgb_bmp(dir / "cut.bmp", 20, 20, stripes);
     std::filesystem::resize_file(dir / "cut.bmp", 54 + 10 * 60);
     r = cli({"convert", path("cut.bmp"), path("cut.ppm")});
-    EXPECT_EQ(r.err, "Error: cannot open cut.bmp: IMG_ERR_LZW (-62)\n");
+    EXPECT_EQ(r.err,
+              "Error: cannot read all of cut.bmp: the file ended early or is damaged; the part "
+              "that could be read is shown (status -62)\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "cut.ppm"));
     r = cli({"convert", "--partial", path("cut.bmp"), path("cut.ppm")});
     EXPECT_EQ(r.exit_status, 1);

@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -29,6 +30,7 @@
 #include "pelora_view.h"
 #include "picture_files.h"
 #include "picture_formats.h"
+#include "picture_status_bar.h"
 #include "qt_display_surface.h"
 #include "support/test_support.h"
 
@@ -49,12 +51,13 @@ Rgb gradient(int32_t x, int32_t y) {
 }
 
 // Test pictures, written once, and the application under test, started with
-// two of them on its command line.
+// three of them on its command line, the last named with bytes that are not UTF-8.
 struct Fixture {
     TempDir dir;
     std::string sky = (dir / "sky.bmp").string();
     std::string big = (dir / "big.bmp").string();
     std::string small = (dir / "small.bmp").string();
+    std::string bytes_name = (dir / "\xff\xfe-small.bmp").string();
     std::vector<std::string> args;
     std::vector<char*> argv;
     int argc = 0;
@@ -64,12 +67,16 @@ struct Fixture {
         test_pictures::write_rgb_bmp(sky, 320, 200, gradient);
         test_pictures::write_rgb_bmp(big, 1000, 900, gradient);
         test_pictures::write_rgb_bmp(small, 100, 80, gradient);
-        args = {"pelora", sky, small};
+        test_pictures::write_rgb_bmp(bytes_name, 100, 80, gradient);
+        args = {"pelora", sky, small, bytes_name};
         for (std::string& arg : args) {
             argv.push_back(arg.data());
         }
         argc = static_cast<int>(argv.size());
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Settings of its own: tests run in processes of their own at once.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QString::fromStdString(dir.path().string()));
         app = std::make_unique<CPeloraApp>(argc, argv.data());
     }
 };
@@ -109,18 +116,47 @@ QStringList menu_items(QMainWindow& window, const QString& title) {
 
 class ViewerTest : public ::testing::Test {
   protected:
-    void SetUp() override { fixture(); }
+    void SetUp() override {
+        fixture();
+        QSettings().clear();  // what one test chose does not carry over
+    }
 };
+
+QAction* menu_action(QMainWindow& window, const QString& menu, const QString& item) {
+    for (QAction* action : window.menuBar()->actions()) {
+        if (action->text() == menu) {
+            for (QAction* entry : action->menu()->actions()) {
+                if (entry->text() == item) {
+                    return entry;
+                }
+            }
+        }
+    }
+    return nullptr;
+}
+
+void activate(QWidget& window) {
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+}
+
+// Deletes closed windows and runs what was queued.
+void settle() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+}
 
 TEST_F(ViewerTest, CommandLineFilesOpenAtStart) {
     ASSERT_TRUE(fixture().app->InitInstance());
     CMainFrame* frame = fixture().app->main_frame();
     const QList<QMdiSubWindow*> windows = frame->mdi_area()->subWindowList(QMdiArea::CreationOrder);
-    ASSERT_EQ(windows.size(), 2);
+    ASSERT_EQ(windows.size(), 3);
     EXPECT_EQ(windows[0]->windowTitle(), "sky.bmp (320 x 200 x 24, Color, No Palette, RGB image)");
     EXPECT_EQ(windows[1]->windowTitle(), "small.bmp (100 x 80 x 24, Color, No Palette, RGB image)");
+    EXPECT_EQ(windows[2]->windowTitle(), QFile::decodeName("\xff\xfe-small.bmp") +
+                                             " (100 x 80 x 24, Color, No Palette, RGB image)");
     // The active child's document completes the program's title.
-    EXPECT_EQ(frame->windowTitle(), "Pelora - " + windows[1]->windowTitle());
+    EXPECT_EQ(frame->windowTitle(), "Pelora - " + windows[2]->windowTitle());
     // The first size fits the screen's available area.
     EXPECT_TRUE(frame->screen()->availableGeometry().contains(frame->frameGeometry()));
 }
@@ -135,10 +171,12 @@ TEST_F(ViewerTest, MenusFollowTheDocumentState) {
     CChildFrame* child = frame.open_file(QString::fromStdString(fixture().sky));
     EXPECT_EQ(menu_titles(frame), (QStringList{"&File", "&Edit", "&View", "&Window", "&Help"}));
     EXPECT_EQ(menu_items(frame, "&File"),
-              (QStringList{"&Open...", "&Close", "&Export...", "-", "Preferences", "-", "E&xit"}));
+              (QStringList{"&Open...", "&Close", "&Export...", "-", "&Next Picture",
+                           "&Previous Picture", "-", "Preferences", "-", "E&xit"}));
     EXPECT_EQ(menu_items(frame, "&Edit"), (QStringList{"&Copy", "-", "RGBToPalette", "ColorToGray",
                                                        "ReduceTo4Colors", "Resize"}));
-    EXPECT_EQ(menu_items(frame, "&View"), (QStringList{"Zoom &In", "Zoom &Out", "&Actual Size"}));
+    EXPECT_EQ(menu_items(frame, "&View"), (QStringList{"Zoom &In", "Zoom &Out", "&Actual Size", "-",
+                                                       "&Fit to Window", "&Status Bar"}));
     EXPECT_EQ(menu_items(frame, "&Window").mid(0, 4),
               (QStringList{"&New Window", "&Cascade", "&Tile", "&Arrange Icons"}));
 
@@ -234,16 +272,26 @@ TEST_F(ViewerTest, SmallPictureFitsItsWindowWithoutScrolling) {
     EXPECT_LE(view->viewport()->height(), 80 + 12);
 }
 
-TEST_F(ViewerTest, DroppedFilesOpen) {
+TEST_F(ViewerTest, SeveralDroppedFilesOpenOnceTheDropIsOver) {
     CMainFrame frame;
     frame.show();
+    CPeloraView* view = frame.open_file(QString::fromStdString(fixture().big))->view();
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(QString::fromStdString(fixture().sky)),
                   QUrl(QStringLiteral("https://example.com/remote.bmp")),
-                  QUrl::fromLocalFile(QString::fromStdString(fixture().small))});
-    EXPECT_TRUE(frame.acceptDrops());
-    frame.open_dropped(data);
-    EXPECT_EQ(frame.mdi_area()->subWindowList().size(), 2);  // local files only
+                  QUrl::fromLocalFile(QString::fromStdString(fixture().small)),
+                  // A name that is not text reaches the file through its bytes.
+                  QUrl::fromEncoded("file://" + QByteArray::fromStdString(fixture().dir.path()) +
+                                    "/%FF%FE-small.bmp")});
+    // Dropped on a picture: the main window takes it.
+    const QPoint at(10, 10);
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view->viewport(), &enter);
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view->viewport(), &drop);
+    EXPECT_EQ(frame.mdi_area()->subWindowList().size(), 1);
+    settle();
+    EXPECT_EQ(frame.mdi_area()->subWindowList().size(), 4);  // local ones, bytes-named too
 }
 
 TEST_F(ViewerTest, NonAsciiFileNamesOpen) {
@@ -258,15 +306,48 @@ TEST_F(ViewerTest, NonAsciiFileNamesOpen) {
     EXPECT_EQ(child->windowTitle(), name + " (100 x 80 x 24, Color, No Palette, RGB image)");
 }
 
-TEST_F(ViewerTest, AcceleratorsOpenANewDocument) {
+TEST_F(ViewerTest, EveryShortcutDoesWhatItsMenuEntryShows) {
     CMainFrame frame;
     frame.show();
-    QApplication::setActiveWindow(&frame);
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
-    QTest::keyClick(&frame, Qt::Key_N, Qt::ControlModifier);
+    activate(frame);
+    frame.open_file(QString::fromStdString(fixture().sky));
+    frame.open_file(QString::fromStdString(fixture().small));
+    // Each action with a shortcut is an entry of a menu the bar shows.
+    std::set<QAction*> entries;
+    for (QAction* menu : frame.menuBar()->actions()) {
+        const QList<QAction*> items = menu->menu()->actions();
+        entries.insert(items.begin(), items.end());
+    }
+    for (QAction* action : frame.findChildren<QAction*>()) {
+        EXPECT_TRUE(action->shortcuts().isEmpty() || entries.count(action) != 0)
+            << action->text().toStdString();
+    }
+    EXPECT_EQ(menu_action(frame, "&File", "&Close")->shortcut().toString(), "Ctrl+F4");
+    EXPECT_EQ(menu_action(frame, "&File", "E&xit")->shortcut().toString(), "Ctrl+Q");
+    QTest::keyClick(&frame, Qt::Key_N, Qt::ControlModifier);  // no nameless new picture
+    QTest::keyClick(&frame, Qt::Key_F4, Qt::ControlModifier);
+    settle();
     ASSERT_EQ(frame.mdi_area()->subWindowList().size(), 1);
-    EXPECT_EQ(frame.mdi_area()->subWindowList()[0]->windowTitle(),
-              " (256 x 240 x 8, Gray, 256 colors in Palette)");
+    EXPECT_TRUE(frame.mdi_area()->subWindowList()[0]->windowTitle().startsWith("sky.bmp"));
+    QTest::keyClick(&frame, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_FALSE(frame.isVisible());
+}
+
+TEST_F(ViewerTest, WindowMenuShowsNamesAsTheyAre) {
+    const std::string path = (fixture().dir / "R&D plan.bmp").string();
+    std::filesystem::copy_file(fixture().small, path);
+    CMainFrame frame;
+    frame.show();
+    frame.open_file(QString::fromStdString(path));
+    for (int i = 0; i < 10; ++i) {
+        frame.new_window();
+    }
+    emit frame.menuBar()->actions()[3]->menu()->aboutToShow();  // File Edit View Window
+    const QStringList items = menu_items(frame, "&Window");
+    ASSERT_EQ(items.size(), 5 + 11);
+    const QString title = "R&&D plan.bmp (100 x 80 x 24, Color, No Palette, RGB image)";
+    EXPECT_EQ(items[5], "&1 " + title + ":1");
+    EXPECT_EQ(items[14], "10 " + title + ":10");  // no mnemonic 1 for 10 and 11
 }
 
 TEST_F(ViewerTest, OpenDialogListsEveryExtensionInBothCases) {
@@ -330,11 +411,166 @@ TEST_F(ViewerTest, OpenThatReadNothingLeavesNoWindow) {
     ASSERT_EQ(sink.messages.size(), 3);
     EXPECT_EQ(sink.messages[1], "Error: Unsupported file format .jpeg");
     EXPECT_EQ(menu_titles(frame), (QStringList{"&File", "&Help"}));
-    // A file cut short keeps its window with what was read.
+    // A file cut short keeps its window with what was read, and says so.
     std::vector<uint8_t> bytes = test_support::read_file(fixture().sky);
     bytes.resize(bytes.size() / 2);
     test_support::write_file(path_in("cut.bmp"), bytes);
     EXPECT_NE(frame.open_file(qpath(path_in("cut.bmp"))), nullptr);
+    ASSERT_EQ(sink.messages.size(), 4);
+    EXPECT_EQ(sink.messages[3],
+              "Error: cannot read all of cut.bmp: the file ended early or is damaged; the part "
+              "that could be read is shown (status -62)");
+}
+
+TEST_F(ViewerTest, WindowsShowTheWholePictureAsItIsNow) {
+    CMainFrame frame;
+    frame.resize(1200, 900);
+    frame.show();
+    // Tiny pictures, allocated at 16 x 16, show whole without scroll bars.
+    for (const QSize size : {QSize(1, 1), QSize(2, 3), QSize(10, 10)}) {
+        const std::string file = path_in("tiny" + std::to_string(size.height()) + ".bmp");
+        test_pictures::write_rgb_bmp(file, size.width(), size.height(), gradient);
+        CPeloraView* view = frame.open_file(qpath(file))->view();
+        EXPECT_TRUE(view->viewport()->width() >= 16 && view->viewport()->height() >= 16 &&
+                    !view->horizontalScrollBar()->isVisible() &&
+                    !view->verticalScrollBar()->isVisible())
+            << size.width();
+    }
+    // New Window after Resize: sized for the picture as it is now.
+    CPeloraView* big = frame.open_file(qpath(fixture().big))->view();
+    big->run_command(PictureCommand::Resize);
+    const QSize client = frame.new_window()->view()->viewport()->size();
+    // At least as wide as the start of its title; as high as the picture and the slack.
+    EXPECT_TRUE(client.width() >= 133 && client.width() < 300) << client.width();
+    EXPECT_TRUE(client.height() >= 65 && client.height() <= 65 + 12) << client.height();
+}
+
+// The grays the view shows inside `area` of its client.
+std::set<int> shown_grays(CPeloraView* view, const QRect& area) {
+    const QImage shown = view->viewport()->grab().toImage();
+    std::set<int> grays;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            grays.insert(qGray(shown.pixel(x, y)));
+        }
+    }
+    return grays;
+}
+
+// Gives the view's window a client area of `size`.
+void set_client(CChildFrame* child, QSize size) {
+    child->resize(child->size() - child->view()->viewport()->size() + size);
+    ASSERT_EQ(child->view()->viewport()->size(), size);
+}
+
+TEST_F(ViewerTest, FitToWindowScalesSmoothlyDownAndSharplyUp) {
+    CMainFrame frame;
+    frame.resize(1200, 900);
+    frame.show();
+    // A checkerboard of black and white pixels: any averaging shows as gray.
+    test_pictures::write_rgb_bmp(path_in("checker.bmp"), 400, 300, [](int32_t x, int32_t y) {
+        return (x + y) % 2 != 0 ? Rgb{255, 255, 255} : Rgb{0, 0, 0};
+    });
+    CChildFrame* child = frame.open_file(qpath(path_in("checker.bmp")));
+    CPeloraView* view = child->view();
+    menu_action(frame, "&View", "&Fit to Window")->trigger();
+    ASSERT_TRUE(view->fit());
+    set_client(child, QSize(200, 200));  // half size, centred, nothing to scroll
+    EXPECT_TRUE(view->shown_scale() == 0.5 && view->verticalScrollBar()->maximum() == 0);
+    std::set<int> grays = shown_grays(view, QRect(0, 25, 200, 150));
+    EXPECT_TRUE(*grays.begin() >= 126 && *grays.rbegin() <= 129);  // two black, two white
+    set_client(child, QSize(800, 800));  // twice the size: square pixels, no blending
+    EXPECT_EQ(shown_grays(view, QRect(0, 100, 800, 600)), (std::set<int>{0, 255}));
+    EXPECT_EQ(view->picture_pixel_at(QPoint(3, 103)), QPoint(1, 1));
+    // Zoom In leaves fit for the next power of two; reduced views are smooth too.
+    view->step_zoom(1);
+    EXPECT_EQ(view->zoom(), 2);
+    view->set_zoom(-1);
+    grays = shown_grays(view, QRect(0, 0, 200, 150));
+    EXPECT_TRUE(*grays.begin() >= 126 && *grays.rbegin() <= 129);
+    // New windows follow the remembered choice, at the picture's own size.
+    EXPECT_TRUE(QSettings().value("view/fitToWindow").toBool());
+    EXPECT_EQ(frame.open_file(qpath(fixture().small))->view()->shown_scale(), 1.0);
+}
+
+// The mouse over the view's client area: `button` changes, `buttons` are down.
+void mouse(CPeloraView* view, QEvent::Type type, QPoint at, Qt::MouseButton button = Qt::NoButton,
+           Qt::MouseButtons buttons = Qt::NoButton) {
+    QMouseEvent event(type, at, view->viewport()->mapToGlobal(at), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(view->viewport(), &event);
+}
+
+TEST_F(ViewerTest, StatusBarShowsThePictureAndThePixelUnderThePointer) {
+    CMainFrame frame;
+    frame.show();
+    auto* bar = qobject_cast<PictureStatusBar*>(frame.statusBar());
+    ASSERT_FALSE(bar->isVisible());  // off at first: the first window is the plain one
+    const PaletteEntry palette[2] = {{0, 0, 0, 0}, {0x10, 0x80, 0xF0, 0}};
+    test_pictures::write_indexed_bmp(path_in("indexed.bmp"), 40, 30, palette, 2,
+                                     [](int32_t x, int32_t) { return uint8_t(x % 2); });
+    CPeloraView* view = frame.open_file(qpath(path_in("indexed.bmp")))->view();
+    menu_action(frame, "&View", "&Status Bar")->trigger();
+    EXPECT_TRUE(bar->isVisible() && QSettings().value("view/statusBar").toBool());
+    EXPECT_EQ(bar->picture_text(), "40 x 30 pixels, 8 bits");
+    mouse(view, QEvent::MouseMove, QPoint(5, 7));
+    EXPECT_EQ(bar->pointer_text(), "5, 7: index 1, #F08010");
+    view->set_zoom(-3);
+    EXPECT_EQ(bar->scale_text(), "12.5 %");
+    view->set_fit(true);
+    EXPECT_EQ(bar->scale_text(), QStringLiteral("Fit %1 %").arg(qRound(view->shown_scale() * 100)));
+    // The bar follows the active window: a true-colour picture shows its colour.
+    CPeloraView* sky = frame.open_file(qpath(fixture().sky))->view();
+    EXPECT_EQ(bar->picture_text(), "320 x 200 pixels, 24 bits");
+    mouse(sky, QEvent::MouseMove, QPoint(12, 34));
+    EXPECT_EQ(bar->pointer_text(), "12, 34: #0C225A");
+}
+
+TEST_F(ViewerTest, LeftButtonDragsALargePicture) {
+    CMainFrame frame;
+    frame.resize(1200, 900);
+    frame.show();
+    CPeloraView* view = frame.open_file(qpath(fixture().big))->view();
+    EXPECT_EQ(view->viewport()->cursor().shape(), Qt::OpenHandCursor);
+    mouse(view, QEvent::MouseButtonPress, QPoint(300, 300), Qt::LeftButton, Qt::LeftButton);
+    EXPECT_EQ(view->viewport()->cursor().shape(), Qt::ClosedHandCursor);
+    mouse(view, QEvent::MouseMove, QPoint(250, 260), Qt::NoButton, Qt::LeftButton);
+    EXPECT_EQ(view->horizontalScrollBar()->value(), 50);
+    EXPECT_EQ(view->verticalScrollBar()->value(), 40);
+    mouse(view, QEvent::MouseButtonRelease, QPoint(250, 260), Qt::LeftButton);
+    EXPECT_EQ(view->viewport()->cursor().shape(), Qt::OpenHandCursor);
+    // A picture the window holds whole does not move.
+    CPeloraView* small = frame.open_file(qpath(fixture().small))->view();
+    EXPECT_EQ(small->viewport()->cursor().shape(), Qt::ArrowCursor);
+}
+
+TEST_F(ViewerTest, NextAndPreviousPictureBrowseTheFolderInNameOrder) {
+    const std::filesystem::path folder = fixture().dir / "browse";
+    std::filesystem::create_directory(folder);
+    for (int n : {1, 2, 10}) {
+        test_pictures::write_rgb_bmp(folder / ("p" + std::to_string(n) + ".bmp"), 10 * n, 20,
+                                     gradient);
+    }
+    test_support::write_text(folder / "bad.bmp", "not a bitmap");
+    RecordingSink sink;
+    CMainFrame frame;
+    frame.show();
+    activate(frame);
+    CChildFrame* child = frame.open_file(qpath((folder / "p1.bmp").string()));
+    const auto title = [child] { return child->windowTitle().section(' ', 0, 0); };
+    QTest::keyClick(&frame, Qt::Key_Space);
+    QTest::keyClick(&frame, Qt::Key_Space);
+    EXPECT_EQ(child->windowTitle(), "p10.bmp (100 x 20 x 24, Color, No Palette, RGB image)");
+    EXPECT_GE(child->view()->viewport()->width(), 100);  // sized as an open would
+    // Past the end to the first, telling of the file that could not be read.
+    QTest::keyClick(&frame, Qt::Key_Space);
+    EXPECT_EQ(title(), "p10.bmp");
+    EXPECT_EQ(sink.messages, QStringList{"Error: cannot open bad.bmp: IMG_ERR_NOT_BMP (-27)"});
+    QTest::keyClick(&frame, Qt::Key_Space);
+    EXPECT_EQ(title(), "p1.bmp");
+    QTest::keyClick(&frame, Qt::Key_Backspace);
+    QTest::keyClick(&frame, Qt::Key_Backspace);
+    EXPECT_EQ(title(), "p10.bmp");
+    EXPECT_EQ(frame.mdi_area()->subWindowList().size(), 1);
 }
 
 TEST_F(ViewerTest, ColorToGrayKeepsPhoneLevelsAndCopyTakesThem) {
@@ -522,6 +758,12 @@ TEST_F(ViewerTest, CommandLineHelpVersionAndUnknownOptions) {
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.out, "Pelora Version 1.0\n");
     r = test_support::run_program(PELORA_PATH, {"-platform", "offscreen", "--bogus"});
+    EXPECT_EQ(r.exit_status, 2);
+    EXPECT_NE(r.err.find("unknown option --bogus\nUsage: pelora"), std::string::npos) << r.err;
+    // Without a display as well, past Qt's own options.
+    r = test_support::run_program("/usr/bin/env",
+                                  {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM=xcb",
+                                   PELORA_PATH, "-style", "fusion", "--reverse", "--bogus"});
     EXPECT_EQ(r.exit_status, 2);
     EXPECT_NE(r.err.find("unknown option --bogus\nUsage: pelora"), std::string::npos) << r.err;
 }

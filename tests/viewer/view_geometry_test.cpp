@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
 TEST(ScrollDelta, StepsForwardAreLongerThanStepsBack) {
@@ -47,6 +49,46 @@ TEST(ChildFrameSize, FitsSmallPicturesAndKeepsTheSizeForLargeOnes) {
     const FrameSize large = child_frame_size(1000, 800, frame, view, client, 16, 16);
     EXPECT_EQ(large.width, 400 - 508 - 100 + 504 + 104 + 16 + 12);
     EXPECT_EQ(large.height, 300 - 424 - 100 + 420 + 120 + 16 + 12);
+}
+
+TEST(FitPlacement, KeepsTheAspectAndCentres) {
+    struct Row {
+        int32_t picture_width, picture_height, client_width, client_height;
+        PictureRect expected;
+    };
+    const Row rows[] = {
+        {1000, 500, 400, 400, {0, 100, 400, 200}},  // width limits
+        {133, 65, 133, 65, {0, 0, 133, 65}},        // exactly filled: its own size
+        {16, 16, 180, 16, {82, 0, 16, 16}},         // wide window of a tiny picture
+        {10, 10, 95, 300, {0, 102, 95, 95}},        // enlarged
+        {3000, 1, 100, 100, {0, 49, 100, 1}},       // never thinner than a pixel
+    };
+    for (const Row& r : rows) {
+        const PictureRect got =
+            fit_placement(r.picture_width, r.picture_height, r.client_width, r.client_height);
+        EXPECT_EQ(std::tie(got.x, got.y, got.width, got.height),
+                  std::tie(r.expected.x, r.expected.y, r.expected.width, r.expected.height))
+            << r.picture_width << " x " << r.picture_height;
+    }
+}
+
+TEST(PointerPixel, FittedAndZoomedViews) {
+    // 200 picture pixels shown on 100 screen pixels from x = 10; 10 on 95.
+    EXPECT_EQ(fitted_pixel(109, 10, 100, 200), 198);
+    EXPECT_EQ(fitted_pixel(110, 10, 100, 200), -1);
+    EXPECT_EQ(fitted_pixel(94, 0, 95, 10), 9);
+    // Zoomed in four times, scrolled by 6: client 0 is picture pixel 1.
+    EXPECT_EQ(zoomed_pixel(0, 6, 2, 133), 1);
+    // Reduced to 1/8: each screen pixel starts eight picture pixels further.
+    EXPECT_EQ(zoomed_pixel(3, 1, -3, 100), 32);
+    EXPECT_EQ(zoomed_pixel(13, 0, -3, 100), -1);
+}
+
+TEST(ZoomAfterFit, StepsToThePowerOfTwoBeyondTheScale) {
+    EXPECT_EQ(zoom_after_fit(0.37, 1), -1);   // 37 % -> 50 %
+    EXPECT_EQ(zoom_after_fit(0.37, -1), -2);  // -> 25 %
+    EXPECT_EQ(zoom_after_fit(1.0, 1), 1);     // a power of two steps on
+    EXPECT_EQ(zoom_after_fit(40.0, 1), kZoomMax);
 }
 
 }  // namespace

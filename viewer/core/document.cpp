@@ -9,6 +9,7 @@
 #include "imaging/convert/resize.h"
 #include "imaging/convert/rgb_to_palette.h"
 #include "imaging/readers/picture_open.h"
+#include "open_message.h"
 
 using namespace imaging;
 
@@ -75,8 +76,7 @@ void CPeloraDoc::report(const std::string& text) {
 }
 
 void CPeloraDoc::report_open_failure(ImgStatus status) {
-    report("Error: cannot open " + name_ + ": " + status_name(status) + " (" +
-           std::to_string(status) + ")");
+    report(open_failure_text(name_, format_, status, outcome_.picture_read()));
 }
 
 void CPeloraDoc::open_file(const std::string& path) {

@@ -7,8 +7,8 @@
 // picture and, on success, the document frees its picture and takes the new one over.
 //
 // The document reports through its DocumentHost: the unsupported-format and
-// command-failure messages, and an open that fails ("Error: cannot open NAME:
-// STATUS_NAME (CODE)"), after which it still shows what it holds.
+// command-failure messages, and an open that fails or reads only part of its
+// file (open_message.h), after which it still shows what it holds.
 #pragma once
 
 #include <cstdint>

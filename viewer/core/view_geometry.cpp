@@ -1,6 +1,7 @@
 #include "view_geometry.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 namespace {
@@ -86,4 +87,48 @@ int32_t rezoomed_position(int32_t position, int32_t client, int32_t from, int32_
     const int64_t middle = int64_t{position} + client / 2;
     const int64_t shifted = to >= from ? middle << (to - from) : middle >> (from - to);
     return static_cast<int32_t>(std::clamp<int64_t>(shifted - client / 2, 0, INT32_MAX));
+}
+
+PictureRect fit_placement(int32_t picture_width, int32_t picture_height, int32_t client_width,
+                          int32_t client_height) {
+    const int64_t pw = std::max(picture_width, 1);
+    const int64_t ph = std::max(picture_height, 1);
+    const int64_t cw = std::max(client_width, 1);
+    const int64_t ch = std::max(client_height, 1);
+    // The scale is the smaller of cw / pw and ch / ph; compare the products so
+    // that a client the picture exactly fills gives its own size.
+    int64_t width = cw;
+    int64_t height = ch;
+    if (cw * ph <= ch * pw) {
+        height = std::max<int64_t>(1, (ph * cw + pw / 2) / pw);
+    } else {
+        width = std::max<int64_t>(1, (pw * ch + ph / 2) / ph);
+    }
+    return PictureRect{static_cast<int32_t>((cw - width) / 2),
+                       static_cast<int32_t>((ch - height) / 2), static_cast<int32_t>(width),
+                       static_cast<int32_t>(height)};
+}
+
+int32_t fitted_pixel(int32_t client, int32_t start, int32_t shown, int32_t extent) {
+    const int64_t offset = int64_t{client} - start;
+    if (offset < 0 || offset >= shown || shown <= 0) {
+        return -1;
+    }
+    return static_cast<int32_t>(offset * extent / shown);
+}
+
+int32_t zoomed_pixel(int32_t client, int32_t position, int32_t exponent, int32_t extent) {
+    const int64_t content = int64_t{client} + position;
+    if (content < 0) {
+        return -1;
+    }
+    const int64_t pixel = exponent >= 0 ? content >> exponent : content << -exponent;
+    return pixel < extent ? static_cast<int32_t>(pixel) : -1;
+}
+
+int32_t zoom_after_fit(double scale, int32_t step) {
+    const double exponent = std::log2(scale);
+    // A scale that is a power of two already steps to the next one.
+    const double next = step > 0 ? std::floor(exponent) + 1 : std::ceil(exponent) - 1;
+    return static_cast<int32_t>(std::clamp<double>(next, kZoomMin, kZoomMax));
 }

@@ -1,6 +1,7 @@
-// The arithmetic of the picture view: scroll steps, scroll ranges, and the
-// size a new child window takes for its picture. Kept free of any window
-// system so it can be checked on its own.
+// The arithmetic of the picture view: scroll steps, scroll ranges, the size a
+// new child window takes for its picture, zoom and fit to window, and which
+// picture pixel lies under the pointer. Kept free of any window system so it
+// can be checked on its own.
 #pragma once
 
 #include <cstdint>
@@ -81,3 +82,29 @@ ZoomedStart zoomed_start(int32_t position, int32_t exponent);
 // The scroll position that keeps the picture point at the middle of a client
 // extent there when the zoom changes from `from` to `to`.
 int32_t rezoomed_position(int32_t position, int32_t client, int32_t from, int32_t to);
+
+// Fit to window: the picture scaled to the client area with its aspect kept,
+// centred. `width` and `height` are at least 1; a client the picture exactly
+// fills gives the picture's own size (scale 1).
+struct PictureRect {
+    int32_t x;
+    int32_t y;
+    int32_t width;
+    int32_t height;
+};
+PictureRect fit_placement(int32_t picture_width, int32_t picture_height, int32_t client_width,
+                          int32_t client_height);
+
+// The picture pixel (column or row) under a client coordinate of a fitted
+// picture placed at `start` with `shown` pixels for `extent` picture pixels;
+// -1 outside the picture.
+int32_t fitted_pixel(int32_t client, int32_t start, int32_t shown, int32_t extent);
+
+// The picture pixel under a client coordinate of a zoomed view scrolled to
+// `position` (the first picture pixel a reduced view's screen pixel covers);
+// -1 outside the picture.
+int32_t zoomed_pixel(int32_t client, int32_t position, int32_t exponent, int32_t extent);
+
+// The zoom exponent one step in (`step` 1) or out (-1) from a fitted view's
+// scale: the next power of two beyond it, kept within kZoomMin..kZoomMax.
+int32_t zoom_after_fit(double scale, int32_t step);

@@ -2,7 +2,8 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QFileInfo>
+#include <filesystem>
+#include <system_error>
 
 #include "message_sink.h"
 
@@ -12,16 +13,27 @@ DocumentObject::DocumentObject() : document_(this) {
 
 DocumentObject::~DocumentObject() = default;
 
-void DocumentObject::open(const QString& path) {
+void DocumentObject::open_local(const QByteArray& path) {
     identity_ = identity_of(path);
-    const QByteArray local = QFile::encodeName(path);
-    document_.open_file(std::string(local.constData(), static_cast<size_t>(local.size())));
+    std::error_code error;
+    path_ = QByteArray::fromStdString(
+        std::filesystem::absolute(path.toStdString(), error).lexically_normal().string());
+    document_.open_file(path.toStdString());
 }
 
-QString DocumentObject::identity_of(const QString& path) {
-    const QFileInfo info(path);
-    const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+QString DocumentObject::file_identity() const {
+    return QFile::decodeName(identity_);
+}
+
+QByteArray DocumentObject::identity_of(const QByteArray& path) {
+    // Byte paths throughout: a name need not decode to text to name its file.
+    const std::filesystem::path file(path.toStdString());
+    std::error_code error;
+    std::filesystem::path identity = std::filesystem::canonical(file, error);
+    if (error) {
+        identity = std::filesystem::absolute(file, error).lexically_normal();
+    }
+    return QByteArray::fromStdString(identity.string());
 }
 
 bool DocumentObject::file_was_read() const {

@@ -16,9 +16,10 @@ class DocumentObject : public QObject, private DocumentHost {
     DocumentObject();
     ~DocumentObject() override;
 
-    // Opens the file: `path` is handed to the readers in the file system's own
-    // encoding, so names with non-ASCII bytes open.
-    void open(const QString& path);
+    // Opens the file: `path` is the file system's own bytes, handed to the
+    // readers as they are, so that any name opens, valid text in the locale's
+    // encoding or not.
+    void open_local(const QByteArray& path);
 
     // Whether the last open read anything of its file: false when the file was
     // missing, unreadable or of an unknown kind, or its size or storage could
@@ -26,9 +27,13 @@ class DocumentObject : public QObject, private DocumentHost {
     bool file_was_read() const;
 
     // The opened file, as one name per file (symbolic links resolved); empty
-    // for a new document.
-    const QString& file_identity() const { return identity_; }
-    static QString identity_of(const QString& path);
+    // for a new document. The local form is the file system's bytes.
+    QString file_identity() const;
+    const QByteArray& local_identity() const { return identity_; }
+    // The opened file's absolute path as opened (links not resolved), as
+    // the file system's bytes; empty for a new document.
+    const QByteArray& local_path() const { return path_; }
+    static QByteArray identity_of(const QByteArray& path);
 
     void run_command(PictureCommand command);
 
@@ -48,6 +53,7 @@ class DocumentObject : public QObject, private DocumentHost {
     void update_all_views() override;
 
     CPeloraDoc document_;
-    QString identity_;
+    QByteArray identity_;
+    QByteArray path_;
     ImgStatus last_status_ = imaging::IMG_OK;
 };

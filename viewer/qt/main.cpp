@@ -3,14 +3,10 @@
 #include "pelora_app.h"
 
 int main(int argc, char** argv) {
-    // Help and the version are answered before any window system is needed.
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i) {
-        arguments << QString::fromLocal8Bit(argv[i]);
-    }
-    const CommandLine line = parse_command_line(arguments);
-    if (line.request == CommandLine::Request::Help ||
-        line.request == CommandLine::Request::Version) {
+    // Help, the version and unknown options are answered before any window
+    // system is needed, so they work without a display too.
+    const CommandLine line = parse_command_line(without_qt_options(program_arguments(argc, argv)));
+    if (line.request != CommandLine::Request::Open) {
         return answer_command_line(line);
     }
 

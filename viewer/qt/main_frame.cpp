@@ -14,15 +14,18 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QSettings>
 #include <QUrl>
 #include <algorithm>
 #include <map>
 
 #include "child_frame.h"
 #include "document_object.h"
+#include "folder_browse.h"
 #include "message_sink.h"
 #include "pelora_view.h"
 #include "picture_formats.h"
+#include "picture_status_bar.h"
 #include "qt_display_surface.h"
 
 namespace {
@@ -47,6 +50,14 @@ constexpr double kInitialChildShare = 0.75;
 // title-bar buttons, however small its picture.
 constexpr int kTitleStartCharacters = 10;
 
+// Window menu entries up to this number have their number as mnemonic.
+constexpr int kNumberedWindows = 9;
+
+// Remembered across restarts: whether new windows fit their picture to the
+// window, and whether the status bar is shown (it is not at first).
+constexpr char kFitSetting[] = "view/fitToWindow";
+constexpr char kStatusBarSetting[] = "view/statusBar";
+
 struct ExportEntry {
     const char* filter;
     ExportFormat format;
@@ -67,6 +78,9 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), mdi_area_(new QMd
     setAcceptDrops(true);
     create_actions();
     create_menus();
+    status_bar_ = new PictureStatusBar(this);
+    setStatusBar(status_bar_);
+    status_bar_->setVisible(status_bar_action_->isChecked());
     connect(mdi_area_, &QMdiArea::subWindowActivated, this, &CMainFrame::update_menus);
     update_menus();
 }
@@ -83,15 +97,19 @@ void CMainFrame::create_actions() {
     open_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     connect(open_action_, &QAction::triggered, this, &CMainFrame::open_with_dialog);
 
-    // New has no menu entry, only its accelerator.
-    new_action_ = new QAction(tr("&New"), this);
-    new_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
-    connect(new_action_, &QAction::triggered, this, &CMainFrame::new_document);
-    addAction(new_action_);
     addAction(open_action_);
 
     close_action_ = new QAction(tr("&Close"), this);
+    close_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F4));
     connect(close_action_, &QAction::triggered, mdi_area_, &QMdiArea::closeActiveSubWindow);
+
+    // Keys the view does not scroll with.
+    next_picture_action_ = new QAction(tr("&Next Picture"), this);
+    next_picture_action_->setShortcut(QKeySequence(Qt::Key_Space));
+    connect(next_picture_action_, &QAction::triggered, this, [this] { browse_folder(1); });
+    previous_picture_action_ = new QAction(tr("&Previous Picture"), this);
+    previous_picture_action_->setShortcut(QKeySequence(Qt::Key_Backspace));
+    connect(previous_picture_action_, &QAction::triggered, this, [this] { browse_folder(-1); });
 
     export_action_ = new QAction(tr("&Export..."), this);
     export_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
@@ -112,10 +130,20 @@ void CMainFrame::create_actions() {
     actual_size_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
     connect(actual_size_action_, &QAction::triggered, this, [this] { zoom_active(0); });
 
+    const QSettings settings;
+    fit_action_ = new QAction(tr("&Fit to Window"), this);
+    fit_action_->setCheckable(true);
+    connect(fit_action_, &QAction::triggered, this, &CMainFrame::fit_active);
+    status_bar_action_ = new QAction(tr("&Status Bar"), this);
+    status_bar_action_->setCheckable(true);
+    status_bar_action_->setChecked(settings.value(kStatusBarSetting, false).toBool());
+    connect(status_bar_action_, &QAction::triggered, this, &CMainFrame::show_status_bar);
+
     preferences_action_ = new QAction(tr("Preferences"), this);
     preferences_action_->setEnabled(false);  // there are no preferences to set
 
     exit_action_ = new QAction(tr("E&xit"), this);
+    exit_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(exit_action_, &QAction::triggered, this, &QWidget::close);
 
     for (int i = 0; i < 4; ++i) {
@@ -149,6 +177,9 @@ void CMainFrame::create_menus() {
     file_menu_->addAction(close_action_);
     file_menu_->addAction(export_action_);
     file_menu_->addSeparator();
+    file_menu_->addAction(next_picture_action_);
+    file_menu_->addAction(previous_picture_action_);
+    file_menu_->addSeparator();
     file_menu_->addAction(preferences_action_);
     file_menu_->addSeparator();
     file_menu_->addAction(exit_action_);
@@ -164,6 +195,9 @@ void CMainFrame::create_menus() {
     view_menu_->addAction(zoom_in_action_);
     view_menu_->addAction(zoom_out_action_);
     view_menu_->addAction(actual_size_action_);
+    view_menu_->addSeparator();
+    view_menu_->addAction(fit_action_);
+    view_menu_->addAction(status_bar_action_);
 
     window_menu_ = new QMenu(tr("&Window"), this);
     connect(window_menu_, &QMenu::aboutToShow, this, &CMainFrame::update_window_menu);
@@ -193,14 +227,22 @@ void CMainFrame::update_menus() {
     }
     close_action_->setEnabled(has_document);
     export_action_->setEnabled(has_document);
+    const bool from_file = has_document && !active_view()->document().local_path().isEmpty();
+    next_picture_action_->setEnabled(from_file);
+    previous_picture_action_->setEnabled(from_file);
     copy_action_->setEnabled(has_document);
     for (QAction* action : command_actions_) {
         action->setEnabled(has_document);
     }
+    // From a fitted view every zoom command applies.
+    const bool fit = has_document && active_view()->fit();
     const int zoom = has_document ? active_view()->zoom() : 0;
-    zoom_in_action_->setEnabled(has_document && zoom < kZoomMax);
-    zoom_out_action_->setEnabled(has_document && zoom > kZoomMin);
-    actual_size_action_->setEnabled(has_document && zoom != 0);
+    zoom_in_action_->setEnabled(has_document && (fit || zoom < kZoomMax));
+    zoom_out_action_->setEnabled(has_document && (fit || zoom > kZoomMin));
+    actual_size_action_->setEnabled(has_document && (fit || zoom != 0));
+    fit_action_->setEnabled(has_document);
+    fit_action_->setChecked(fit);
+    status_bar_->follow(active_view());
     refresh_titles();
 }
 
@@ -217,8 +259,13 @@ void CMainFrame::update_window_menu() {
     window_menu_->addSeparator();
     int number = 1;
     for (QMdiSubWindow* window : windows) {
-        QAction* action = window_menu_->addAction(
-            QStringLiteral("&%1 %2").arg(number++).arg(window->windowTitle()));
+        // The name as it is: its own '&' doubled so that it shows rather than
+        // marks a mnemonic. Only the first nine entries have their number as one.
+        QString title = window->windowTitle();
+        title.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        const QString prefix = number <= kNumberedWindows ? QStringLiteral("&") : QString();
+        QAction* action =
+            window_menu_->addAction(prefix + QString::number(number++) + QLatin1Char(' ') + title);
         action->setCheckable(true);
         action->setChecked(window == mdi_area_->activeSubWindow());
         connect(action, &QAction::triggered, this,
@@ -272,6 +319,7 @@ void CMainFrame::update_main_title() {
 
 CChildFrame* CMainFrame::add_view(const std::shared_ptr<DocumentObject>& document) {
     auto* view = new CPeloraView(document);
+    view->set_fit(QSettings().value(kFitSetting, false).toBool());
     auto* frame = new CChildFrame(view);
     mdi_area_->addSubWindow(frame);
     connect(document.get(), &DocumentObject::titleChanged, this, &CMainFrame::refresh_titles);
@@ -280,16 +328,25 @@ CChildFrame* CMainFrame::add_view(const std::shared_ptr<DocumentObject>& documen
     connect(frame, &QMdiSubWindow::windowStateChanged, this, &CMainFrame::update_main_title,
             Qt::QueuedConnection);
     connect(view, &CPeloraView::zoomChanged, this, &CMainFrame::update_menus);
-    const QSize area = mdi_area_->viewport()->size();
-    frame->resize(static_cast<int>(area.width() * kInitialChildShare),
-                  static_cast<int>(area.height() * kInitialChildShare));
+    frame->resize(initial_child_size());
     frame->show();
-    view->initial_update(frame);
     refresh_titles();
-    fit_into_workspace(frame);
+    size_to_picture(frame);
     mdi_area_->setActiveSubWindow(frame);
     update_menus();
     return frame;
+}
+
+QSize CMainFrame::initial_child_size() const {
+    const QSize area = mdi_area_->viewport()->size();
+    return QSize(static_cast<int>(area.width() * kInitialChildShare),
+                 static_cast<int>(area.height() * kInitialChildShare));
+}
+
+void CMainFrame::size_to_picture(CChildFrame* frame) {
+    frame->resize(initial_child_size());
+    frame->view()->initial_update(frame);
+    fit_into_workspace(frame);
 }
 
 void CMainFrame::fit_into_workspace(CChildFrame* frame) {
@@ -309,10 +366,14 @@ void CMainFrame::fit_into_workspace(CChildFrame* frame) {
 }
 
 CChildFrame* CMainFrame::open_file(const QString& path) {
-    const QString identity = DocumentObject::identity_of(path);
+    return open_local_file(QFile::encodeName(path));
+}
+
+CChildFrame* CMainFrame::open_local_file(const QByteArray& path) {
+    const QByteArray identity = DocumentObject::identity_of(path);
     for (QMdiSubWindow* window : mdi_area_->subWindowList(QMdiArea::CreationOrder)) {
         auto* frame = qobject_cast<CChildFrame*>(window);
-        if (frame != nullptr && frame->view()->document().file_identity() == identity) {
+        if (frame != nullptr && frame->view()->document().local_identity() == identity) {
             if (frame->isMinimized()) {
                 frame->showNormal();
             }
@@ -321,15 +382,41 @@ CChildFrame* CMainFrame::open_file(const QString& path) {
         }
     }
     auto document = std::make_shared<DocumentObject>();
-    document->open(path);
+    document->open_local(path);
     if (!document->file_was_read()) {
         return nullptr;  // the document has said why; nothing of the file to show
     }
     return add_view(document);
 }
 
-CChildFrame* CMainFrame::new_document() {
-    return add_view(std::make_shared<DocumentObject>());
+void CMainFrame::browse_folder(int step) {
+    auto* frame = qobject_cast<CChildFrame*>(mdi_area_->activeSubWindow());
+    if (frame == nullptr) {
+        return;
+    }
+    // Browsing goes on from the last file tried, also when it could not be read.
+    CPeloraView* view = frame->view();
+    const QByteArray from = frame->browse_position().isEmpty() ? view->document().local_path()
+                                                               : frame->browse_position();
+    const std::string next =
+        from.isEmpty() ? std::string() : neighbour_picture(from.toStdString(), step);
+    if (next.empty()) {
+        return;  // no other picture in the folder
+    }
+    frame->set_browse_position(QByteArray::fromStdString(next));
+    auto document = std::make_shared<DocumentObject>();
+    document->open_local(QByteArray::fromStdString(next));
+    if (!document->file_was_read()) {
+        return;  // the document has said why; the window keeps its picture
+    }
+    frame->set_browse_position(QByteArray());
+    view->set_document(document);
+    connect(document.get(), &DocumentObject::titleChanged, this, &CMainFrame::refresh_titles);
+    refresh_titles();
+    if (!frame->isMaximized() && !frame->isMinimized()) {
+        size_to_picture(frame);
+    }
+    update_menus();
 }
 
 CChildFrame* CMainFrame::new_window() {
@@ -450,8 +537,25 @@ void CMainFrame::copy_active() {
 
 void CMainFrame::zoom_active(int step) {
     if (CPeloraView* view = active_view()) {
-        view->set_zoom(step == 0 ? 0 : view->zoom() + step);
+        if (step == 0) {
+            view->set_zoom(0);
+        } else {
+            view->step_zoom(step);
+        }
     }
+}
+
+void CMainFrame::fit_active(bool fit) {
+    // New windows follow the last choice, also after a restart.
+    QSettings().setValue(kFitSetting, fit);
+    if (CPeloraView* view = active_view()) {
+        view->set_fit(fit);
+    }
+}
+
+void CMainFrame::show_status_bar(bool shown) {
+    QSettings().setValue(kStatusBarSetting, shown);
+    status_bar_->setVisible(shown);
 }
 
 void CMainFrame::run_command(PictureCommand command) {
@@ -490,10 +594,21 @@ void CMainFrame::dropEvent(QDropEvent* event) {
 }
 
 void CMainFrame::open_dropped(const QMimeData& data) {
-    const QList<QUrl> urls = data.urls();
-    for (const QUrl& url : urls) {
+    QList<QByteArray> paths;
+    for (const QUrl& url : data.urls()) {
         if (url.isLocalFile()) {
-            open_file(url.toLocalFile());
+            // The path's bytes as the URL encodes them: a name need not be text.
+            paths << QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
         }
     }
+    // The files open once the drop is over: a message an open shows must not
+    // keep the program the files came from waiting for the drop to end.
+    QMetaObject::invokeMethod(
+        this,
+        [this, paths] {
+            for (const QByteArray& path : paths) {
+                open_local_file(path);
+            }
+        },
+        Qt::QueuedConnection);
 }

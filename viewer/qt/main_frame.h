@@ -1,5 +1,6 @@
 // The main window: an MDI area holding one child frame per view, the menus,
-// and opening files from the Open dialog, the command line and drops. While a
+// the status bar, opening files from the Open dialog, the command line and
+// drops, and browsing the folder of the active window's picture. While a
 // child window that is not maximised is active the title is "Pelora - " and
 // its document's title; a maximised one Qt adds itself, as "Pelora - [title]".
 #pragma once
@@ -18,6 +19,7 @@ class QAction;
 class QMdiArea;
 class QMenu;
 class QMimeData;
+class PictureStatusBar;
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
@@ -30,12 +32,15 @@ class CMainFrame : public QMainWindow {
     // open already has its window activated instead. An open that read nothing
     // of the file has shown why and leaves no window (null).
     CChildFrame* open_file(const QString& path);
+    // The same with the path as the file system's bytes.
+    CChildFrame* open_local_file(const QByteArray& path);
 
-    // A new document holding the default 256 x 240 gray picture.
-    CChildFrame* new_document();
-
-    // Opens every local file of a drop (a list of URLs).
+    // Opens every local file of a drop (a list of URLs), once the drop is over.
     void open_dropped(const QMimeData& data);
+
+    // Replaces the active window's picture with the next (`step` 1) or
+    // previous (-1) picture of its folder, as opening that file would.
+    void browse_folder(int step);
 
     // A second view of the active document.
     CChildFrame* new_window();
@@ -72,7 +77,11 @@ class CMainFrame : public QMainWindow {
     void export_with_dialog();
     void update_main_title();
     void zoom_active(int step);
+    void fit_active(bool fit);
+    void show_status_bar(bool shown);
     void fit_into_workspace(CChildFrame* frame);
+    QSize initial_child_size() const;
+    void size_to_picture(CChildFrame* frame);
     void run_command(PictureCommand command);
     void arrange_icons();
     void about();
@@ -81,13 +90,16 @@ class CMainFrame : public QMainWindow {
     QMdiArea* mdi_area_;
 
     QAction* open_action_;
-    QAction* new_action_;
     QAction* close_action_;
+    QAction* next_picture_action_;
+    QAction* previous_picture_action_;
     QAction* export_action_;
     QAction* copy_action_;
     QAction* zoom_in_action_;
     QAction* zoom_out_action_;
     QAction* actual_size_action_;
+    QAction* fit_action_;
+    QAction* status_bar_action_;
     QAction* preferences_action_;
     QAction* exit_action_;
     QAction* command_actions_[4];
@@ -104,6 +116,7 @@ class CMainFrame : public QMainWindow {
     QMenu* edit_menu_;
     QMenu* view_menu_;
     QMenu* window_menu_;
+    PictureStatusBar* status_bar_;
     bool document_menus_shown_ = true;
     bool closing_down_ = false;  // children are being destroyed: menus stay as they are
 };

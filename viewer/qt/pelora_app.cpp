@@ -1,12 +1,12 @@
 #include "pelora_app.h"
 
 #include <QIcon>
-#include <QScreen>
 #include <QSettings>
 
 #include "command_line.h"
 #include "imaging/image.h"
 #include "main_frame.h"
+#include "screen_fit.h"
 
 using namespace imaging;
 
@@ -18,7 +18,8 @@ const QSize kInitialSize(960, 680);
 
 }  // namespace
 
-CPeloraApp::CPeloraApp(int& argc, char** argv) : QApplication(argc, argv) {
+CPeloraApp::CPeloraApp(int& argc, char** argv)
+    : QApplication(argc, argv), arguments_(program_arguments(argc, argv)) {
     platform_detect();
     setOrganizationName(QString::fromLatin1(kOrganisation));
     setApplicationName(QStringLiteral("Pelora"));
@@ -34,7 +35,7 @@ CPeloraApp::~CPeloraApp() {
 }
 
 bool CPeloraApp::InitInstance() {
-    const CommandLine line = parse_command_line(QApplication::arguments().mid(1));
+    const CommandLine line = parse_command_line(arguments_);
     if (line.request != CommandLine::Request::Open) {
         start_status_ = answer_command_line(line);
         return false;
@@ -42,17 +43,10 @@ bool CPeloraApp::InitInstance() {
 
     QSettings settings;  // the settings key; no recent-files list is kept
     main_frame_ = std::make_unique<CMainFrame>();
-    const QRect available = main_frame_->screen()->availableGeometry();
-    main_frame_->resize(kInitialSize.boundedTo(available.size()));
-    main_frame_->show();
-    // The window manager's frame is known once shown: all of it fits too.
-    const QSize decoration = main_frame_->frameGeometry().size() - main_frame_->size();
-    if (!available.contains(main_frame_->frameGeometry())) {
-        main_frame_->resize(main_frame_->size().boundedTo(available.size() - decoration));
-        main_frame_->move(available.topLeft());
-    }
-    for (const QString& file : line.files) {
-        main_frame_->open_file(file);
+    main_frame_->resize(kInitialSize);
+    show_within_screen(*main_frame_);
+    for (const QByteArray& file : line.files) {
+        main_frame_->open_local_file(file);
     }
     return true;
 }

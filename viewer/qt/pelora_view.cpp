@@ -2,6 +2,7 @@
 
 #include <QKeyEvent>
 #include <QMdiSubWindow>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -42,6 +43,7 @@ CPeloraView::CPeloraView(std::shared_ptr<DocumentObject> document, QWidget* pare
         // The wheel over a bar scrolls as much as over the picture.
         scroll_bar->installEventFilter(this);
     }
+    viewport()->setMouseTracking(true);  // the pointer's pixel, without a button down
     connect(document_.get(), &DocumentObject::pictureChanged, this, &CPeloraView::picture_changed);
 }
 
@@ -57,14 +59,48 @@ int CPeloraView::client_extent(Qt::Orientation orientation) const {
     return orientation == Qt::Horizontal ? viewport()->width() : viewport()->height();
 }
 
+void CPeloraView::set_document(std::shared_ptr<DocumentObject> document) {
+    disconnect(document_.get(), nullptr, this, nullptr);
+    document_ = std::move(document);
+    connect(document_.get(), &DocumentObject::pictureChanged, this, &CPeloraView::picture_changed);
+    horizontalScrollBar()->setValue(0);
+    verticalScrollBar()->setValue(0);
+    picture_changed();
+}
+
 void CPeloraView::initial_update(QMdiSubWindow* frame) {
+    // The picture as it is now: as allocated (at least 16 x 16), and after a
+    // Resize its new size; as shown at the zoom, or at its own size when fitted.
+    const ImageDesc& picture = document_->image();
+    const QSize shown = fit_ ? QSize(image_width(picture), image_height(picture))
+                             : QSize(zoomed_extent(image_width(picture), zoom_),
+                                     zoomed_extent(image_height(picture), zoom_));
     const int scroll_bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
     const QRect client = viewport()->rect();
-    const FrameSize size = child_frame_size(
-        document_->document().width(), document_->document().height(), edges_of(*frame),
-        edges_of(*this), EdgeRect{0, 0, client.width(), client.height()}, scroll_bar, scroll_bar);
+    const FrameSize size =
+        child_frame_size(shown.width(), shown.height(), edges_of(*frame), edges_of(*this),
+                         EdgeRect{0, 0, client.width(), client.height()}, scroll_bar, scroll_bar);
     frame->resize(size.width, size.height);
     update_scroll_ranges();
+
+    // The size's slack does not always cover the frame's borders: a picture
+    // that fits gets what its client area still lacks, so that it shows whole
+    // without scroll bars; a fitted one gets exactly its size (scale 1).
+    QSize now = viewport()->size();
+    now += QSize(verticalScrollBar()->isVisibleTo(this) ? scroll_bar : 0,
+                 horizontalScrollBar()->isVisibleTo(this) ? scroll_bar : 0);
+    const auto lack = [this](int picture_extent, int client_extent, int now_extent) {
+        if (picture_extent > client_extent) {
+            return 0;  // a larger picture keeps the window's size and scrolls
+        }
+        return fit_ ? picture_extent - now_extent : std::max(0, picture_extent - now_extent);
+    };
+    const QSize add(lack(shown.width(), client.width(), now.width()),
+                    lack(shown.height(), client.height(), now.height()));
+    if (!add.isNull()) {
+        frame->resize(frame->size() + add);
+        update_scroll_ranges();
+    }
 }
 
 void CPeloraView::update_scroll_ranges() {
@@ -76,10 +112,11 @@ void CPeloraView::update_scroll_ranges() {
     // The second pass corrects for scroll bars that the first one showed or hid.
     for (int pass = 0; pass < 2; ++pass) {
         const QSize client = viewport()->size();
+        // A fitted picture is shown whole: nothing to scroll.
         const int horizontal_max =
-            scroll_maximum(zoomed_extent(image_width(picture), zoom_), client.width());
+            fit_ ? 0 : scroll_maximum(zoomed_extent(image_width(picture), zoom_), client.width());
         const int vertical_max =
-            scroll_maximum(zoomed_extent(image_height(picture), zoom_), client.height());
+            fit_ ? 0 : scroll_maximum(zoomed_extent(image_height(picture), zoom_), client.height());
         const bool beyond = horizontalScrollBar()->value() > horizontal_max ||
                             verticalScrollBar()->value() > vertical_max;
         horizontalScrollBar()->setRange(0, horizontal_max);
@@ -91,6 +128,7 @@ void CPeloraView::update_scroll_ranges() {
         }
     }
     g_updating_ranges = false;
+    update_cursor();
 }
 
 void CPeloraView::on_scroll_action(Qt::Orientation orientation, int action) {
@@ -152,7 +190,18 @@ void CPeloraView::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(viewport());
     QtDisplaySurface::release_palette(display_object_);
     display_object_ = nullptr;
-    if (zoom_ != 0) {
+    if (fit_) {
+        paint_scaled(painter, fitted_rect());
+        return;
+    }
+    if (zoom_ < 0) {
+        const ImageDesc& picture = document_->image();
+        paint_scaled(painter, QRect(-horizontalScrollBar()->value(), -verticalScrollBar()->value(),
+                                    zoomed_extent(image_width(picture), zoom_),
+                                    zoomed_extent(image_height(picture), zoom_)));
+        return;
+    }
+    if (zoom_ > 0) {
         paint_zoomed(painter);
         return;
     }
@@ -179,8 +228,86 @@ void CPeloraView::paint_zoomed(QPainter& painter) {
                   0, display_mode_);
 }
 
+void CPeloraView::paint_scaled(QPainter& painter, const QRect& target) {
+    // Scaled once to the device pixels it covers, then drawn as it is until
+    // the picture, the zoom or the window's size changes. Fewer device pixels
+    // than picture pixels average them; more repeat each one.
+    const qreal ratio = viewport()->devicePixelRatioF();
+    const QSize device(qRound(target.width() * ratio), qRound(target.height() * ratio));
+    if (scaled_.size() != device) {
+        const bool smooth = device.width() < image_width(document_->image());
+        scaled_ = QtDisplaySurface::scaled_picture(document_->image(), device, smooth);
+        scaled_.setDevicePixelRatio(ratio);
+    }
+    painter.drawImage(target.topLeft(), scaled_);
+}
+
+QRect CPeloraView::fitted_rect() const {
+    const ImageDesc& picture = document_->image();
+    const PictureRect rect = fit_placement(image_width(picture), image_height(picture),
+                                           viewport()->width(), viewport()->height());
+    return QRect(rect.x, rect.y, rect.width, rect.height);
+}
+
+double CPeloraView::shown_scale() const {
+    if (fit_) {
+        return double(fitted_rect().width()) / std::max(1, image_width(document_->image()));
+    }
+    return std::ldexp(1.0, zoom_);
+}
+
+QPoint CPeloraView::picture_pixel_at(QPoint client) const {
+    const ImageDesc& picture = document_->image();
+    int x = -1;
+    int y = -1;
+    if (fit_) {
+        const QRect rect = fitted_rect();
+        x = fitted_pixel(client.x(), rect.x(), rect.width(), image_width(picture));
+        y = fitted_pixel(client.y(), rect.y(), rect.height(), image_height(picture));
+    } else {
+        x = zoomed_pixel(client.x(), horizontalScrollBar()->value(), zoom_, image_width(picture));
+        y = zoomed_pixel(client.y(), verticalScrollBar()->value(), zoom_, image_height(picture));
+    }
+    return x < 0 || y < 0 ? QPoint(-1, -1) : QPoint(x, y);
+}
+
+void CPeloraView::set_fit(bool fit) {
+    if (fit == fit_) {
+        return;
+    }
+    // Leaving fit to window shows the picture at its own size again.
+    fit_ = fit;
+    zoom_ = 0;
+    update_scroll_ranges();
+    horizontalScrollBar()->setValue(0);
+    verticalScrollBar()->setValue(0);
+    viewport()->update();
+    emit zoomChanged(zoom_);
+    emit scaleChanged();
+}
+
+void CPeloraView::step_zoom(int step) {
+    set_zoom(fit_ ? zoom_after_fit(shown_scale(), step) : zoom_ + step);
+}
+
+void CPeloraView::centre_picture() {
+    horizontalScrollBar()->setValue(horizontalScrollBar()->maximum() / 2);
+    verticalScrollBar()->setValue(verticalScrollBar()->maximum() / 2);
+}
+
 void CPeloraView::set_zoom(int exponent) {
     exponent = std::clamp(exponent, kZoomMin, kZoomMax);
+    if (fit_) {
+        // From a fitted view: the picture's middle at the middle of the view.
+        fit_ = false;
+        zoom_ = exponent;
+        update_scroll_ranges();
+        centre_picture();
+        viewport()->update();
+        emit zoomChanged(zoom_);
+        emit scaleChanged();
+        return;
+    }
     if (exponent == zoom_) {
         return;
     }
@@ -189,16 +316,22 @@ void CPeloraView::set_zoom(int exponent) {
     const int vertical =
         rezoomed_position(verticalScrollBar()->value(), viewport()->height(), zoom_, exponent);
     zoom_ = exponent;
+    scaled_ = QImage();
     update_scroll_ranges();
     horizontalScrollBar()->setValue(horizontal);
     verticalScrollBar()->setValue(vertical);
     viewport()->update();
     emit zoomChanged(zoom_);
+    emit scaleChanged();
 }
 
 void CPeloraView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     update_scroll_ranges();
+    if (fit_) {
+        viewport()->update();  // the picture follows the window's size
+        emit scaleChanged();
+    }
 }
 
 void CPeloraView::wheelEvent(QWheelEvent* event) {
@@ -224,7 +357,7 @@ void CPeloraView::turn_wheel(QWheelEvent* event, Qt::Orientation along) {
         while (std::abs(zoom_wheel_) >= kWheelNotch) {
             const int step = zoom_wheel_ > 0 ? 1 : -1;
             zoom_wheel_ -= step * kWheelNotch;
-            set_zoom(zoom_ + step);
+            step_zoom(step);
         }
         return;
     }
@@ -278,7 +411,63 @@ void CPeloraView::run_command(PictureCommand command) {
     last_status_ = document_->last_status();
 }
 
+bool CPeloraView::pannable() const {
+    return horizontalScrollBar()->maximum() > 0 || verticalScrollBar()->maximum() > 0;
+}
+
+void CPeloraView::update_cursor() {
+    if (panning_) {
+        viewport()->setCursor(Qt::ClosedHandCursor);
+    } else if (pannable()) {
+        viewport()->setCursor(Qt::OpenHandCursor);
+    } else {
+        viewport()->unsetCursor();
+    }
+}
+
+void CPeloraView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !pannable()) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    panning_ = true;
+    pan_start_ = event->position().toPoint();
+    pan_origin_ = QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value());
+    update_cursor();
+    event->accept();
+}
+
+void CPeloraView::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
+    if (panning_) {
+        // The picture follows the pointer: dragging left shows more of its right.
+        const QPoint moved = at - pan_start_;
+        horizontalScrollBar()->setValue(pan_origin_.x() - moved.x());
+        verticalScrollBar()->setValue(pan_origin_.y() - moved.y());
+    }
+    emit pointerMoved(picture_pixel_at(at));
+    event->accept();
+}
+
+void CPeloraView::mouseReleaseEvent(QMouseEvent* event) {
+    if (panning_ && event->button() == Qt::LeftButton) {
+        panning_ = false;
+        update_cursor();
+        event->accept();
+        return;
+    }
+    QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
+bool CPeloraView::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::Leave) {
+        emit pointerMoved(QPoint(-1, -1));
+    }
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
 void CPeloraView::picture_changed() {
+    scaled_ = QImage();
     update_scroll_ranges();
     viewport()->update();
 }

@@ -39,14 +39,13 @@ QImage::Format image_format(int32_t bits) {
     }
 }
 
-// Columns first_column .. first_column + width - 1 of a block of rows, upright.
-QImage upright_image(const SurfaceRows& rows) {
+// The stored rows wrapped in place, the bottom row first, with their colours:
+// valid only while the rows are.
+QImage stored_image(const SurfaceRows& rows) {
     const QImage::Format format = image_format(rows.bits_per_pixel);
     if (format == QImage::Format_Invalid || rows.width <= 0 || rows.height <= 0) {
         return QImage();
     }
-    // Wrap the stored rows in place (the bottom row first), cut out the
-    // visible columns, and turn the copy upright.
     QImage stored(rows.row_start, rows.first_column + rows.width, rows.height,
                   static_cast<qsizetype>(rows.row_bytes), format);
     if (rows.bits_per_pixel == 1) {
@@ -54,7 +53,30 @@ QImage upright_image(const SurfaceRows& rows) {
     } else if (rows.bits_per_pixel == 8) {
         stored.setColorTable(color_table(rows, 256));
     }
+    return stored;
+}
+
+// Columns first_column .. first_column + width - 1 of a block of rows, upright.
+QImage upright_image(const SurfaceRows& rows) {
+    const QImage stored = stored_image(rows);
+    if (stored.isNull()) {
+        return QImage();
+    }
     return stored.copy(rows.first_column, 0, rows.width, rows.height).mirrored(false, true);
+}
+
+// The rows of a whole picture.
+SurfaceRows picture_rows(const ImageDesc& image) {
+    SurfaceRows rows{};
+    rows.width = image_width(image);
+    rows.height = image_height(image);
+    rows.bits_per_pixel = image_bits(image);
+    rows.row_start = image.pixels;
+    rows.row_bytes = image.row_bytes;
+    rows.bits = image.pixels;
+    rows.colors = image.palette;
+    rows.color_count = palette_entries(image);
+    return rows;
 }
 
 }  // namespace
@@ -84,16 +106,23 @@ QImage QtDisplaySurface::picture_image(const ImageDesc& image) {
     if (image.header == nullptr || image.pixels == nullptr) {
         return QImage();
     }
-    SurfaceRows rows{};
-    rows.width = image_width(image);
-    rows.height = image_height(image);
-    rows.bits_per_pixel = image_bits(image);
-    rows.row_start = image.pixels;
-    rows.row_bytes = image.row_bytes;
-    rows.bits = image.pixels;
-    rows.colors = image.palette;
-    rows.color_count = palette_entries(image);
-    return upright_image(rows);
+    return upright_image(picture_rows(image));
+}
+
+QImage QtDisplaySurface::scaled_picture(const ImageDesc& image, QSize size, bool smooth) {
+    if (image.header == nullptr || image.pixels == nullptr || size.isEmpty()) {
+        return QImage();
+    }
+    // Scaled straight from the stored rows, then turned upright: only the
+    // scaled picture is ever copied.
+    const QImage stored = stored_image(picture_rows(image));
+    if (stored.isNull()) {
+        return QImage();
+    }
+    return stored
+        .scaled(size, Qt::IgnoreAspectRatio,
+                smooth ? Qt::SmoothTransformation : Qt::FastTransformation)
+        .mirrored(false, true);
 }
 
 DisplayPalette QtDisplaySurface::create_palette(const PaletteColor* colors, uint16_t count) {

@@ -5,7 +5,8 @@
 // Pictures are drawn at their natural size in logical pixels; on high-density
 // screens Qt scales them by whole device pixels without smoothing. A zoomed view
 // scales the painter (never smoothing either) and tells the surface the client
-// size in picture pixels.
+// size in picture pixels. A reduced or fitted view draws the picture scaled by
+// Qt: area-averaged when smaller than the picture, nearest-pixel when larger.
 #pragma once
 
 #include <QImage>
@@ -42,6 +43,11 @@ class QtDisplaySurface : public DisplaySurface {
     // The whole picture in its own colours (no dithering), upright; a null
     // image for an empty descriptor or a depth Qt cannot hold.
     static QImage picture_image(const ImageDesc& image);
+
+    // The whole picture in its own colours scaled to `size`, upright: smooth
+    // scaling averages the pixels each screen pixel covers, the other takes
+    // the nearest pixel. A null image for an empty descriptor or size.
+    static QImage scaled_picture(const ImageDesc& image, QSize size, bool smooth);
 
   private:
     QPainter& painter_;
