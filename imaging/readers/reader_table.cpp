@@ -4,11 +4,11 @@
 
 #include "imaging/readers/bmp.h"
 #include "imaging/readers/gif.h"
-#include "imaging/readers/jpeg.h"
+#include "imaging/readers/jpeg/jpeg.h"
 #include "imaging/readers/pcx.h"
-#include "imaging/readers/png.h"
+#include "imaging/readers/png/png.h"
 #include "imaging/readers/tga.h"
-#include "imaging/readers/tiff.h"
+#include "imaging/readers/tiff/tiff.h"
 
 namespace imaging {
 namespace {

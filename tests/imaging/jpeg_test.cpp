@@ -1,4 +1,4 @@
-#include "imaging/readers/jpeg.h"
+#include "imaging/readers/jpeg/jpeg.h"
 
 #include <gtest/gtest.h>
 
@@ -17,8 +17,8 @@
 #include <jpeglib.h>
 
 #include "imaging/image.h"
-#include "imaging/readers/jpeg_color.h"
-#include "imaging/readers/jpeg_idct.h"
+#include "imaging/readers/jpeg/jpeg_color.h"
+#include "imaging/readers/jpeg/jpeg_idct.h"
 #include "imaging/readers/picture_open.h"
 #include "imaging/readers/reader_table.h"
 #include "support/test_support.h"

@@ -12,16 +12,16 @@
 //     then output the same way (jpeg_progressive.cpp).
 // Rows land in the descriptor's area of interest from its top row down.
 
-#include "imaging/readers/jpeg.h"
+#include "imaging/readers/jpeg/jpeg.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 
 #include "imaging/module_lock.h"
-#include "imaging/readers/jpeg_color.h"
-#include "imaging/readers/jpeg_decoder.h"
-#include "imaging/readers/jpeg_idct.h"
+#include "imaging/readers/jpeg/jpeg_color.h"
+#include "imaging/readers/jpeg/jpeg_decoder.h"
+#include "imaging/readers/jpeg/jpeg_idct.h"
 
 namespace imaging {
 

@@ -29,7 +29,7 @@
 // PLTE was read whole, and reports IMG_ERR_LZW. What the walk read before the
 // end is checked as in a whole file.
 
-#include "imaging/readers/png.h"
+#include "imaging/readers/png/png.h"
 
 #include <zlib.h>
 
@@ -42,7 +42,7 @@
 
 #include "imaging/checked_math.h"
 #include "imaging/module_lock.h"
-#include "imaging/readers/png_rows.h"
+#include "imaging/readers/png/png_rows.h"
 #include "imaging/readers/reader_io.h"
 
 namespace imaging {

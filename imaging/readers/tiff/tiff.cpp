@@ -19,7 +19,7 @@
 // all reds, then all greens, then all blues, as 16-bit values of which the
 // high byte is used.
 
-#include "imaging/readers/tiff.h"
+#include "imaging/readers/tiff/tiff.h"
 
 #include <algorithm>
 #include <cstring>
@@ -30,10 +30,10 @@
 #include "imaging/checked_math.h"
 #include "imaging/module_lock.h"
 #include "imaging/readers/reader_io.h"
-#include "imaging/readers/tiff_ccitt.h"
-#include "imaging/readers/tiff_lzw.h"
-#include "imaging/readers/tiff_packbits.h"
-#include "imaging/readers/tiff_rows.h"
+#include "imaging/readers/tiff/tiff_ccitt.h"
+#include "imaging/readers/tiff/tiff_lzw.h"
+#include "imaging/readers/tiff/tiff_packbits.h"
+#include "imaging/readers/tiff/tiff_rows.h"
 
 namespace imaging {
 
