@@ -12,8 +12,8 @@
 
 #include "imaging/image.h"
 #include "imaging/readers/picture_open.h"
-#include "picture_formats.h"
 #include "scratch_file.h"
+#include "viewer/core/picture_formats.h"
 
 using namespace imaging;
 
@@ -38,7 +38,7 @@ void pick_area(ImageDesc* image, const void* context) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const ReaderEntry* reader = find_picture_reader(READER_EXTENSION);
+    static const ReaderEntry* reader = viewer::find_picture_reader(READER_EXTENSION);
     static ScratchFile scratch("reader_fuzz");
     if (reader == nullptr) {
         std::abort();

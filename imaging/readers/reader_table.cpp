@@ -1,5 +1,6 @@
 #include "imaging/readers/reader_table.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "imaging/readers/bmp.h"
@@ -40,25 +41,35 @@ ImgStatus picture_info_of(const char* path, PictureInfo* info) {
 }
 
 constexpr ReaderEntry kReaders[] = {
-    {".bmp", PictureFormat::Bmp, "BMP", "image/bmp", bmp_picture_info, bmp_load, bmp_cleanup, true},
-    {".gif", PictureFormat::Gif, "GIF", "image/gif", picture_info_of<GifInfo, gif_info>, gif_load,
-     gif_cleanup, false},
-    {".jpg", PictureFormat::Jpeg, "JPEG", "image/jpeg", picture_info_of<JpegInfo, jpeg_info>,
-     jpeg_load, jpeg_cleanup, false},
-    {".pcx", PictureFormat::Pcx, "PCX", "image/vnd.zbrush.pcx", picture_info_of<PcxInfo, pcx_info>,
-     pcx_load, nullptr, false},
-    {".png", PictureFormat::Png, "PNG", "image/png", picture_info_of<PngInfo, png_info>, png_load,
-     png_cleanup, false},
-    {".tga", PictureFormat::Tga, "TGA", "image/x-tga", picture_info_of<TgaInfo, tga_info>, tga_load,
-     tga_cleanup, false},
-    {".tif", PictureFormat::Tiff, "TIFF", "image/tiff", picture_info_of<TiffInfo, tiff_info>,
-     tiff_load, tiff_cleanup, false},
+    {".bmp", "image/bmp", bmp_picture_info, bmp_load, bmp_cleanup},
+    {".gif", "image/gif", picture_info_of<GifInfo, gif_info>, gif_load, gif_cleanup},
+    {".jpg", "image/jpeg", picture_info_of<JpegInfo, jpeg_info>, jpeg_load, jpeg_cleanup},
+    {".pcx", "image/vnd.zbrush.pcx", picture_info_of<PcxInfo, pcx_info>, pcx_load, nullptr},
+    {".png", "image/png", picture_info_of<PngInfo, png_info>, png_load, png_cleanup},
+    {".tga", "image/x-tga", picture_info_of<TgaInfo, tga_info>, tga_load, tga_cleanup},
+    {".tif", "image/tiff", picture_info_of<TiffInfo, tiff_info>, tiff_load, tiff_cleanup},
 };
+
+// Case-insensitive comparison of ASCII letters only, whatever the locale.
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return lower(x) == lower(y); });
+}
 
 }  // namespace
 
 std::span<const ReaderEntry> raster_readers() {
     return kReaders;
+}
+
+const ReaderEntry* find_reader(std::span<const ReaderEntry> readers, std::string_view extension) {
+    for (const ReaderEntry& reader : readers) {
+        if (equal_ignoring_case(extension, reader.extension)) {
+            return &reader;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace imaging

@@ -55,7 +55,7 @@ TEST_F(DocumentTest, ExtensionsCompareWithoutCaseAndOnlyThreeLetters) {
     test_pictures::write_rgb_bmp(dir / "PHOTO.BMP", 20, 18, gradient);
     document.open_file(path("PHOTO.BMP"));
     EXPECT_TRUE(host.messages.empty());
-    EXPECT_EQ(document.format(), PictureFormat::Bmp);
+    EXPECT_EQ(document.reader(), viewer::find_picture_reader(".bmp"));
     EXPECT_EQ(document.title(), "PHOTO.BMP (20 x 18 x 24, Color, No Palette, RGB image)");
 
     test_support::write_text(dir / "photo.jpeg", "not read");
@@ -64,7 +64,7 @@ TEST_F(DocumentTest, ExtensionsCompareWithoutCaseAndOnlyThreeLetters) {
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0], "Error: Unsupported file format .jpeg");
     EXPECT_EQ(other.title(), "photo.jpeg (256 x 240 x 8, Gray, 256 colors in Palette)");
-    EXPECT_EQ(other.open_outcome().stage, OpenOutcome::Stage::Unsupported);
+    EXPECT_EQ(other.open_outcome().stage, OpenStage::kUnsupported);
 }
 
 TEST_F(DocumentTest, FileWithoutExtensionIsUnsupported) {
@@ -96,14 +96,14 @@ TEST_F(DocumentTest, FailedLoadIsReportedAndThePictureStays) {
     document.open_file(path("broken.qap"));
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0], "Error: cannot open broken.qap: IMG_ERR_XML_LOAD (-200)");
-    EXPECT_EQ(document.open_outcome().stage, OpenOutcome::Stage::Loaded);
+    EXPECT_EQ(document.open_outcome().stage, OpenStage::kLoad);
     EXPECT_EQ(image_width(document.image()), 16);  // what the document shows
 
     CPeloraDoc missing(&host);
     missing.open_file(path("missing.bmp"));
     ASSERT_EQ(host.messages.size(), 2u);
     EXPECT_EQ(host.messages[1], "Error: cannot open missing.bmp: IMG_ERR_OPEN (-4)");
-    EXPECT_EQ(missing.open_outcome().stage, OpenOutcome::Stage::InfoFailed);
+    EXPECT_EQ(missing.open_outcome().stage, OpenStage::kInfo);
     EXPECT_EQ(image_width(missing.image()), 256);
 }
 

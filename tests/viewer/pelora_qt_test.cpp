@@ -272,7 +272,7 @@ TEST_F(ViewerTest, AcceleratorsOpenANewDocument) {
 TEST_F(ViewerTest, OpenDialogListsEveryExtensionInBothCases) {
     const QStringList filters = CMainFrame::open_filters();
     ASSERT_EQ(filters.size(), 3);
-    for (const ReaderEntry& reader : picture_readers()) {
+    for (const ReaderEntry& reader : viewer::picture_readers()) {
         const QString pattern = QStringLiteral("*") + QString::fromLatin1(reader.extension);
         EXPECT_TRUE(filters[0].contains(pattern)) << reader.extension;
         EXPECT_TRUE(filters[0].contains(pattern.toUpper())) << reader.extension;

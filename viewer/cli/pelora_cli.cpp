@@ -50,13 +50,9 @@ const char kUsage[] =
 std::string usage_text() {
     std::string text = kUsage;
     text += "\nFormats read:";
-    int count = 0;
-    const char* const* extensions = picture_extensions(&count);
-    for (int i = 0; i < count; ++i) {
-        if (find_picture_reader(extensions[i]) != nullptr) {
-            text += " ";
-            text += extensions[i];
-        }
+    for (const ReaderEntry& reader : viewer::picture_readers()) {
+        text += " ";
+        text += reader.extension;
     }
     return text + "\n";
 }
@@ -76,20 +72,20 @@ int usage_error(const std::string& text) {
 
 std::string outcome_line(const OpenOutcome& outcome) {
     switch (outcome.stage) {
-        case OpenOutcome::Stage::Unsupported:
+        case OpenStage::kUnsupported:
             return "unsupported: " + outcome.extension;
-        case OpenOutcome::Stage::InfoFailed:
-        case OpenOutcome::Stage::AllocFailed:
+        case OpenStage::kInfo:
+        case OpenStage::kAllocation:
             return "info: " + std::to_string(outcome.status) + " " + status_name(outcome.status);
-        case OpenOutcome::Stage::Loaded:
-        case OpenOutcome::Stage::NotOpened:
+        case OpenStage::kLoad:
+        case OpenStage::kNotOpened:
             break;
     }
     return "load: " + std::to_string(outcome.status) + " " + status_name(outcome.status);
 }
 
 bool loaded_cleanly(const OpenOutcome& outcome) {
-    return outcome.stage == OpenOutcome::Stage::Loaded && outcome.status == IMG_OK;
+    return outcome.stage == OpenStage::kLoad && outcome.status == IMG_OK;
 }
 
 int run_info(const std::vector<std::string>& files) {

@@ -1,61 +1,91 @@
-#include "picture_formats.h"
+#include "viewer/core/picture_formats.h"
 
+#include <cstring>
 #include <vector>
 
-#include "qap.h"
+#include "phoneimage/qap.h"
 
-using namespace imaging;
-
+namespace viewer {
 namespace {
 
-// Case-insensitive comparison of ASCII letters only, whatever the locale.
-bool equal_ignoring_case(const std::string& a, const char* b) {
-    size_t i = 0;
-    for (; i < a.size() && b[i] != '\0'; ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
+// The widest and tallest picture an 8-bit image takes whole (image_check
+// lets its area reach column and row 32767).
+constexpr int32_t kMaxPhonePictureSide = 32768;
+
+// qap_info for opening: a document whose Width or Height no image can take is
+// refused with IMG_ERR_RANGE before anything is allocated for it.
+imaging::ImgStatus phone_image_picture_info(const char* path, imaging::PictureInfo* info) {
+    QapInfo record{};
+    imaging::ImgStatus status = qap_info(path, &record);
+    if (status == imaging::IMG_OK &&
+        (record.width > kMaxPhonePictureSide || record.height > kMaxPhonePictureSide)) {
+        status = imaging::IMG_ERR_RANGE;
     }
-    return i == a.size() && b[i] == '\0';
+    if (status == imaging::IMG_OK) {
+        info->width = record.width;
+        info->height = record.height;
+        info->bits_per_pixel = 4;  // four gray levels, held one per byte
+    }
+    return status;
 }
 
-struct Table {
-    std::vector<ReaderEntry> readers;
-    std::vector<const char*> extensions;
+constexpr imaging::ReaderEntry kPhoneImageReader = {".qap", "application/x-tarvo-phone-image",
+                                                    phone_image_picture_info, qap_load, nullptr};
 
-    Table() {
-        readers.push_back(phone_image_reader());
-        for (const ReaderEntry& reader : raster_readers()) {
-            readers.push_back(reader);
-        }
-        for (const ReaderEntry& reader : readers) {
-            extensions.push_back(reader.extension);
-        }
-    }
+// What the viewer knows of a format beyond its row; formats not listed take
+// their size after the allocation and have no file-dialog group of their own.
+struct FormatFacts {
+    const char* extension;
+    bool size_before_allocation;
+    const char* file_dialog_name;
 };
 
-const Table& table() {
-    static const Table instance;
-    return instance;
-}
+constexpr FormatFacts kFormatFacts[] = {
+    {".qap", true, kPhoneImageFiles},
+    {".bmp", true, nullptr},
+};
 
-}  // namespace
-
-std::span<const ReaderEntry> picture_readers() {
-    return table().readers;
-}
-
-const ReaderEntry* find_picture_reader(const std::string& extension) {
-    for (const ReaderEntry& reader : picture_readers()) {
-        if (equal_ignoring_case(extension, reader.extension)) {
-            return &reader;
+const FormatFacts* facts_of(const imaging::ReaderEntry& reader) {
+    for (const FormatFacts& facts : kFormatFacts) {
+        if (std::strcmp(facts.extension, reader.extension) == 0) {
+            return &facts;
         }
     }
     return nullptr;
 }
 
-const char* const* picture_extensions(int* count) {
-    *count = static_cast<int>(table().extensions.size());
-    return table().extensions.data();
+const std::vector<imaging::ReaderEntry>& table() {
+    static const std::vector<imaging::ReaderEntry> readers = [] {
+        std::vector<imaging::ReaderEntry> all{kPhoneImageReader};
+        const auto raster = imaging::raster_readers();
+        all.insert(all.end(), raster.begin(), raster.end());
+        return all;
+    }();
+    return readers;
 }
+
+}  // namespace
+
+std::span<const imaging::ReaderEntry> picture_readers() {
+    return table();
+}
+
+const imaging::ReaderEntry& phone_image_reader() {
+    return table().front();
+}
+
+const imaging::ReaderEntry* find_picture_reader(std::string_view extension) {
+    return imaging::find_reader(picture_readers(), extension);
+}
+
+bool size_before_allocation(const imaging::ReaderEntry& reader) {
+    const FormatFacts* facts = facts_of(reader);
+    return facts != nullptr && facts->size_before_allocation;
+}
+
+const char* file_dialog_name(const imaging::ReaderEntry& reader) {
+    const FormatFacts* facts = facts_of(reader);
+    return facts != nullptr ? facts->file_dialog_name : nullptr;
+}
+
+}  // namespace viewer

@@ -22,8 +22,8 @@
 #include "document_object.h"
 #include "message_sink.h"
 #include "pelora_view.h"
-#include "picture_formats.h"
 #include "qt_display_surface.h"
+#include "viewer/core/picture_formats.h"
 
 namespace {
 
@@ -58,6 +58,11 @@ constexpr ExportEntry kExportFormats[] = {
     {QT_TRANSLATE_NOOP("CMainFrame", "Bitmap Files (*.bmp)"), ExportFormat::Bmp, ".bmp"},
     {QT_TRANSLATE_NOOP("CMainFrame", "PNG Files (*.png)"), ExportFormat::Png, ".png"},
 };
+
+// A file dialog's filter: a name and its patterns, "Picture Files (*.bmp *.BMP)".
+QString file_filter(const QString& name, const QStringList& patterns) {
+    return name + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+}
 
 }  // namespace
 
@@ -338,15 +343,19 @@ CChildFrame* CMainFrame::new_window() {
 }
 
 QStringList CMainFrame::open_filters() {
-    int count = 0;
-    const char* const* extensions = picture_extensions(&count);
-    QStringList patterns;
-    for (int i = 0; i < count; ++i) {
-        const QString extension = QString::fromLatin1(extensions[i]);
-        patterns << QStringLiteral("*") + extension << QStringLiteral("*") + extension.toUpper();
+    QStringList every_picture;
+    QStringList own_groups;  // formats the dialog also lists on their own
+    for (const imaging::ReaderEntry& reader : viewer::picture_readers()) {
+        const QString extension = QString::fromLatin1(reader.extension);
+        const QStringList patterns{QStringLiteral("*") + extension,
+                                   QStringLiteral("*") + extension.toUpper()};
+        every_picture << patterns;
+        if (const char* name = viewer::file_dialog_name(reader)) {
+            own_groups << file_filter(tr(name), patterns);
+        }
     }
-    return QStringList{tr("Picture Files (%1)").arg(patterns.join(QLatin1Char(' '))),
-                       tr("Qap Image Files (*.qap *.QAP)"), tr("All files (*)")};
+    return QStringList{file_filter(tr("Picture Files"), every_picture)} + own_groups +
+           QStringList{tr("All files (*)")};
 }
 
 void CMainFrame::open_with_dialog() {
