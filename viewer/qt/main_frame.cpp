@@ -48,20 +48,25 @@ constexpr double kInitialChildShare = 0.75;
 constexpr int kTitleStartCharacters = 10;
 
 struct ExportEntry {
-    const char* filter;
+    const char* name;  // of the file type, in the Export dialog
     ExportFormat format;
     const char* suffix;
 };
 
 constexpr ExportEntry kExportFormats[] = {
-    {QT_TRANSLATE_NOOP("CMainFrame", "Qap Image Files (*.qap)"), ExportFormat::PhoneImage, ".qap"},
-    {QT_TRANSLATE_NOOP("CMainFrame", "Bitmap Files (*.bmp)"), ExportFormat::Bmp, ".bmp"},
-    {QT_TRANSLATE_NOOP("CMainFrame", "PNG Files (*.png)"), ExportFormat::Png, ".png"},
+    {viewer::kPhoneImageFiles, ExportFormat::PhoneImage, ".qap"},
+    {QT_TRANSLATE_NOOP("CMainFrame", "Bitmap Files"), ExportFormat::Bmp, ".bmp"},
+    {QT_TRANSLATE_NOOP("CMainFrame", "PNG Files"), ExportFormat::Png, ".png"},
 };
 
-// A file dialog's filter: a name and its patterns, "Picture Files (*.bmp *.BMP)".
+// A file dialog's filter: a name and its patterns, "Bitmap Files (*.bmp)".
 QString file_filter(const QString& name, const QStringList& patterns) {
     return name + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+}
+
+QString export_filter(const ExportEntry& entry) {
+    return file_filter(QCoreApplication::translate("CMainFrame", entry.name),
+                       {QStringLiteral("*") + QString::fromLatin1(entry.suffix)});
 }
 
 }  // namespace
@@ -369,14 +374,14 @@ void CMainFrame::open_with_dialog() {
 QStringList CMainFrame::export_filters() {
     QStringList filters;
     for (const ExportEntry& entry : kExportFormats) {
-        filters << tr(entry.filter);
+        filters << export_filter(entry);
     }
     return filters;
 }
 
 ExportFormat CMainFrame::export_format_of_filter(const QString& filter) {
     for (const ExportEntry& entry : kExportFormats) {
-        if (filter == tr(entry.filter)) {
+        if (filter == export_filter(entry)) {
             return entry.format;
         }
     }
