@@ -40,14 +40,19 @@ ImgStatus picture_info_of(const char* path, PictureInfo* info) {
     return status;
 }
 
+constexpr const char* kJpegAliases[] = {".jpeg", ".jpe", ".jfif"};
+constexpr const char* kTiffAliases[] = {".tiff"};
+
 constexpr ReaderEntry kReaders[] = {
-    {".bmp", "image/bmp", bmp_picture_info, bmp_load, bmp_cleanup},
-    {".gif", "image/gif", picture_info_of<GifInfo, gif_info>, gif_load, gif_cleanup},
-    {".jpg", "image/jpeg", picture_info_of<JpegInfo, jpeg_info>, jpeg_load, jpeg_cleanup},
-    {".pcx", "image/vnd.zbrush.pcx", picture_info_of<PcxInfo, pcx_info>, pcx_load, nullptr},
-    {".png", "image/png", picture_info_of<PngInfo, png_info>, png_load, png_cleanup},
-    {".tga", "image/x-tga", picture_info_of<TgaInfo, tga_info>, tga_load, tga_cleanup},
-    {".tif", "image/tiff", picture_info_of<TiffInfo, tiff_info>, tiff_load, tiff_cleanup},
+    {".bmp", {}, "image/bmp", bmp_picture_info, bmp_load, bmp_cleanup},
+    {".gif", {}, "image/gif", picture_info_of<GifInfo, gif_info>, gif_load, gif_cleanup},
+    {".jpg", kJpegAliases, "image/jpeg", picture_info_of<JpegInfo, jpeg_info>, jpeg_load,
+     jpeg_cleanup},
+    {".pcx", {}, "image/vnd.zbrush.pcx", picture_info_of<PcxInfo, pcx_info>, pcx_load, nullptr},
+    {".png", {}, "image/png", picture_info_of<PngInfo, png_info>, png_load, png_cleanup},
+    {".tga", {}, "image/x-tga", picture_info_of<TgaInfo, tga_info>, tga_load, tga_cleanup},
+    {".tif", kTiffAliases, "image/tiff", picture_info_of<TiffInfo, tiff_info>, tiff_load,
+     tiff_cleanup},
 };
 
 // Case-insensitive comparison of ASCII letters only, whatever the locale.
@@ -59,13 +64,21 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
 
 }  // namespace
 
+std::vector<const char*> reader_extensions(const ReaderEntry& reader) {
+    std::vector<const char*> extensions{reader.extension};
+    extensions.insert(extensions.end(), reader.aliases.begin(), reader.aliases.end());
+    return extensions;
+}
+
 std::span<const ReaderEntry> raster_readers() {
     return kReaders;
 }
 
 const ReaderEntry* find_reader(std::span<const ReaderEntry> readers, std::string_view extension) {
     for (const ReaderEntry& reader : readers) {
-        if (equal_ignoring_case(extension, reader.extension)) {
+        if (equal_ignoring_case(extension, reader.extension) ||
+            std::any_of(reader.aliases.begin(), reader.aliases.end(),
+                        [&](const char* alias) { return equal_ignoring_case(extension, alias); })) {
             return &reader;
         }
     }

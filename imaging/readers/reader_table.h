@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "imaging/image.h"
 
@@ -21,19 +22,24 @@ struct PictureInfo {
 };
 
 struct ReaderEntry {
-    const char* extension;  // the format's own, with the dot, lower case: ".bmp"
-    const char* mime_type;  // for the desktop entry: "image/bmp"
+    const char* extension;                 // the format's own, with the dot, lower case: ".jpg"
+    std::span<const char* const> aliases;  // other extensions it goes by: ".jpeg"
+    const char* mime_type;                 // for the desktop entry: "image/jpeg"
     ImgStatus (*info)(const char* path, PictureInfo* info);
     ImgStatus (*load)(const char* path, ImageDesc* image);
     void (*cleanup)();  // deletes the reader's lock; null when it keeps none
 };
 
+// The reader's extensions: its own, then its aliases.
+std::vector<const char*> reader_extensions(const ReaderEntry& reader);
+
 // The raster readers of the library, in the order .bmp, .gif, .jpg, .pcx,
 // .png, .tga, .tif.
 std::span<const ReaderEntry> raster_readers();
 
-// The reader of `readers` that takes the extension (dot included), compared
-// without regard to the case of ASCII letters. Null when none takes it.
+// The reader of `readers` whose extension or alias is `extension` (dot
+// included), compared without regard to the case of ASCII letters. Null when
+// none takes it.
 const ReaderEntry* find_reader(std::span<const ReaderEntry> readers, std::string_view extension);
 
 }  // namespace imaging

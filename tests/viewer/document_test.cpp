@@ -51,20 +51,50 @@ TEST_F(DocumentTest, NewDocumentIsTheGrayDefault) {
     EXPECT_EQ(document.title(), " (256 x 240 x 8, Gray, 256 colors in Palette)");
 }
 
-TEST_F(DocumentTest, ExtensionsCompareWithoutCaseAndOnlyThreeLetters) {
+TEST_F(DocumentTest, ExtensionsCompareWithoutCaseAndUnknownOnesAreUnsupported) {
     test_pictures::write_rgb_bmp(dir / "PHOTO.BMP", 20, 18, gradient);
     document.open_file(path("PHOTO.BMP"));
     EXPECT_TRUE(host.messages.empty());
     EXPECT_EQ(document.reader(), viewer::find_picture_reader(".bmp"));
     EXPECT_EQ(document.title(), "PHOTO.BMP (20 x 18 x 24, Color, No Palette, RGB image)");
 
-    test_support::write_text(dir / "photo.jpeg", "not read");
+    test_support::write_text(dir / "photo.jp2", "not read");
     CPeloraDoc other(&host);
-    other.open_file(path("photo.jpeg"));
+    other.open_file(path("photo.jp2"));
     ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0], "Error: Unsupported file format .jpeg");
-    EXPECT_EQ(other.title(), "photo.jpeg (256 x 240 x 8, Gray, 256 colors in Palette)");
+    EXPECT_EQ(host.messages[0], "Error: Unsupported file format .jp2");
+    EXPECT_EQ(other.title(), "photo.jp2 (256 x 240 x 8, Gray, 256 colors in Palette)");
     EXPECT_EQ(other.open_outcome().stage, OpenStage::kUnsupported);
+}
+
+// A picture opens under any of its format's extensions, in any letter case,
+// and the title shows the file's own name.
+TEST_F(DocumentTest, AnyNameOfAFormatOpensIt) {
+    struct Row {
+        const char* seed;  // a picture of the fuzz seeds
+        const char* name;  // the name it is saved under
+        const char* reader;
+    };
+    const Row rows[] = {
+        {"jpg_load_fuzz/test.jpg", "photo.jpeg", ".jpg"},
+        {"jpg_load_fuzz/test.jpg", "PHOTO.JPE", ".jpg"},
+        {"jpg_load_fuzz/test.jpg", "photo.Jfif", ".jpg"},
+        {"jpg_load_fuzz/test.jpg", "photo.Jpg", ".jpg"},
+        {"tif_load_fuzz/rgb_strips.tif", "scan.tiff", ".tif"},
+        {"tif_load_fuzz/rgb_strips.tif", "SCAN.TiFf", ".tif"},
+        {"qap_load_fuzz/handset_icon.qap", "icon.QAP", ".qap"},
+    };
+    for (const Row& row : rows) {
+        test_support::write_file(
+            dir / row.name,
+            test_support::read_file(test_support::source_dir() / "fuzz/seeds" / row.seed));
+        CPeloraDoc opened(&host);
+        opened.open_file(path(row.name));
+        EXPECT_EQ(opened.reader(), viewer::find_picture_reader(row.reader)) << row.name;
+        EXPECT_EQ(opened.open_outcome().status, IMG_OK) << row.name;
+        EXPECT_EQ(opened.title().rfind(std::string(row.name) + " (", 0), 0u) << opened.title();
+    }
+    EXPECT_TRUE(host.messages.empty());
 }
 
 TEST_F(DocumentTest, FileWithoutExtensionIsUnsupported) {

@@ -324,11 +324,11 @@ TEST_F(ViewerTest, OpenThatReadNothingLeavesNoWindow) {
     CMainFrame frame;
     frame.show();
     EXPECT_EQ(frame.open_file(qpath(path_in("missing.bmp"))), nullptr);
-    EXPECT_EQ(frame.open_file(qpath(path_in("photo.jpeg"))), nullptr);
+    EXPECT_EQ(frame.open_file(qpath(path_in("photo.jp2"))), nullptr);
     EXPECT_EQ(frame.open_file(qpath(path_in("missing.qap"))), nullptr);  // its load ran
     EXPECT_TRUE(frame.mdi_area()->subWindowList().isEmpty());
     ASSERT_EQ(sink.messages.size(), 3);
-    EXPECT_EQ(sink.messages[1], "Error: Unsupported file format .jpeg");
+    EXPECT_EQ(sink.messages[1], "Error: Unsupported file format .jp2");
     EXPECT_EQ(menu_titles(frame), (QStringList{"&File", "&Help"}));
     // A file cut short keeps its window with what was read.
     std::vector<uint8_t> bytes = test_support::read_file(fixture().sky);

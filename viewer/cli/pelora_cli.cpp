@@ -49,12 +49,18 @@ const char kUsage[] =
 // The usage text with the formats this build reads.
 std::string usage_text() {
     std::string text = kUsage;
-    text += "\nFormats read:";
+    std::string formats = "\nFormats read:";
+    std::string aliases;
     for (const ReaderEntry& reader : viewer::picture_readers()) {
-        text += " ";
-        text += reader.extension;
+        formats += " ";
+        formats += reader.extension;
+        for (const char* alias : reader.aliases) {
+            aliases += " ";
+            aliases += alias;
+        }
     }
-    return text + "\n";
+    return text + formats + "\nAlso named:" + aliases +
+           "\nExtensions are compared in any letter case.\n";
 }
 
 // Messages go to standard error, one per line.

@@ -29,8 +29,8 @@ imaging::ImgStatus phone_image_picture_info(const char* path, imaging::PictureIn
     return status;
 }
 
-constexpr imaging::ReaderEntry kPhoneImageReader = {".qap", "application/x-tarvo-phone-image",
-                                                    phone_image_picture_info, qap_load, nullptr};
+constexpr imaging::ReaderEntry kPhoneImageReader = {
+    ".qap", {}, "application/x-tarvo-phone-image", phone_image_picture_info, qap_load, nullptr};
 
 // What the viewer knows of a format beyond its row; formats not listed take
 // their size after the allocation and have no file-dialog group of their own.

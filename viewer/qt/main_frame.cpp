@@ -351,9 +351,12 @@ QStringList CMainFrame::open_filters() {
     QStringList every_picture;
     QStringList own_groups;  // formats the dialog also lists on their own
     for (const imaging::ReaderEntry& reader : viewer::picture_readers()) {
-        const QString extension = QString::fromLatin1(reader.extension);
-        const QStringList patterns{QStringLiteral("*") + extension,
-                                   QStringLiteral("*") + extension.toUpper()};
+        QStringList patterns;
+        for (const char* name : imaging::reader_extensions(reader)) {
+            const QString extension = QString::fromLatin1(name);
+            patterns << QStringLiteral("*") + extension
+                     << QStringLiteral("*") + extension.toUpper();
+        }
         every_picture << patterns;
         if (const char* name = viewer::file_dialog_name(reader)) {
             own_groups << file_filter(tr(name), patterns);
