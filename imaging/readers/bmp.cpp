@@ -604,6 +604,10 @@ ImgStatus bmp_load(const char* path, ImageDesc* image) {
     return read_load<BmpReader>(path, image);
 }
 
+bool bmp_signature(std::span<const uint8_t> head) {
+    return starts_with(head, "BM");
+}
+
 void bmp_cleanup() {
     g_lock.destroy();
 }

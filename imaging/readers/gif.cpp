@@ -695,6 +695,10 @@ ImgStatus gif_load(const char* path, ImageDesc* image) {
     return read_load<GifReader>(path, image);
 }
 
+bool gif_signature(std::span<const uint8_t> head) {
+    return starts_with(head, "GIF87a") || starts_with(head, "GIF89a");
+}
+
 void gif_cleanup() {
     g_lock.destroy();
 }

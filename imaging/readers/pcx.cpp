@@ -541,4 +541,14 @@ ImgStatus pcx_load(const char* path, ImageDesc* image) {
     return read_load<PcxReader>(path, image);
 }
 
+bool pcx_signature(std::span<const uint8_t> head) {
+    if (head.size() < 4 || head[0] != kManufacturer || head[2] != kEncodingRunLength) {
+        return false;
+    }
+    const uint8_t version = head[1];
+    const uint8_t bits = head[3];
+    return (version == 0 || (version >= 2 && version <= 5)) &&
+           (bits == 1 || bits == 2 || bits == 4 || bits == 8);
+}
+
 }  // namespace imaging

@@ -68,8 +68,9 @@ TEST_F(DocumentTest, ExtensionsCompareWithoutCaseAndUnknownOnesAreUnsupported) {
 }
 
 // A picture opens under any of its format's extensions, in any letter case,
-// and the title shows the file's own name.
-TEST_F(DocumentTest, AnyNameOfAFormatOpensIt) {
+// and under another format's name or none: its first bytes pick the reader.
+// The title shows the file's own name.
+TEST_F(DocumentTest, AnyNameOfAPictureOpensIt) {
     struct Row {
         const char* seed;  // a picture of the fuzz seeds
         const char* name;  // the name it is saved under
@@ -83,6 +84,16 @@ TEST_F(DocumentTest, AnyNameOfAFormatOpensIt) {
         {"tif_load_fuzz/rgb_strips.tif", "scan.tiff", ".tif"},
         {"tif_load_fuzz/rgb_strips.tif", "SCAN.TiFf", ".tif"},
         {"qap_load_fuzz/handset_icon.qap", "icon.QAP", ".qap"},
+        // Misnamed: the signature belongs to another of the formats.
+        {"png_load_fuzz/basn2c08.png", "web.jpg", ".png"},
+        {"png_load_fuzz/basn2c08.png", "download", ".png"},
+        {"bmp_load_fuzz/rgb24.bmp", "shot.png", ".bmp"},
+        {"gif_load_fuzz/sample_1.gif", "anim.tif", ".gif"},
+        {"pcx_load_fuzz/pil184.pcx", "scan.bmp", ".pcx"},
+        {"tif_load_fuzz/rgb_strips.tif", "fax.JPEG", ".tif"},
+        {"jpg_load_fuzz/test.jpg", "photo.gif", ".jpg"},
+        {"qap_load_fuzz/handset_icon.qap", "icon.xml", ".qap"},
+        {"tga_load_fuzz/la.tga", "logo.tga", ".tga"},
     };
     for (const Row& row : rows) {
         test_support::write_file(
@@ -95,6 +106,34 @@ TEST_F(DocumentTest, AnyNameOfAFormatOpensIt) {
         EXPECT_EQ(opened.title().rfind(std::string(row.name) + " (", 0), 0u) << opened.title();
     }
     EXPECT_TRUE(host.messages.empty());
+}
+
+// A file whose first bytes are none of the formats' keeps the message of its
+// extension's reader: TGA has no signature, and near misses are no signature.
+TEST_F(DocumentTest, ContentOfNoFormatKeepsTheMessageOfItsExtension) {
+    struct Row {
+        std::string bytes;
+        const char* name;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"hello", "notes.jpg", "IMG_ERR_JPEG (-43)"},
+        {"GIF88a", "odd.bmp", "IMG_ERR_NOT_BMP (-27)"},
+        {std::string("\x0A\x09\x01\x08", 4), "implausible.bmp", "IMG_ERR_NOT_BMP (-27)"},
+        {"<svg xmlns=\"http://www.w3.org/2000/svg\"/>", "drawing.png", "IMG_ERR_PNG (-63)"},
+        {"<doc>TarvoIPPhoneImage</doc>", "named.png", "IMG_ERR_PNG (-63)"},  // not the root
+        {test_support::read_text(test_support::source_dir() / "fuzz/seeds/tga_load_fuzz/la.tga"),
+         "logo.jpg", "IMG_ERR_JPEG (-43)"},
+    };
+    for (const Row& row : rows) {
+        test_support::write_text(dir / row.name, row.bytes);
+        host.messages.clear();
+        CPeloraDoc opened(&host);
+        opened.open_file(path(row.name));
+        ASSERT_EQ(host.messages.size(), 1u) << row.name;
+        EXPECT_EQ(host.messages[0],
+                  std::string("Error: cannot open ") + row.name + ": " + row.message);
+    }
 }
 
 TEST_F(DocumentTest, FileWithoutExtensionIsUnsupported) {

@@ -60,7 +60,8 @@ std::string usage_text() {
         }
     }
     return text + formats + "\nAlso named:" + aliases +
-           "\nExtensions are compared in any letter case.\n";
+           "\nExtensions are compared in any letter case. A file whose content is one of\n"
+           "these formats opens as that format, whatever its name.\n";
 }
 
 // Messages go to standard error, one per line.

@@ -60,7 +60,7 @@ void CPeloraDoc::report_open_failure(ImgStatus status) {
 void CPeloraDoc::open_file(const std::string& path) {
     std::string extension;
     split_file_name(path, &name_, &extension);
-    const ReaderEntry* reader = viewer::find_picture_reader(extension);
+    const ReaderEntry* reader = viewer::choose_picture_reader(path, extension);
     if (reader == nullptr) {
         outcome_ = OpenOutcome{};
         outcome_.stage = OpenStage::kUnsupported;

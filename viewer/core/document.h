@@ -2,9 +2,10 @@
 //
 // A document always holds an allocated picture: 256 x 240 gray at 8 bits when
 // new, then whatever the last open or command left. Opening picks the reader by
-// the file's extension and opens the file through picture_open (the reader's
-// size, a picture of at least 16 x 16, the load). Each picture command converts into a temporary
-// picture and, on success, the document frees its picture and takes the new one over.
+// the file's extension, or by its first bytes when they are another format's
+// (viewer::choose_picture_reader), and opens the file through picture_open
+// (the reader's size, a picture of at least 16 x 16, the load). Each picture command converts into
+// a temporary picture and, on success, the document frees its picture and takes the new one over.
 //
 // The document reports through its DocumentHost: the unsupported-format and
 // command-failure messages, and an open that fails ("Error: cannot open NAME:

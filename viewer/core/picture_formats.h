@@ -6,6 +6,7 @@
 #pragma once
 
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "imaging/readers/reader_table.h"
@@ -25,6 +26,13 @@ const imaging::ReaderEntry& phone_image_reader();
 // The reader for an extension (dot included), compared without regard to
 // letter case. Null when no reader takes the extension.
 const imaging::ReaderEntry* find_picture_reader(std::string_view extension);
+
+// The reader for the file at path with that extension: the format its first
+// bytes carry when that is another than the extension names, else the
+// extension's (imaging::choose_reader). Null when neither is one of the
+// viewer's formats.
+const imaging::ReaderEntry* choose_picture_reader(const std::string& path,
+                                                  std::string_view extension);
 
 // Whether the document takes a picture's size from the information call
 // before it allocates the picture (phone images and BMP files), so that the

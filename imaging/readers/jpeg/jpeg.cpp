@@ -262,6 +262,10 @@ ImgStatus jpeg_load(const char* path, ImageDesc* image) {
     return read_load<JpegReader>(path, image);
 }
 
+bool jpeg_signature(std::span<const uint8_t> head) {
+    return starts_with(head, "\xFF\xD8\xFF");
+}
+
 int32_t jpeg_last_detail() {
     auto lock = g_lock.acquire();
     return g_last_detail;

@@ -797,6 +797,11 @@ ImgStatus png_load(const char* path, ImageDesc* image) {
     return read_load<PngReader>(path, image);
 }
 
+bool png_signature(std::span<const uint8_t> head) {
+    return head.size() >= sizeof kSignature &&
+           std::equal(std::begin(kSignature), std::end(kSignature), head.begin());
+}
+
 int32_t png_last_detail() {
     auto lock = g_lock.acquire();
     return g_state.last_detail;

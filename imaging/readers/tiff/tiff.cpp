@@ -744,6 +744,11 @@ ImgStatus tiff_load(const char* path, ImageDesc* image) {
     return read_load<TiffReader>(path, image);
 }
 
+bool tiff_signature(std::span<const uint8_t> head) {
+    return starts_with(head, std::string_view("II*\0", 4)) ||
+           starts_with(head, std::string_view("MM\0*", 4));
+}
+
 void tiff_cleanup() {
     g_lock.destroy();
 }
