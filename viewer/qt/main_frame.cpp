@@ -59,6 +59,21 @@ constexpr ExportEntry kExportFormats[] = {
     {QT_TRANSLATE_NOOP("CMainFrame", "PNG Files"), ExportFormat::Png, ".png"},
 };
 
+// A pattern that matches files with the extension in any letter case, also in
+// file dialogs that compare names case-sensitively (GTK's): ".jpg" gives
+// "*.[jJ][pP][gG]".
+QString any_case_pattern(const char* extension) {
+    QString pattern = QStringLiteral("*");
+    for (const QChar c : QString::fromLatin1(extension)) {
+        if (c.isLetter()) {
+            pattern += QLatin1Char('[') + c.toLower() + c.toUpper() + QLatin1Char(']');
+        } else {
+            pattern += c;
+        }
+    }
+    return pattern;
+}
+
 // A file dialog's filter: a name and its patterns, "Bitmap Files (*.bmp)".
 QString file_filter(const QString& name, const QStringList& patterns) {
     return name + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
@@ -352,10 +367,8 @@ QStringList CMainFrame::open_filters() {
     QStringList own_groups;  // formats the dialog also lists on their own
     for (const imaging::ReaderEntry& reader : viewer::picture_readers()) {
         QStringList patterns;
-        for (const char* name : imaging::reader_extensions(reader)) {
-            const QString extension = QString::fromLatin1(name);
-            patterns << QStringLiteral("*") + extension
-                     << QStringLiteral("*") + extension.toUpper();
+        for (const char* extension : imaging::reader_extensions(reader)) {
+            patterns << any_case_pattern(extension);
         }
         every_picture << patterns;
         if (const char* name = viewer::file_dialog_name(reader)) {
@@ -367,8 +380,10 @@ QStringList CMainFrame::open_filters() {
 }
 
 void CMainFrame::open_with_dialog() {
+    // The any-case patterns are for matching; the dialog shows the names only.
     const QStringList paths = QFileDialog::getOpenFileNames(
-        this, tr("Open"), QString(), open_filters().join(QStringLiteral(";;")));
+        this, tr("Open"), QString(), open_filters().join(QStringLiteral(";;")), nullptr,
+        QFileDialog::HideNameFilterDetails);
     for (const QString& path : paths) {
         open_file(path);
     }
