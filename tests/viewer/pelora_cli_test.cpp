@@ -269,6 +269,7 @@ TEST_F(PeloraCliTest, UsageHelpAndVersion) {
     r = cli({"--help"});
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_NE(r.out.find("pelora-cli info FILE..."), std::string::npos);
+    EXPECT_NE(r.out.find("\nAlso named: .jpeg .jpe .jfif .tiff\n"), std::string::npos);
     r = cli({"--version"});
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.out, "pelora-cli 1.0\n");
