@@ -3,7 +3,8 @@
 // opened the way the viewer opens it (picture_open: information call,
 // allocation of at least 16 x 16, load), pictures above 4 megapixels into a
 // 16 x 16 image. The last input byte sometimes picks a smaller area of
-// interest. Every byte of the result is read, so the sanitizers see any pixel
+// interest. The input also goes through the choice of a reader by its
+// signature. Every byte of the result is read, so the sanitizers see any pixel
 // or palette byte the reader left out of bounds or uninitialised.
 
 #include <cstddef>
@@ -44,6 +45,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
     }
     const char* path = scratch.write(data, size);
+    // The signature tests of every format see the input too (their pick is not
+    // used: the target fuzzes its own reader).
+    if (viewer::choose_picture_reader(path, READER_EXTENSION) == nullptr) {
+        std::abort();  // the extension's reader at least
+    }
 
     const uint8_t pick = size > 0 ? data[size - 1] : 0;
     OpenLimits limits;
