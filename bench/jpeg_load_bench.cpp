@@ -27,7 +27,7 @@
 #include <stb/stb_image.h>
 
 #include "imaging/image.h"
-#include "imaging/readers/jpeg.h"
+#include "imaging/readers/jpeg/jpeg.h"
 
 using namespace imaging;
 

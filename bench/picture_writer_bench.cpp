@@ -35,7 +35,7 @@ std::string temp_path(const char* suffix) {
 
 const ReaderEntry& bmp_reader() {
     for (const ReaderEntry& reader : raster_readers()) {
-        if (reader.format == PictureFormat::Bmp) {
+        if (std::string(reader.extension) == ".bmp") {
             return reader;
         }
     }

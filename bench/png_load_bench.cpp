@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "imaging/image.h"
-#include "imaging/readers/png.h"
+#include "imaging/readers/png/png.h"
 
 namespace {
 

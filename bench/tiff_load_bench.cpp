@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "imaging/image.h"
-#include "imaging/readers/tiff.h"
+#include "imaging/readers/tiff/tiff.h"
 #include "read_and_copy.h"
 #include "tiff_bench_file.h"
 

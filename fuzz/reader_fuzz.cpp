@@ -3,7 +3,8 @@
 // opened the way the viewer opens it (picture_open: information call,
 // allocation of at least 16 x 16, load), pictures above 4 megapixels into a
 // 16 x 16 image. The last input byte sometimes picks a smaller area of
-// interest. Every byte of the result is read, so the sanitizers see any pixel
+// interest. The input also goes through the choice of a reader by its
+// signature. Every byte of the result is read, so the sanitizers see any pixel
 // or palette byte the reader left out of bounds or uninitialised.
 
 #include <cstddef>
@@ -13,8 +14,8 @@
 #include "imaging/image.h"
 #include "imaging/parallel.h"
 #include "imaging/readers/picture_open.h"
-#include "picture_formats.h"
 #include "scratch_file.h"
+#include "viewer/core/picture_formats.h"
 
 using namespace imaging;
 
@@ -39,7 +40,7 @@ void pick_area(ImageDesc* image, const void* context) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const ReaderEntry* reader = find_picture_reader(READER_EXTENSION);
+    static const ReaderEntry* reader = viewer::find_picture_reader(READER_EXTENSION);
     static ScratchFile scratch("reader_fuzz");
     if (reader == nullptr) {
         std::abort();
@@ -47,6 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* path = scratch.write(data, size);
     // The threaded paths run whatever the picture's size: two parts each.
     const imaging::ThreadLimit threads(2);
+    // The signature tests of every format see the input too (their pick is not
+    // used: the target fuzzes its own reader).
+    if (viewer::choose_picture_reader(path, READER_EXTENSION) == nullptr) {
+        std::abort();  // the extension's reader at least
+    }
 
     const uint8_t pick = size > 0 ? data[size - 1] : 0;
     OpenLimits limits;

@@ -4,7 +4,6 @@
 #include <cstdint>
 
 #include "imaging/image.h"
-#include "imaging/readers/reader_table.h"
 
 using imaging::ImageDesc;
 using imaging::ImgStatus;
@@ -31,10 +30,6 @@ ImgStatus qap_info(const char* path, QapInfo* info);
 // IMG_ERR_LZW when Data ends before Width x Height pixels (the rows it reaches
 // are laid and the palette set all the same).
 ImgStatus qap_load(const char* path, ImageDesc* image);
-
-// The phone image's entry for the viewer's reader table (".qap"). The reader
-// keeps no shared state, so it has no cleanup hook.
-const imaging::ReaderEntry& phone_image_reader();
 
 // Reading modes of phone_image_read_document.
 inline constexpr int32_t kQapReadInformation = 0;  // attributes only; stops before Data

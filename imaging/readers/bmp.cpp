@@ -34,6 +34,7 @@
 #include "imaging/bits_copy.h"
 #include "imaging/checked_math.h"
 #include "imaging/module_lock.h"
+#include "imaging/readers/reader_driver.h"
 #include "imaging/readers/reader_io.h"
 
 namespace imaging {
@@ -521,16 +522,10 @@ ImgStatus check_header(const BmpInfo& info, int32_t target_bits, Mode* mode) {
     return IMG_OK;
 }
 
-// Checks and pixel pass of bmp_load, after the header parse. The caller holds
-// the lock.
-ImgStatus load_pixels(ReaderFile& file, const HeaderFacts& facts, ImageDesc& image) {
+// The pixel pass of bmp_load, once the header is checked and the decode mode
+// known. The caller holds the lock.
+ImgStatus store_pixels(ReaderFile& file, const HeaderFacts& facts, Mode mode, ImageDesc& image) {
     const BmpInfo& info = facts.info;
-    const int32_t target_bits = image.header->biBitCount;  // 1, 8 or 24 (image_check)
-    Mode mode{};
-    const ImgStatus status = check_header(info, target_bits, &mode);
-    if (status != IMG_OK) {
-        return status;
-    }
     const uint32_t height = static_cast<uint32_t>(std::abs(int64_t{info.biHeight}));  // >= 1
     // Bottom-up files fill the area from its bottom row upwards; top-down files
     // fill the same rows from the top down, so the picture lands in the same
@@ -570,53 +565,47 @@ int32_t palette_pass(ReaderFile& file, const HeaderFacts& facts, ImageDesc& imag
     return static_cast<int32_t>(entries);
 }
 
+// The reader's operations, run by the shared front door (reader_driver.h).
+// Pixel data that ends early still gets its palette: the rows read show in
+// their colours.
+struct BmpReader {
+    using Info = BmpInfo;
+    struct Header {
+        HeaderFacts facts;
+        Mode mode;  // set by check
+    };
+    static constexpr uint32_t kTargets = kAcceptBpp1_8_24;
+    static constexpr ReaderLocking kLocking = ReaderLocking::kLockThenOpen;
+    static ModuleLock& lock() { return g_lock; }
+
+    static ImgStatus parse_header(ReaderFile& file, Header& header) {
+        return imaging::parse_header(file, &header.facts);
+    }
+    static const Info& info_of(const Header& header) { return header.facts.info; }
+    static ImgStatus check_info(const Header& header) { return check_size(header.facts.info); }
+    static ImgStatus check(Header& header, const ImageDesc& image) {
+        return check_header(header.facts.info, image_bits(image), &header.mode);
+    }
+    static ImgStatus pixel_pass(ReaderFile& file, Header& header, ImageDesc& image) {
+        return store_pixels(file, header.facts, header.mode, image);
+    }
+    static int32_t palette_pass(ReaderFile& file, const Header& header, ImageDesc& image) {
+        return imaging::palette_pass(file, header.facts, image);
+    }
+};
+
 }  // namespace
 
 ImgStatus bmp_info(const char* path, BmpInfo* info) {
-    if (info == nullptr) {
-        return IMG_ERR_RANGE;
-    }
-    auto lock = g_lock.acquire();
-    ReaderFile file;
-    if (!file.open(path)) {
-        return IMG_ERR_OPEN;
-    }
-    HeaderFacts facts;
-    ImgStatus status = parse_header(file, &facts);
-    if (status == IMG_OK) {
-        status = check_size(facts.info);
-    }
-    if (status == IMG_OK) {
-        *info = facts.info;
-    }
-    return status;
+    return read_info<BmpReader>(path, info);
 }
 
 ImgStatus bmp_load(const char* path, ImageDesc* image) {
-    if (image == nullptr) {
-        return IMG_ERR_BAD_BUFFER;
-    }
-    ImgStatus status = image_check_1_8_24(image);
-    if (status != IMG_OK) {
-        return status;
-    }
-    auto lock = g_lock.acquire();
-    ReaderFile file;
-    if (!file.open(path)) {
-        return IMG_ERR_OPEN;
-    }
-    HeaderFacts facts;
-    status = parse_header(file, &facts);
-    if (status == IMG_OK) {
-        status = load_pixels(file, facts, *image);
-    }
-    // Pixel data that ends early still gets its palette: the rows read show
-    // in their colours.
-    if (status != IMG_OK && status != IMG_ERR_LZW) {
-        return status;
-    }
-    palette_finish(image, palette_pass(file, facts, *image));
-    return status;
+    return read_load<BmpReader>(path, image);
+}
+
+bool bmp_signature(std::span<const uint8_t> head) {
+    return starts_with(head, "BM");
 }
 
 void bmp_cleanup() {

@@ -1,6 +1,9 @@
 // Reader for Windows and OS/2 device-independent bitmap files (.bmp).
 #pragma once
 
+#include <cstdint>
+#include <span>
+
 #include "imaging/image.h"
 
 namespace imaging {
@@ -21,6 +24,10 @@ ImgStatus bmp_info(const char* path, BmpInfo* info);
 // picture's last row gives IMG_ERR_LZW, with the rows read stored and the
 // palette loaded.
 ImgStatus bmp_load(const char* path, ImageDesc* image);
+
+// Whether head, the first bytes of a file (fewer in a short file), are the
+// format's signature: "BM".
+bool bmp_signature(std::span<const uint8_t> head);
 
 // Deletes the reader's lock (run by library_shutdown).
 void bmp_cleanup();

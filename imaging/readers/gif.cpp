@@ -40,6 +40,7 @@
 
 #include "imaging/bits_copy.h"
 #include "imaging/module_lock.h"
+#include "imaging/readers/reader_driver.h"
 #include "imaging/readers/reader_io.h"
 
 namespace imaging {
@@ -652,61 +653,50 @@ int32_t palette_pass(ReaderFile& file, const HeaderFacts& facts, ImageDesc& imag
     return static_cast<int32_t>(entries);
 }
 
+// The reader's operations, run by the shared front door (reader_driver.h).
+// The header and the pixel data stream through one chunk buffer.
+struct GifReader {
+    using Info = GifInfo;
+    struct Header {
+        ChunkReader in;
+        HeaderFacts facts;
+    };
+    // GIF pixels are palette indexes: 1-bit and 8-bit targets only.
+    static constexpr uint32_t kTargets = kAcceptBpp1_8;
+    static constexpr ReaderLocking kLocking = ReaderLocking::kLockThenOpen;
+    static ModuleLock& lock() { return g_lock; }
+
+    static ImgStatus parse_header(ReaderFile& file, Header& header) {
+        if (header.in.start(file, 1) != IMG_OK) {
+            return IMG_ERR_MEMORY;
+        }
+        return imaging::parse_header(header.in, &header.facts);
+    }
+    static const Info& info_of(const Header& header) { return header.facts.info; }
+    static ImgStatus check(Header& header, const ImageDesc& /*image*/) {
+        const int32_t code_size = header.facts.info.lzw_min_code_size;
+        return code_size < 1 || code_size > 8 ? IMG_ERR_NOT_GIF : IMG_OK;
+    }
+    static ImgStatus pixel_pass(ReaderFile& /*file*/, Header& header, ImageDesc& image) {
+        return imaging::pixel_pass(header.in, header.facts.info, image);
+    }
+    static int32_t palette_pass(ReaderFile& file, const Header& header, ImageDesc& image) {
+        return imaging::palette_pass(file, header.facts, image);
+    }
+};
+
 }  // namespace
 
 ImgStatus gif_info(const char* path, GifInfo* info) {
-    if (info == nullptr) {
-        return IMG_ERR_RANGE;
-    }
-    auto lock = g_lock.acquire();
-    ReaderFile file;
-    if (!file.open(path)) {
-        return IMG_ERR_OPEN;
-    }
-    ChunkReader in;
-    if (in.start(file, 1) != IMG_OK) {
-        return IMG_ERR_MEMORY;
-    }
-    HeaderFacts facts;
-    const ImgStatus status = parse_header(in, &facts);
-    if (status == IMG_OK) {
-        *info = facts.info;
-    }
-    return status;
+    return read_info<GifReader>(path, info);
 }
 
 ImgStatus gif_load(const char* path, ImageDesc* image) {
-    if (image == nullptr) {
-        return IMG_ERR_BAD_BUFFER;
-    }
-    // GIF pixels are palette indexes: 1-bit and 8-bit targets only.
-    ImgStatus status = image_check(image, kAcceptBpp1_8);
-    if (status != IMG_OK) {
-        return status;
-    }
-    auto lock = g_lock.acquire();
-    ReaderFile file;
-    if (!file.open(path)) {
-        return IMG_ERR_OPEN;
-    }
-    ChunkReader in;
-    if (in.start(file, 1) != IMG_OK) {
-        return IMG_ERR_MEMORY;
-    }
-    HeaderFacts facts;
-    status = parse_header(in, &facts);
-    if (status != IMG_OK) {
-        return status;
-    }
-    if (facts.info.lzw_min_code_size < 1 || facts.info.lzw_min_code_size > 8) {
-        return IMG_ERR_NOT_GIF;
-    }
-    status = pixel_pass(in, facts.info, *image);
-    if (status != IMG_OK && status != IMG_ERR_LZW) {
-        return status;
-    }
-    palette_finish(image, palette_pass(file, facts, *image));
-    return status;
+    return read_load<GifReader>(path, image);
+}
+
+bool gif_signature(std::span<const uint8_t> head) {
+    return starts_with(head, "GIF87a") || starts_with(head, "GIF89a");
 }
 
 void gif_cleanup() {

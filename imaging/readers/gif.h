@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "imaging/image.h"
 
@@ -32,5 +33,9 @@ ImgStatus gif_load(const char* path, ImageDesc* image);
 
 // Deletes the reader's lock (run by library_shutdown).
 void gif_cleanup();
+
+// Whether head, the first bytes of a file (fewer in a short file), are the
+// format's signature: "GIF87a" or "GIF89a".
+bool gif_signature(std::span<const uint8_t> head);
 
 }  // namespace imaging

@@ -36,6 +36,7 @@
 #endif
 
 #include "imaging/bits_copy.h"
+#include "imaging/readers/reader_driver.h"
 #include "imaging/readers/reader_io.h"
 
 namespace imaging {
@@ -483,10 +484,10 @@ int32_t palette_pass(ReaderFile& file, const HeaderFacts& facts, Layout layout, 
     return static_cast<int32_t>(count);
 }
 
-// The palette pass and the palette's finishing: a two-entry palette of one
-// colour counts as none; 16-colour files without a palette get the default
-// 16 colours, the others the gray ramp.
-void load_palette(ReaderFile& file, const HeaderFacts& facts, Layout layout, ImageDesc& image) {
+// The palette pass and the entries it leaves for the palette's finishing: a
+// two-entry palette of one colour counts as none; 16-colour files without a
+// palette get the default 16 colours, the others the gray ramp.
+int32_t load_palette(ReaderFile& file, const HeaderFacts& facts, Layout layout, ImageDesc& image) {
     int32_t count = palette_pass(file, facts, layout, image);
     if (count == 2 && std::memcmp(&image.palette[0], &image.palette[1], 3) == 0) {
         count = 0;
@@ -498,57 +499,56 @@ void load_palette(ReaderFile& file, const HeaderFacts& facts, Layout layout, Ima
         }
         count = 16;
     }
-    palette_finish(&image, count);
+    return count;
 }
+
+// The reader's operations, run by the shared front door (reader_driver.h).
+// The reader keeps no shared state and takes no lock.
+struct PcxReader {
+    using Info = PcxInfo;
+    struct Header {
+        HeaderFacts facts;
+        Layout layout;  // set by check
+    };
+    static constexpr uint32_t kTargets = kAcceptBpp1_8_24;
+    static constexpr ReaderLocking kLocking = ReaderLocking::kNone;
+
+    static ImgStatus parse_header(ReaderFile& file, Header& header) {
+        return imaging::parse_header(file, &header.facts);
+    }
+    static const Info& info_of(const Header& header) { return header.facts.info; }
+    static ImgStatus check(Header& header, const ImageDesc& image) {
+        return check_header(header.facts.info, image_bits(image), &header.layout);
+    }
+    static ImgStatus pixel_pass(ReaderFile& file, Header& header, ImageDesc& image) {
+        if (!file.seek(kHeaderBytes)) {
+            return IMG_ERR_OPEN;
+        }
+        return imaging::pixel_pass(file, header.facts.info, header.layout, image);
+    }
+    static int32_t palette_pass(ReaderFile& file, const Header& header, ImageDesc& image) {
+        return load_palette(file, header.facts, header.layout, image);
+    }
+};
 
 }  // namespace
 
 ImgStatus pcx_info(const char* path, PcxInfo* info) {
-    if (info == nullptr) {
-        return IMG_ERR_RANGE;
-    }
-    ReaderFile file;
-    if (!file.open(path)) {
-        return IMG_ERR_OPEN;
-    }
-    HeaderFacts facts;
-    const ImgStatus status = parse_header(file, &facts);
-    if (status == IMG_OK) {
-        *info = facts.info;
-    }
-    return status;
+    return read_info<PcxReader>(path, info);
 }
 
 ImgStatus pcx_load(const char* path, ImageDesc* image) {
-    if (image == nullptr) {
-        return IMG_ERR_BAD_BUFFER;
+    return read_load<PcxReader>(path, image);
+}
+
+bool pcx_signature(std::span<const uint8_t> head) {
+    if (head.size() < 4 || head[0] != kManufacturer || head[2] != kEncodingRunLength) {
+        return false;
     }
-    ImgStatus status = image_check_1_8_24(image);
-    if (status != IMG_OK) {
-        return status;
-    }
-    ReaderFile file;
-    if (!file.open(path)) {
-        return IMG_ERR_OPEN;
-    }
-    HeaderFacts facts;
-    status = parse_header(file, &facts);
-    if (status != IMG_OK) {
-        return status;
-    }
-    Layout layout{};
-    status = check_header(facts.info, image_bits(*image), &layout);
-    if (status != IMG_OK) {
-        return status;
-    }
-    if (!file.seek(kHeaderBytes)) {
-        return IMG_ERR_OPEN;
-    }
-    status = pixel_pass(file, facts.info, layout, *image);
-    if (status == IMG_OK || status == IMG_ERR_LZW) {
-        load_palette(file, facts, layout, *image);
-    }
-    return status;
+    const uint8_t version = head[1];
+    const uint8_t bits = head[3];
+    return (version == 0 || (version >= 2 && version <= 5)) &&
+           (bits == 1 || bits == 2 || bits == 4 || bits == 8);
 }
 
 }  // namespace imaging

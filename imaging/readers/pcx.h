@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "imaging/image.h"
 
@@ -27,5 +28,10 @@ ImgStatus pcx_info(const char* path, PcxInfo* info);
 // bits_per_pixel says) with the file's pixels, from the area's top row down,
 // and sets its palette.
 ImgStatus pcx_load(const char* path, ImageDesc* image);
+
+// Whether head, the first bytes of a file (fewer in a short file), are the
+// format's signature: the manufacturer byte 0x0A, a known version (0, 2, 3, 4
+// or 5), run-length encoding (1) and 1, 2, 4 or 8 bits per pixel per plane.
+bool pcx_signature(std::span<const uint8_t> head);
 
 }  // namespace imaging

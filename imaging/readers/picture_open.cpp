@@ -4,6 +4,30 @@
 
 namespace imaging {
 
+bool PictureOpen::picture_read() const {
+    if (stage != OpenStage::kLoad) {
+        return false;
+    }
+    // A load that ends with one of these refused the file (its argument checks,
+    // its header, a phone image's document as a whole); with any other status
+    // it stored what it read.
+    switch (status) {
+        case IMG_ERR_RANGE:
+        case IMG_ERR_OPEN:
+        case IMG_ERR_PARAM:
+        case IMG_ERR_MEMORY:
+        case IMG_ERR_BPP:
+        case IMG_ERR_NOT_BMP:
+        case IMG_ERR_NOT_GIF:
+        case IMG_ERR_BAD_BUFFER:
+        case IMG_ERR_XML_LOAD:
+        case IMG_ERR_XML_ROOT:
+            return false;
+        default:
+            return true;
+    }
+}
+
 PictureOpen picture_open(const ReaderEntry& reader, const char* path, ImageDesc* image,
                          const OpenLimits& limits) {
     PictureOpen result;

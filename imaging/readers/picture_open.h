@@ -16,15 +16,24 @@ inline constexpr int32_t kMinimumPictureSide = 16;
 
 // How far an open got.
 enum class OpenStage {
-    kInfo,        // the information call failed
-    kAllocation,  // the picture could not be allocated
-    kLoad,        // the load call ran
+    kNotOpened,    // nothing was opened (a new picture)
+    kUnsupported,  // no reader takes the file
+    kInfo,         // the information call failed
+    kAllocation,   // the picture could not be allocated
+    kLoad,         // the load call ran; the status is its result
 };
 
 struct PictureOpen {
-    OpenStage stage = OpenStage::kInfo;
+    OpenStage stage = OpenStage::kNotOpened;
     ImgStatus status = IMG_OK;  // of the last step that ran
     PictureInfo info;           // what the information call gave
+
+    // Whether the picture holds what was read of the file: the load ran and
+    // succeeded, or failed part way through the data (damaged, cut short, an
+    // element the document may not hold). False when the file could not be
+    // opened, recognised or taken at all: a missing or unparsable phone image,
+    // for example, whose load ran on a picture with nothing of the file in it.
+    bool picture_read() const;
 };
 
 struct OpenLimits {

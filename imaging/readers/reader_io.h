@@ -8,13 +8,17 @@
 //                 charged against the bytes the file really delivered
 //   RowPlacement  where R stored rows of C columns land in the descriptor's
 //                 area of interest
+//   starts_with   whether the first bytes of a file, as read, are a signature
 //
 // Readers own their ReaderFile and ChunkReader for the duration of one call.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
+#include <string_view>
 
 #include "imaging/image.h"
 
@@ -31,6 +35,14 @@ inline uint16_t be16(const uint8_t* p) {
 }
 inline uint32_t be32(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+}
+
+// Whether head, the first bytes of a file as read (fewer in a short file),
+// begins with the bytes of signature.
+inline bool starts_with(std::span<const uint8_t> head, std::string_view signature) {
+    return head.size() >= signature.size() &&
+           std::equal(signature.begin(), signature.end(), head.begin(),
+                      [](char s, uint8_t h) { return static_cast<uint8_t>(s) == h; });
 }
 
 // A stream of bytes read in order: a file from its current position, or a

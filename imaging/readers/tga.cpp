@@ -33,6 +33,7 @@
 #include <new>
 
 #include "imaging/module_lock.h"
+#include "imaging/readers/reader_driver.h"
 #include "imaging/readers/reader_io.h"
 
 namespace imaging {
@@ -336,51 +337,40 @@ int32_t palette_pass(ReaderFile& file, const HeaderFacts& facts, ImageDesc& imag
     return static_cast<int32_t>(count);
 }
 
+// The reader's operations, run by the shared front door (reader_driver.h).
+struct TgaReader {
+    using Info = TgaInfo;
+    using Header = HeaderFacts;
+    static constexpr uint32_t kTargets = kAcceptBpp8_24;
+    static constexpr ReaderLocking kLocking = ReaderLocking::kLockThenOpen;
+    static ModuleLock& lock() { return g_lock; }
+
+    static ImgStatus parse_header(ReaderFile& file, Header& header) {
+        return imaging::parse_header(file, &header);
+    }
+    static const Info& info_of(const Header& header) { return header.info; }
+    static ImgStatus check(Header& header, const ImageDesc& image) {
+        return check_header(header, image_bits(image));
+    }
+    static ImgStatus pixel_pass(ReaderFile& file, Header& header, ImageDesc& image) {
+        if (!file.seek(header.data_offset)) {
+            return IMG_ERR_LZW;  // no data reachable
+        }
+        return imaging::pixel_pass(file, header, image);
+    }
+    static int32_t palette_pass(ReaderFile& file, const Header& header, ImageDesc& image) {
+        return imaging::palette_pass(file, header, image);
+    }
+};
+
 }  // namespace
 
 ImgStatus tga_info(const char* path, TgaInfo* info) {
-    if (info == nullptr) {
-        return IMG_ERR_RANGE;
-    }
-    auto lock = g_lock.acquire();
-    ReaderFile file;
-    if (!file.open(path)) {
-        return IMG_ERR_OPEN;
-    }
-    HeaderFacts facts;
-    const ImgStatus status = parse_header(file, &facts);
-    if (status == IMG_OK) {
-        *info = facts.info;
-    }
-    return status;
+    return read_info<TgaReader>(path, info);
 }
 
 ImgStatus tga_load(const char* path, ImageDesc* image) {
-    if (image == nullptr) {
-        return IMG_ERR_BAD_BUFFER;
-    }
-    ImgStatus status = image_check_8_24(image);
-    if (status != IMG_OK) {
-        return status;
-    }
-    auto lock = g_lock.acquire();
-    ReaderFile file;
-    if (!file.open(path)) {
-        return IMG_ERR_OPEN;
-    }
-    HeaderFacts facts;
-    status = parse_header(file, &facts);
-    if (status == IMG_OK) {
-        status = check_header(facts, image_bits(*image));
-    }
-    if (status != IMG_OK) {
-        return status;
-    }
-    status = file.seek(facts.data_offset) ? pixel_pass(file, facts, *image) : IMG_ERR_LZW;
-    if (status == IMG_OK || status == IMG_ERR_LZW) {
-        palette_finish(image, palette_pass(file, facts, *image));
-    }
-    return status;
+    return read_load<TgaReader>(path, image);
 }
 
 void tga_cleanup() {

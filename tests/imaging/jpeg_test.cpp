@@ -1,4 +1,4 @@
-#include "imaging/readers/jpeg.h"
+#include "imaging/readers/jpeg/jpeg.h"
 
 #include <gtest/gtest.h>
 
@@ -17,8 +17,8 @@
 #include <jpeglib.h>
 
 #include "imaging/image.h"
-#include "imaging/readers/jpeg_color.h"
-#include "imaging/readers/jpeg_idct.h"
+#include "imaging/readers/jpeg/jpeg_color.h"
+#include "imaging/readers/jpeg/jpeg_idct.h"
 #include "imaging/readers/picture_open.h"
 #include "imaging/readers/reader_table.h"
 #include "support/test_support.h"
@@ -183,7 +183,7 @@ std::vector<uint8_t> test_picture(uint32_t width, uint32_t height, uint32_t comp
 
 const ReaderEntry& jpeg_reader() {
     for (const ReaderEntry& entry : raster_readers()) {
-        if (entry.format == PictureFormat::Jpeg) {
+        if (std::string(entry.extension) == ".jpg") {
             return entry;
         }
     }

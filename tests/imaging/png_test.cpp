@@ -1,7 +1,7 @@
 // The PNG reader against libpng over PngSuite, plus hand-built streams for
 // what the suite does not hold. Our record is imaging::png_info; libpng has a
 // png_info type of its own.
-#include "imaging/readers/png.h"
+#include "imaging/readers/png/png.h"
 
 #include <gtest/gtest.h>
 #include <png.h>

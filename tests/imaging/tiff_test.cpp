@@ -1,4 +1,4 @@
-#include "imaging/readers/tiff.h"
+#include "imaging/readers/tiff/tiff.h"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>

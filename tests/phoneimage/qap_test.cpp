@@ -13,8 +13,10 @@
 #include "phone_image.h"
 #include "phoneimage/phone_document.h"
 #include "support/test_support.h"
+#include "viewer/core/picture_formats.h"
 
 using namespace imaging;
+using viewer::phone_image_reader;
 
 namespace {
 

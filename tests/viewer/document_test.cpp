@@ -53,20 +53,89 @@ TEST_F(DocumentTest, NewDocumentIsTheGrayDefault) {
     EXPECT_EQ(document.title(), " (256 x 240 x 8, Gray, 256 colors in Palette)");
 }
 
-TEST_F(DocumentTest, ExtensionsCompareWithoutCaseAndOnlyThreeLetters) {
+TEST_F(DocumentTest, ExtensionsCompareWithoutCaseAndUnknownOnesAreUnsupported) {
     test_pictures::write_rgb_bmp(dir / "PHOTO.BMP", 20, 18, gradient);
     document.open_file(path("PHOTO.BMP"));
     EXPECT_TRUE(host.messages.empty());
-    EXPECT_EQ(document.format(), PictureFormat::Bmp);
+    EXPECT_EQ(document.reader(), viewer::find_picture_reader(".bmp"));
     EXPECT_EQ(document.title(), "PHOTO.BMP (20 x 18 x 24, Color, No Palette, RGB image)");
 
-    test_support::write_text(dir / "photo.jpeg", "not read");
+    test_support::write_text(dir / "photo.jp2", "not read");
     CPeloraDoc other(&host);
-    other.open_file(path("photo.jpeg"));
+    other.open_file(path("photo.jp2"));
     ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0], "Error: Unsupported file format .jpeg");
-    EXPECT_EQ(other.title(), "photo.jpeg (256 x 240 x 8, Gray, 256 colors in Palette)");
-    EXPECT_EQ(other.open_outcome().stage, OpenOutcome::Stage::Unsupported);
+    EXPECT_EQ(host.messages[0], "Error: Unsupported file format .jp2");
+    EXPECT_EQ(other.title(), "photo.jp2 (256 x 240 x 8, Gray, 256 colors in Palette)");
+    EXPECT_EQ(other.open_outcome().stage, OpenStage::kUnsupported);
+}
+
+// A picture opens under any of its format's extensions, in any letter case,
+// and under another format's name or none: its first bytes pick the reader.
+// The title shows the file's own name.
+TEST_F(DocumentTest, AnyNameOfAPictureOpensIt) {
+    struct Row {
+        const char* seed;  // a picture of the fuzz seeds
+        const char* name;  // the name it is saved under
+        const char* reader;
+    };
+    const Row rows[] = {
+        {"jpg_load_fuzz/test.jpg", "photo.jpeg", ".jpg"},
+        {"jpg_load_fuzz/test.jpg", "PHOTO.JPE", ".jpg"},
+        {"jpg_load_fuzz/test.jpg", "photo.Jfif", ".jpg"},
+        {"jpg_load_fuzz/test.jpg", "photo.Jpg", ".jpg"},
+        {"tif_load_fuzz/rgb_strips.tif", "scan.tiff", ".tif"},
+        {"tif_load_fuzz/rgb_strips.tif", "SCAN.TiFf", ".tif"},
+        {"qap_load_fuzz/handset_icon.qap", "icon.QAP", ".qap"},
+        // Misnamed: the signature belongs to another of the formats.
+        {"png_load_fuzz/basn2c08.png", "web.jpg", ".png"},
+        {"png_load_fuzz/basn2c08.png", "download", ".png"},
+        {"bmp_load_fuzz/rgb24.bmp", "shot.png", ".bmp"},
+        {"gif_load_fuzz/sample_1.gif", "anim.tif", ".gif"},
+        {"pcx_load_fuzz/pil184.pcx", "scan.bmp", ".pcx"},
+        {"tif_load_fuzz/rgb_strips.tif", "fax.JPEG", ".tif"},
+        {"jpg_load_fuzz/test.jpg", "photo.gif", ".jpg"},
+        {"qap_load_fuzz/handset_icon.qap", "icon.xml", ".qap"},
+        {"tga_load_fuzz/la.tga", "logo.tga", ".tga"},
+    };
+    for (const Row& row : rows) {
+        test_support::write_file(
+            dir / row.name,
+            test_support::read_file(test_support::source_dir() / "fuzz/seeds" / row.seed));
+        CPeloraDoc opened(&host);
+        opened.open_file(path(row.name));
+        EXPECT_EQ(opened.reader(), viewer::find_picture_reader(row.reader)) << row.name;
+        EXPECT_EQ(opened.open_outcome().status, IMG_OK) << row.name;
+        EXPECT_EQ(opened.title().rfind(std::string(row.name) + " (", 0), 0u) << opened.title();
+    }
+    EXPECT_TRUE(host.messages.empty());
+}
+
+// A file whose first bytes are none of the formats' keeps the message of its
+// extension's reader: TGA has no signature, and near misses are no signature.
+TEST_F(DocumentTest, ContentOfNoFormatKeepsTheMessageOfItsExtension) {
+    struct Row {
+        std::string bytes;
+        const char* name;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"hello", "notes.jpg", "IMG_ERR_JPEG (-43)"},
+        {"GIF88a", "odd.bmp", "IMG_ERR_NOT_BMP (-27)"},
+        {std::string("\x0A\x09\x01\x08", 4), "implausible.bmp", "IMG_ERR_NOT_BMP (-27)"},
+        {"<svg xmlns=\"http://www.w3.org/2000/svg\"/>", "drawing.png", "IMG_ERR_PNG (-63)"},
+        {"<doc>TarvoIPPhoneImage</doc>", "named.png", "IMG_ERR_PNG (-63)"},  // not the root
+        {test_support::read_text(test_support::source_dir() / "fuzz/seeds/tga_load_fuzz/la.tga"),
+         "logo.jpg", "IMG_ERR_JPEG (-43)"},
+    };
+    for (const Row& row : rows) {
+        test_support::write_text(dir / row.name, row.bytes);
+        host.messages.clear();
+        CPeloraDoc opened(&host);
+        opened.open_file(path(row.name));
+        ASSERT_EQ(host.messages.size(), 1u) << row.name;
+        EXPECT_EQ(host.messages[0],
+                  std::string("Error: cannot open ") + row.name + ": " + row.message);
+    }
 }
 
 TEST_F(DocumentTest, FileWithoutExtensionIsUnsupported) {
@@ -98,14 +167,14 @@ TEST_F(DocumentTest, FailedLoadIsReportedAndThePictureStays) {
     document.open_file(path("broken.qap"));
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0], "Error: cannot open broken.qap: IMG_ERR_XML_LOAD (-200)");
-    EXPECT_EQ(document.open_outcome().stage, OpenOutcome::Stage::Loaded);
+    EXPECT_EQ(document.open_outcome().stage, OpenStage::kLoad);
     EXPECT_EQ(image_width(document.image()), 16);  // what the document shows
 
     CPeloraDoc missing(&host);
     missing.open_file(path("missing.bmp"));
     ASSERT_EQ(host.messages.size(), 2u);
     EXPECT_EQ(host.messages[1], "Error: cannot open missing.bmp: IMG_ERR_OPEN (-4)");
-    EXPECT_EQ(missing.open_outcome().stage, OpenOutcome::Stage::InfoFailed);
+    EXPECT_EQ(missing.open_outcome().stage, OpenStage::kInfo);
     EXPECT_EQ(image_width(missing.image()), 256);
 }
 
@@ -118,7 +187,7 @@ TEST_F(DocumentTest, PartReadFileSaysWhatHappenedThenTheStatus) {
     EXPECT_EQ(host.messages[0],
               "Error: cannot read all of cut.bmp: the file ended early or is damaged; the part "
               "that could be read is shown (status -62)");
-    EXPECT_EQ(open_failure_text("cut.gif", PictureFormat::Gif, IMG_ERR_LZW, true),
+    EXPECT_EQ(open_failure_text("cut.gif", viewer::find_picture_reader(".gif"), IMG_ERR_LZW, true),
               "Error: cannot read all of cut.gif: the file ended early or is damaged; the part "
               "that could be read is shown (IMG_ERR_LZW, -62)");
 }

@@ -59,17 +59,17 @@ TEST_F(PeloraCliTest, InfoReportsEachKindOfFailure) {
     test_support::write_text(dir / "bad.qap",
                              "<TarvoIPPhoneImage><Data>00</Data><Colour>1</Colour>"
                              "</TarvoIPPhoneImage>");
-    test_support::write_text(dir / "photo.jpeg", "x");
-    const RunResult r = cli({"info", path("bad.qap"), path("photo.jpeg"), path("missing.bmp")});
+    test_support::write_text(dir / "photo.jp2", "x");
+    const RunResult r = cli({"info", path("bad.qap"), path("photo.jp2"), path("missing.bmp")});
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_EQ(r.out,
               "bad.qap (16 x 16 x 8, Color, 4 colors in Palette)\nload: -212 IMG_ERR_XML_UNKNOWN\n"
-              "photo.jpeg (256 x 240 x 8, Gray, 256 colors in Palette)\nunsupported: .jpeg\n"
+              "photo.jp2 (256 x 240 x 8, Gray, 256 colors in Palette)\nunsupported: .jp2\n"
               "missing.bmp (256 x 240 x 8, Gray, 256 colors in Palette)\ninfo: -4 IMG_ERR_OPEN\n");
     EXPECT_EQ(r.err,
               "Error: cannot read all of bad.qap: the file ended early or is damaged; the part "
               "that could be read is shown (IMG_ERR_XML_UNKNOWN, -212)\n"
-              "Error: Unsupported file format .jpeg\n"
+              "Error: Unsupported file format .jp2\n"
               "Error: cannot open missing.bmp: IMG_ERR_OPEN (-4)\n");
 }
 
@@ -158,7 +158,7 @@ TEST_F(PeloraCliTest, DamagedFileIsWrittenOnlyOnRequest) {
     EXPECT_TRUE(std::filesystem::exists(dir / "cut.ppm"));
 
     // A file that could not be read at all gives nothing, even on request.
-    for (const char* input : {"broken.qap", "x.jpeg", "missing.bmp"}) {
+    for (const char* input : {"broken.qap", "x.jp2", "missing.bmp"}) {
         r = cli({"convert", path(input), path("x.ppm"), "--partial"});
         EXPECT_EQ(r.exit_status, 1) << input;
         EXPECT_FALSE(std::filesystem::exists(dir / "x.ppm")) << input;
@@ -274,6 +274,7 @@ TEST_F(PeloraCliTest, UsageHelpAndVersion) {
     r = cli({"--help"});
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_NE(r.out.find("pelora-cli info FILE..."), std::string::npos);
+    EXPECT_NE(r.out.find("\nAlso named: .jpeg .jpe .jfif .tiff\n"), std::string::npos);
     r = cli({"--version"});
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.out, "pelora-cli 1.0\n");

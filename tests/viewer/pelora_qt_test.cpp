@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
@@ -350,14 +351,36 @@ TEST_F(ViewerTest, WindowMenuShowsNamesAsTheyAre) {
     EXPECT_EQ(items[14], "10 " + title + ":10");  // no mnemonic 1 for 10 and 11
 }
 
-TEST_F(ViewerTest, OpenDialogListsEveryExtensionInBothCases) {
+// Every extension and alias of the viewer's formats, in any letter case, is
+// matched by the Open dialog's first filter even where names are compared
+// case-sensitively; the phone images have a filter of their own.
+TEST_F(ViewerTest, OpenDialogMatchesEveryExtensionInAnyCase) {
     const QStringList filters = CMainFrame::open_filters();
     ASSERT_EQ(filters.size(), 3);
-    for (const ReaderEntry& reader : picture_readers()) {
-        const QString pattern = QStringLiteral("*") + QString::fromLatin1(reader.extension);
-        EXPECT_TRUE(filters[0].contains(pattern)) << reader.extension;
-        EXPECT_TRUE(filters[0].contains(pattern.toUpper())) << reader.extension;
+    auto matches = [](const QString& filter, const QString& name) {
+        const QString patterns = filter.section(QLatin1Char('('), 1).chopped(1);
+        for (const QString& pattern : patterns.split(QLatin1Char(' '))) {
+            if (QRegularExpression::fromWildcard(pattern, Qt::CaseSensitive)
+                    .match(name)
+                    .hasMatch()) {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (const ReaderEntry& reader : viewer::picture_readers()) {
+        for (const char* extension : reader_extensions(reader)) {
+            const QString name = QStringLiteral("photo") + QString::fromLatin1(extension);
+            const QString mixed = name.left(6) + name.at(6).toUpper() + name.mid(7);  // photo.Jpg
+            for (const QString& spelled : {name, name.toUpper(), mixed}) {
+                EXPECT_TRUE(matches(filters[0], spelled)) << spelled.toStdString();
+            }
+        }
     }
+    EXPECT_FALSE(matches(filters[0], "photo.jp2"));
+    EXPECT_TRUE(filters[1].startsWith("Qap Image Files ("));
+    EXPECT_TRUE(matches(filters[1], "logo.Qap"));
+    EXPECT_FALSE(matches(filters[1], "photo.jpg"));
     EXPECT_EQ(filters[2], "All files (*)");
 }
 
@@ -405,11 +428,11 @@ TEST_F(ViewerTest, OpenThatReadNothingLeavesNoWindow) {
     CMainFrame frame;
     frame.show();
     EXPECT_EQ(frame.open_file(qpath(path_in("missing.bmp"))), nullptr);
-    EXPECT_EQ(frame.open_file(qpath(path_in("photo.jpeg"))), nullptr);
+    EXPECT_EQ(frame.open_file(qpath(path_in("photo.jp2"))), nullptr);
     EXPECT_EQ(frame.open_file(qpath(path_in("missing.qap"))), nullptr);  // its load ran
     EXPECT_TRUE(frame.mdi_area()->subWindowList().isEmpty());
     ASSERT_EQ(sink.messages.size(), 3);
-    EXPECT_EQ(sink.messages[1], "Error: Unsupported file format .jpeg");
+    EXPECT_EQ(sink.messages[1], "Error: Unsupported file format .jp2");
     EXPECT_EQ(menu_titles(frame), (QStringList{"&File", "&Help"}));
     // A file cut short keeps its window with what was read, and says so.
     std::vector<uint8_t> bytes = test_support::read_file(fixture().sky);

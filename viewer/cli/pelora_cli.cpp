@@ -49,16 +49,19 @@ const char kUsage[] =
 // The usage text with the formats this build reads.
 std::string usage_text() {
     std::string text = kUsage;
-    text += "\nFormats read:";
-    int count = 0;
-    const char* const* extensions = picture_extensions(&count);
-    for (int i = 0; i < count; ++i) {
-        if (find_picture_reader(extensions[i]) != nullptr) {
-            text += " ";
-            text += extensions[i];
+    std::string formats = "\nFormats read:";
+    std::string aliases;
+    for (const ReaderEntry& reader : viewer::picture_readers()) {
+        formats += " ";
+        formats += reader.extension;
+        for (const char* alias : reader.aliases) {
+            aliases += " ";
+            aliases += alias;
         }
     }
-    return text + "\n";
+    return text + formats + "\nAlso named:" + aliases +
+           "\nExtensions are compared in any letter case. A file whose content is one of\n"
+           "these formats opens as that format, whatever its name.\n";
 }
 
 // Messages go to standard error, one per line.
@@ -76,20 +79,20 @@ int usage_error(const std::string& text) {
 
 std::string outcome_line(const OpenOutcome& outcome) {
     switch (outcome.stage) {
-        case OpenOutcome::Stage::Unsupported:
+        case OpenStage::kUnsupported:
             return "unsupported: " + outcome.extension;
-        case OpenOutcome::Stage::InfoFailed:
-        case OpenOutcome::Stage::AllocFailed:
+        case OpenStage::kInfo:
+        case OpenStage::kAllocation:
             return "info: " + std::to_string(outcome.status) + " " + status_name(outcome.status);
-        case OpenOutcome::Stage::Loaded:
-        case OpenOutcome::Stage::NotOpened:
+        case OpenStage::kLoad:
+        case OpenStage::kNotOpened:
             break;
     }
     return "load: " + std::to_string(outcome.status) + " " + status_name(outcome.status);
 }
 
 bool loaded_cleanly(const OpenOutcome& outcome) {
-    return outcome.stage == OpenOutcome::Stage::Loaded && outcome.status == IMG_OK;
+    return outcome.stage == OpenStage::kLoad && outcome.status == IMG_OK;
 }
 
 int run_info(const std::vector<std::string>& files) {

@@ -8,7 +8,6 @@
 #include "imaging/convert/palette_map.h"
 #include "imaging/convert/resize.h"
 #include "imaging/convert/rgb_to_palette.h"
-#include "imaging/readers/picture_open.h"
 #include "open_message.h"
 
 using namespace imaging;
@@ -44,27 +43,6 @@ std::string command_error_text(ImgStatus status) {
     return text;
 }
 
-bool OpenOutcome::picture_read() const {
-    if (stage != Stage::Loaded) {
-        return false;
-    }
-    switch (status) {
-        case IMG_ERR_RANGE:
-        case IMG_ERR_OPEN:
-        case IMG_ERR_PARAM:
-        case IMG_ERR_MEMORY:
-        case IMG_ERR_BPP:
-        case IMG_ERR_NOT_BMP:
-        case IMG_ERR_NOT_GIF:
-        case IMG_ERR_BAD_BUFFER:
-        case IMG_ERR_XML_LOAD:
-        case IMG_ERR_XML_ROOT:
-            return false;
-        default:
-            return true;
-    }
-}
-
 CPeloraDoc::CPeloraDoc(DocumentHost* host) : host_(host) {
     image_alloc(image_.get(), kDefaultWidth, kDefaultHeight, kDefaultBits);
 }
@@ -76,47 +54,42 @@ void CPeloraDoc::report(const std::string& text) {
 }
 
 void CPeloraDoc::report_open_failure(ImgStatus status) {
-    report(open_failure_text(name_, format_, status, outcome_.picture_read()));
+    report(open_failure_text(name_, reader_, status, outcome_.picture_read()));
 }
 
 void CPeloraDoc::open_file(const std::string& path) {
     std::string extension;
     split_file_name(path, &name_, &extension);
-    outcome_ = OpenOutcome{};
-    outcome_.extension = extension;
-
-    const ReaderEntry* reader = find_picture_reader(extension);
+    const ReaderEntry* reader = viewer::choose_picture_reader(path, extension);
     if (reader == nullptr) {
-        outcome_.stage = OpenOutcome::Stage::Unsupported;
+        outcome_ = OpenOutcome{};
+        outcome_.stage = OpenStage::kUnsupported;
+        outcome_.extension = extension;
         report("Error: Unsupported file format " + extension);
         SetTitle();
         return;
     }
 
-    const PictureOpen opened = picture_open(*reader, path.c_str(), image_.get());
-    outcome_.status = opened.status;
-    if (opened.stage == OpenStage::kInfo) {
-        outcome_.stage = OpenOutcome::Stage::InfoFailed;
-        report_open_failure(opened.status);
+    outcome_ = OpenOutcome{picture_open(*reader, path.c_str(), image_.get()), extension};
+    if (outcome_.stage == OpenStage::kInfo) {
+        report_open_failure(outcome_.status);
         SetTitle();
         return;
     }
-    if (reader->size_before_allocation || opened.stage != OpenStage::kAllocation) {
-        width_ = opened.info.width;
-        height_ = opened.info.height;
+    if (viewer::size_before_allocation(*reader) || outcome_.stage != OpenStage::kAllocation) {
+        width_ = outcome_.info.width;
+        height_ = outcome_.info.height;
     }
-    if (opened.stage == OpenStage::kAllocation) {
+    if (outcome_.stage == OpenStage::kAllocation) {
         // The old picture is gone; the document shows the default one.
         image_alloc(image_.get(), kDefaultWidth, kDefaultHeight, kDefaultBits);
-        outcome_.stage = OpenOutcome::Stage::AllocFailed;
-        report_open_failure(opened.status);
+        report_open_failure(outcome_.status);
         SetTitle();
         return;
     }
-    format_ = reader->format;
-    outcome_.stage = OpenOutcome::Stage::Loaded;
-    if (opened.status != IMG_OK) {
-        report_open_failure(opened.status);
+    reader_ = reader;
+    if (outcome_.status != IMG_OK) {
+        report_open_failure(outcome_.status);
     }
     SetTitle();
 }

@@ -2,9 +2,10 @@
 //
 // A document always holds an allocated picture: 256 x 240 gray at 8 bits when
 // new, then whatever the last open or command left. Opening picks the reader by
-// the file's extension and opens the file through picture_open (the reader's
-// size, a picture of at least 16 x 16, the load). Each picture command converts into a temporary
-// picture and, on success, the document frees its picture and takes the new one over.
+// the file's extension, or by its first bytes when they are another format's
+// (viewer::choose_picture_reader), and opens the file through picture_open
+// (the reader's size, a picture of at least 16 x 16, the load). Each picture command converts into
+// a temporary picture and, on success, the document frees its picture and takes the new one over.
 //
 // The document reports through its DocumentHost: the unsupported-format and
 // command-failure messages, and an open that fails or reads only part of its
@@ -16,7 +17,11 @@
 
 #include "document_host.h"
 #include "image_holder.h"
-#include "picture_formats.h"
+#include "imaging/readers/picture_open.h"
+#include "viewer/core/picture_formats.h"
+
+using imaging::ImageDesc;
+using imaging::ImgStatus;
 
 // The picture commands of the Edit menu, by command number.
 enum class PictureCommand : int {
@@ -26,25 +31,11 @@ enum class PictureCommand : int {
     Resize = 32774,
 };
 
-// How far the last open got, for tools that report it.
-struct OpenOutcome {
-    enum class Stage {
-        NotOpened,    // new document, nothing opened yet
-        Unsupported,  // extension not in the table
-        InfoFailed,   // the information call failed
-        AllocFailed,  // the picture could not be allocated
-        Loaded,       // the load call ran; `status` is its result
-    };
-    Stage stage = Stage::NotOpened;
-    ImgStatus status = imaging::IMG_OK;
+// How far the last open got (its stage and status, and whether the picture
+// holds what was read of the file), and the file's extension, for tools that
+// report it.
+struct OpenOutcome : imaging::PictureOpen {
     std::string extension;
-
-    // Whether the picture holds what was read of the file: the load ran and
-    // succeeded, or failed part way through the data (damaged, cut short, an
-    // element the document may not hold). False when the file could not be
-    // opened, recognised or taken at all: a missing or unparsable phone image,
-    // for example, whose load ran on a picture with nothing of the file in it.
-    bool picture_read() const;
 };
 
 class CPeloraDoc {
@@ -73,7 +64,8 @@ class CPeloraDoc {
     int32_t height() const { return height_; }
     const std::string& name() const { return name_; }
     const std::string& title() const { return title_; }
-    PictureFormat format() const { return format_; }
+    // The reader of the last file whose load ran; null before.
+    const imaging::ReaderEntry* reader() const { return reader_; }
     const OpenOutcome& open_outcome() const { return outcome_; }
 
   private:
@@ -91,7 +83,7 @@ class CPeloraDoc {
     int32_t height_ = 240;
     std::string name_;
     std::string title_;
-    PictureFormat format_ = PictureFormat::None;
+    const imaging::ReaderEntry* reader_ = nullptr;
     OpenOutcome outcome_;
 };
 

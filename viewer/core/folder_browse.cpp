@@ -92,7 +92,7 @@ std::vector<std::string> folder_pictures(const std::string& folder) {
         std::string name;
         std::string extension;
         split_file_name(entry->path().filename().string(), &name, &extension);
-        if (find_picture_reader(extension) != nullptr) {
+        if (viewer::find_picture_reader(extension) != nullptr) {
             names.push_back(name);
         }
     }

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "picture_formats.h"
+#include "imaging/readers/reader_table.h"
 
 // For a file of which nothing could be read: "Error: cannot open NAME:
 // STATUS_NAME (CODE)". For one that was read in part (`picture_read`), what
@@ -11,5 +11,6 @@
 // ended early or is damaged; the part that could be read is shown (NAME, CODE)".
 // The status that names LZW data is shown by its number alone for formats that
 // hold no LZW data, where its name would mislead.
-std::string open_failure_text(const std::string& name, PictureFormat format, ImgStatus status,
-                              bool picture_read);
+// `reader` is null when no reader was chosen.
+std::string open_failure_text(const std::string& name, const imaging::ReaderEntry* reader,
+                              imaging::ImgStatus status, bool picture_read);

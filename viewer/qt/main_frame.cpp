@@ -24,9 +24,9 @@
 #include "folder_browse.h"
 #include "message_sink.h"
 #include "pelora_view.h"
-#include "picture_formats.h"
 #include "picture_status_bar.h"
 #include "qt_display_surface.h"
+#include "viewer/core/picture_formats.h"
 
 namespace {
 
@@ -59,16 +59,41 @@ constexpr char kFitSetting[] = "view/fitToWindow";
 constexpr char kStatusBarSetting[] = "view/statusBar";
 
 struct ExportEntry {
-    const char* filter;
+    const char* name;  // of the file type, in the Export dialog
     ExportFormat format;
     const char* suffix;
 };
 
 constexpr ExportEntry kExportFormats[] = {
-    {QT_TRANSLATE_NOOP("CMainFrame", "Qap Image Files (*.qap)"), ExportFormat::PhoneImage, ".qap"},
-    {QT_TRANSLATE_NOOP("CMainFrame", "Bitmap Files (*.bmp)"), ExportFormat::Bmp, ".bmp"},
-    {QT_TRANSLATE_NOOP("CMainFrame", "PNG Files (*.png)"), ExportFormat::Png, ".png"},
+    {viewer::kPhoneImageFiles, ExportFormat::PhoneImage, ".qap"},
+    {QT_TRANSLATE_NOOP("CMainFrame", "Bitmap Files"), ExportFormat::Bmp, ".bmp"},
+    {QT_TRANSLATE_NOOP("CMainFrame", "PNG Files"), ExportFormat::Png, ".png"},
 };
+
+// A pattern that matches files with the extension in any letter case, also in
+// file dialogs that compare names case-sensitively (GTK's): ".jpg" gives
+// "*.[jJ][pP][gG]".
+QString any_case_pattern(const char* extension) {
+    QString pattern = QStringLiteral("*");
+    for (const QChar c : QString::fromLatin1(extension)) {
+        if (c.isLetter()) {
+            pattern += QLatin1Char('[') + c.toLower() + c.toUpper() + QLatin1Char(']');
+        } else {
+            pattern += c;
+        }
+    }
+    return pattern;
+}
+
+// A file dialog's filter: a name and its patterns, "Bitmap Files (*.bmp)".
+QString file_filter(const QString& name, const QStringList& patterns) {
+    return name + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+}
+
+QString export_filter(const ExportEntry& entry) {
+    return file_filter(QCoreApplication::translate("CMainFrame", entry.name),
+                       {QStringLiteral("*") + QString::fromLatin1(entry.suffix)});
+}
 
 }  // namespace
 
@@ -425,20 +450,27 @@ CChildFrame* CMainFrame::new_window() {
 }
 
 QStringList CMainFrame::open_filters() {
-    int count = 0;
-    const char* const* extensions = picture_extensions(&count);
-    QStringList patterns;
-    for (int i = 0; i < count; ++i) {
-        const QString extension = QString::fromLatin1(extensions[i]);
-        patterns << QStringLiteral("*") + extension << QStringLiteral("*") + extension.toUpper();
+    QStringList every_picture;
+    QStringList own_groups;  // formats the dialog also lists on their own
+    for (const imaging::ReaderEntry& reader : viewer::picture_readers()) {
+        QStringList patterns;
+        for (const char* extension : imaging::reader_extensions(reader)) {
+            patterns << any_case_pattern(extension);
+        }
+        every_picture << patterns;
+        if (const char* name = viewer::file_dialog_name(reader)) {
+            own_groups << file_filter(tr(name), patterns);
+        }
     }
-    return QStringList{tr("Picture Files (%1)").arg(patterns.join(QLatin1Char(' '))),
-                       tr("Qap Image Files (*.qap *.QAP)"), tr("All files (*)")};
+    return QStringList{file_filter(tr("Picture Files"), every_picture)} + own_groups +
+           QStringList{tr("All files (*)")};
 }
 
 void CMainFrame::open_with_dialog() {
+    // The any-case patterns are for matching; the dialog shows the names only.
     const QStringList paths = QFileDialog::getOpenFileNames(
-        this, tr("Open"), QString(), open_filters().join(QStringLiteral(";;")));
+        this, tr("Open"), QString(), open_filters().join(QStringLiteral(";;")), nullptr,
+        QFileDialog::HideNameFilterDetails);
     for (const QString& path : paths) {
         open_file(path);
     }
@@ -447,14 +479,14 @@ void CMainFrame::open_with_dialog() {
 QStringList CMainFrame::export_filters() {
     QStringList filters;
     for (const ExportEntry& entry : kExportFormats) {
-        filters << tr(entry.filter);
+        filters << export_filter(entry);
     }
     return filters;
 }
 
 ExportFormat CMainFrame::export_format_of_filter(const QString& filter) {
     for (const ExportEntry& entry : kExportFormats) {
-        if (filter == tr(entry.filter)) {
+        if (filter == export_filter(entry)) {
             return entry.format;
         }
     }

@@ -48,7 +48,9 @@ class CMainFrame : public QMainWindow {
     QMdiArea* mdi_area() const { return mdi_area_; }
     CPeloraView* active_view() const;
 
-    // The file filters of the Open dialog.
+    // The file filters of the Open dialog: all pictures, the phone images on
+    // their own, all files. Their patterns match every extension of the
+    // viewer's formats in any letter case.
     static QStringList open_filters();
 
     // The file filters of the Export dialog, and the format each one writes.

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "picture_formats.h"
+#include "viewer/core/picture_formats.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     std::string entry = text.str();
 
     std::string types;
-    for (const ReaderEntry& reader : picture_readers()) {
+    for (const imaging::ReaderEntry& reader : viewer::picture_readers()) {
         types += reader.mime_type;
         types += ';';
     }

@@ -21,7 +21,7 @@
 // first + step, ...; the sample reductions (high byte of 16-bit samples, no
 // alpha) and expansions (2 and 4-bit samples to bytes) happen on the way.
 
-#include "imaging/readers/png_rows.h"
+#include "imaging/readers/png/png_rows.h"
 
 #include <cassert>
 #include <cstring>

@@ -21,7 +21,7 @@
 // three sentinels at the width end every list, so that b1 and b2 are always
 // inside it.
 
-#include "imaging/readers/tiff_ccitt.h"
+#include "imaging/readers/tiff/tiff_ccitt.h"
 
 #include <algorithm>
 #include <array>

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "imaging/image.h"
 
@@ -36,5 +37,9 @@ ImgStatus tiff_load(const char* path, ImageDesc* image);
 
 // Deletes the reader's lock (run by library_shutdown).
 void tiff_cleanup();
+
+// Whether head, the first bytes of a file (fewer in a short file), are the
+// format's signature: the byte order "II" or "MM" followed by 42 in that order.
+bool tiff_signature(std::span<const uint8_t> head);
 
 }  // namespace imaging

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "imaging/image.h"
 
@@ -78,5 +79,9 @@ int32_t png_last_detail();
 
 // Deletes the reader's lock (run by library_shutdown).
 void png_cleanup();
+
+// Whether head, the first bytes of a file (fewer in a short file), are the
+// format's signature: the eight bytes 137 80 78 71 13 10 26 10.
+bool png_signature(std::span<const uint8_t> head);
 
 }  // namespace imaging

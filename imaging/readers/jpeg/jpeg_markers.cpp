@@ -24,7 +24,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "imaging/readers/jpeg_decoder.h"
+#include "imaging/readers/jpeg/jpeg_decoder.h"
 
 namespace imaging::jpeg {
 

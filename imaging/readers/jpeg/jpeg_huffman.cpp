@@ -1,7 +1,7 @@
 // Derived Huffman tables, the bit reader and block decoding (see
 // jpeg_huffman.h for the method).
 
-#include "imaging/readers/jpeg_huffman.h"
+#include "imaging/readers/jpeg/jpeg_huffman.h"
 
 #include <cstring>
 

@@ -22,9 +22,9 @@
 #include <memory>
 
 #include "imaging/checked_math.h"
-#include "imaging/readers/jpeg_color.h"
-#include "imaging/readers/jpeg_decoder.h"
-#include "imaging/readers/jpeg_idct.h"
+#include "imaging/readers/jpeg/jpeg_color.h"
+#include "imaging/readers/jpeg/jpeg_decoder.h"
+#include "imaging/readers/jpeg/jpeg_idct.h"
 
 namespace imaging::jpeg {
 

@@ -17,8 +17,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "imaging/readers/jpeg.h"
-#include "imaging/readers/jpeg_huffman.h"
+#include "imaging/readers/jpeg/jpeg.h"
+#include "imaging/readers/jpeg/jpeg_huffman.h"
 #include "imaging/readers/reader_io.h"
 
 namespace imaging::jpeg {

@@ -25,7 +25,7 @@
 // The output runs into a window of one row plus the longest string: whole rows
 // are taken from its start and the bytes behind them move to the front.
 
-#include "imaging/readers/tiff_lzw.h"
+#include "imaging/readers/tiff/tiff_lzw.h"
 
 #include <algorithm>
 #include <atomic>

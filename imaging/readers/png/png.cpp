@@ -29,7 +29,7 @@
 // PLTE was read whole, and reports IMG_ERR_LZW. What the walk read before the
 // end is checked as in a whole file.
 
-#include "imaging/readers/png.h"
+#include "imaging/readers/png/png.h"
 
 #include <zlib.h>
 
@@ -48,7 +48,8 @@
 #include "imaging/module_lock.h"
 #include "imaging/parallel.h"
 #include "imaging/readers/inflate.h"
-#include "imaging/readers/png_rows.h"
+#include "imaging/readers/png/png_rows.h"
+#include "imaging/readers/reader_driver.h"
 #include "imaging/readers/reader_io.h"
 
 namespace imaging {
@@ -908,57 +909,58 @@ int32_t read_palette(ReaderFile& file, const PngInfo& info, const ChunkPlaces& p
     return static_cast<int32_t>(count);
 }
 
+// The reader's operations, run by the shared front door (reader_driver.h).
+// Every call starts with no detail and keeps the detail of its failure.
+struct PngReader {
+    using Info = PngInfo;
+    struct Header {
+        PngInfo info;
+        ChunkPlaces places;
+    };
+    static constexpr uint32_t kTargets = kAcceptBpp1_8_24;
+    static constexpr ReaderLocking kLocking = ReaderLocking::kOpenThenLock;
+    static ModuleLock& lock() { return g_lock; }
+    // The palette is set whatever the outcome of the rows.
+    static constexpr bool kPaletteAfterAnyPixelPass = true;
+
+    static void begin() { g_state.last_detail = PNG_DETAIL_NONE; }
+    static ImgStatus parse_header(ReaderFile& file, Header& header) {
+        return report(g_state, walk(file, &header.info, &header.places));
+    }
+    static const Info& info_of(const Header& header) { return header.info; }
+    // The rows are stored at the depth the file gives; a descriptor of
+    // another depth would be written out of step with its rows.
+    static ImgStatus check(Header& header, const ImageDesc& image) {
+        return uint32_t(image_bits(image)) != header.info.bits_per_pixel ? IMG_ERR_BPP : IMG_OK;
+    }
+    static ImgStatus pixel_pass(ReaderFile& file, Header& header, ImageDesc& image) {
+        const Outcome outcome = decode_rows(file, header.info, header.places, image);
+        // In a file cut short, the rows up to the end of its data are stored
+        // (all of them, when only what follows the image data is missing).
+        if (header.places.cut_short && (outcome == IMG_OK || outcome == PNG_DETAIL_SHORT_READ)) {
+            g_state.last_detail = PNG_DETAIL_SHORT_READ;
+            return IMG_ERR_LZW;
+        }
+        return report(g_state, outcome);
+    }
+    static int32_t palette_pass(ReaderFile& file, const Header& header, ImageDesc& image) {
+        return read_palette(file, header.info, header.places, image);
+    }
+};
+
 }  // namespace
 
 ImgStatus png_info(const char* path, PngInfo* info) {
-    if (info == nullptr) {
-        return IMG_ERR_RANGE;
-    }
-    auto lock = g_lock.acquire();
-    ReaderFile file;
-    if (!file.open(path)) {
-        return IMG_ERR_OPEN;
-    }
-    g_state.last_detail = PNG_DETAIL_NONE;
-    ChunkPlaces places;
-    return report(g_state, walk(file, info, &places));
+    return read_info<PngReader>(path, info);
 }
 
 ImgStatus png_load(const char* path, ImageDesc* image) {
-    if (image == nullptr) {
-        return IMG_ERR_BAD_BUFFER;
-    }
-    const ImgStatus status = image_check_1_8_24(image);
-    if (status != IMG_OK) {
-        return status;
-    }
-    ReaderFile file;
-    if (!file.open(path)) {
-        return IMG_ERR_OPEN;
-    }
-    auto lock = g_lock.acquire();
-    g_state.last_detail = PNG_DETAIL_NONE;
-    PngInfo info;
-    ChunkPlaces places;
-    Outcome outcome = walk(file, &info, &places);
-    if (outcome != IMG_OK) {
-        return report(g_state, outcome);
-    }
-    // The rows are stored at the depth the file gives; a descriptor of
-    // another depth would be written out of step with its rows.
-    if (uint32_t(image_bits(*image)) != info.bits_per_pixel) {
-        return IMG_ERR_BPP;
-    }
-    outcome = decode_rows(file, info, places, *image);
-    // The palette is set whatever the outcome of the rows.
-    palette_finish(image, read_palette(file, info, places, *image));
-    // In a file cut short, the rows up to the end of its data are stored
-    // (all of them, when only what follows the image data is missing).
-    if (places.cut_short && (outcome == IMG_OK || outcome == PNG_DETAIL_SHORT_READ)) {
-        g_state.last_detail = PNG_DETAIL_SHORT_READ;
-        return IMG_ERR_LZW;
-    }
-    return report(g_state, outcome);
+    return read_load<PngReader>(path, image);
+}
+
+bool png_signature(std::span<const uint8_t> head) {
+    return head.size() >= sizeof kSignature &&
+           std::equal(std::begin(kSignature), std::end(kSignature), head.begin());
 }
 
 int32_t png_last_detail() {

@@ -1,6 +1,6 @@
 // The integer inverse DCT (see jpeg_idct.h for the method).
 
-#include "imaging/readers/jpeg_idct.h"
+#include "imaging/readers/jpeg/jpeg_idct.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "imaging/readers/tiff_packbits.h"
+#include "imaging/readers/tiff/tiff_packbits.h"
 
 #include <algorithm>
 #include <cstring>

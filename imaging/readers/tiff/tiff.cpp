@@ -19,7 +19,7 @@
 // all reds, then all greens, then all blues, as 16-bit values of which the
 // high byte is used.
 
-#include "imaging/readers/tiff.h"
+#include "imaging/readers/tiff/tiff.h"
 
 #include <algorithm>
 #include <cstring>
@@ -29,11 +29,12 @@
 
 #include "imaging/checked_math.h"
 #include "imaging/module_lock.h"
+#include "imaging/readers/reader_driver.h"
 #include "imaging/readers/reader_io.h"
-#include "imaging/readers/tiff_ccitt.h"
-#include "imaging/readers/tiff_lzw.h"
-#include "imaging/readers/tiff_packbits.h"
-#include "imaging/readers/tiff_rows.h"
+#include "imaging/readers/tiff/tiff_ccitt.h"
+#include "imaging/readers/tiff/tiff_lzw.h"
+#include "imaging/readers/tiff/tiff_packbits.h"
+#include "imaging/readers/tiff/tiff_rows.h"
 
 namespace imaging {
 
@@ -711,47 +712,41 @@ int32_t palette_pass(ReaderFile& file, const Directory& dir, ImageDesc& image) {
     return static_cast<int32_t>(entries);
 }
 
+// The reader's operations, run by the shared front door (reader_driver.h).
+// The target's depth is checked in the pixel pass, once the strips and the
+// decode mode are known.
+struct TiffReader {
+    using Info = TiffInfo;
+    using Header = Directory;
+    static constexpr uint32_t kTargets = kAcceptBpp1_8_16_24;
+    static constexpr ReaderLocking kLocking = ReaderLocking::kLockThenOpen;
+    static ModuleLock& lock() { return g_lock; }
+
+    static ImgStatus parse_header(ReaderFile& file, Header& header) {
+        return parse_directory(file, &header);
+    }
+    static const Info& info_of(const Header& header) { return header.info; }
+    static ImgStatus pixel_pass(ReaderFile& file, Header& header, ImageDesc& image) {
+        return load_pixels(file, header, image);
+    }
+    static int32_t palette_pass(ReaderFile& file, const Header& header, ImageDesc& image) {
+        return imaging::palette_pass(file, header, image);
+    }
+};
+
 }  // namespace
 
 ImgStatus tiff_info(const char* path, TiffInfo* info) {
-    if (info == nullptr) {
-        return IMG_ERR_RANGE;
-    }
-    auto lock = g_lock.acquire();
-    ReaderFile file;
-    if (!file.open(path)) {
-        return IMG_ERR_OPEN;
-    }
-    Directory dir;
-    const ImgStatus status = parse_directory(file, &dir);
-    if (status == IMG_OK) {
-        *info = dir.info;
-    }
-    return status;
+    return read_info<TiffReader>(path, info);
 }
 
 ImgStatus tiff_load(const char* path, ImageDesc* image) {
-    if (image == nullptr) {
-        return IMG_ERR_BAD_BUFFER;
-    }
-    ImgStatus status = image_check_1_8_16_24(image);
-    if (status != IMG_OK) {
-        return status;
-    }
-    auto lock = g_lock.acquire();
-    ReaderFile file;
-    if (!file.open(path)) {
-        return IMG_ERR_OPEN;
-    }
-    Directory dir;
-    status = parse_directory(file, &dir);
-    if (status == IMG_OK) {
-        status = load_pixels(file, dir, *image);
-    }
-    if (status == IMG_OK || status == IMG_ERR_LZW) {
-        palette_finish(image, palette_pass(file, dir, *image));
-    }
-    return status;
+    return read_load<TiffReader>(path, image);
+}
+
+bool tiff_signature(std::span<const uint8_t> head) {
+    return starts_with(head, std::string_view("II*\0", 4)) ||
+           starts_with(head, std::string_view("MM\0*", 4));
 }
 
 void tiff_cleanup() {

@@ -16,7 +16,7 @@
 #include <memory>
 
 #include "imaging/image.h"
-#include "imaging/readers/jpeg_decoder.h"
+#include "imaging/readers/jpeg/jpeg_decoder.h"
 #include "imaging/readers/reader_io.h"
 
 namespace imaging::jpeg {

@@ -1,4 +1,4 @@
-#include "imaging/readers/tiff_rows.h"
+#include "imaging/readers/tiff/tiff_rows.h"
 
 #include <algorithm>
 #include <array>

@@ -12,16 +12,17 @@
 //     then output the same way (jpeg_progressive.cpp).
 // Rows land in the descriptor's area of interest from its top row down.
 
-#include "imaging/readers/jpeg.h"
+#include "imaging/readers/jpeg/jpeg.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 
 #include "imaging/module_lock.h"
-#include "imaging/readers/jpeg_color.h"
-#include "imaging/readers/jpeg_decoder.h"
-#include "imaging/readers/jpeg_idct.h"
+#include "imaging/readers/jpeg/jpeg_color.h"
+#include "imaging/readers/jpeg/jpeg_decoder.h"
+#include "imaging/readers/jpeg/jpeg_idct.h"
+#include "imaging/readers/reader_driver.h"
 
 namespace imaging {
 
@@ -201,76 +202,68 @@ ImgStatus decode_sequential(Decoder& d, PictureOutput& out) {
     return status;
 }
 
-// The load after the file is open. The caller holds the lock.
-ImgStatus load(Decoder& d, ReaderFile& file, ImageDesc& image) {
-    ImgStatus status = read_header(d, file);
-    if (status != IMG_OK) {
+// The reader's operations, run by the shared front door (reader_driver.h).
+// Every call starts with no detail and keeps its decoder's.
+struct JpegReader {
+    using Info = JpegInfo;
+    struct Header {
+        std::unique_ptr<Decoder> decoder;
+        JpegInfo info;  // once the header pass reached the first scan
+    };
+    static constexpr uint32_t kTargets = kAcceptBpp8_24;
+    static constexpr ReaderLocking kLocking = ReaderLocking::kLockThenOpen;
+    static ModuleLock& lock() { return g_lock; }
+
+    static void begin() { g_last_detail = 0; }
+    static ImgStatus parse_header(ReaderFile& file, Header& header) {
+        header.decoder.reset(new (std::nothrow) Decoder);
+        if (!header.decoder) {
+            return IMG_ERR_MEMORY;
+        }
+        const ImgStatus status = read_header(*header.decoder, file);
+        if (status == IMG_OK) {
+            fill_info(*header.decoder, &header.info);
+        }
         return status;
     }
-    status = check_frame(d, image);
-    if (status != IMG_OK) {
-        return status;
+    static const Info& info_of(const Header& header) { return header.info; }
+    static ImgStatus check(Header& header, const ImageDesc& image) {
+        return check_frame(*header.decoder, image);
     }
-    set_geometry(d);
-    PictureOutput out;
-    if (out.start(d, image) != IMG_OK) {
-        return IMG_ERR_MEMORY;
+    static ImgStatus pixel_pass(ReaderFile& /*file*/, Header& header, ImageDesc& image) {
+        Decoder& d = *header.decoder;
+        set_geometry(d);
+        PictureOutput out;
+        if (out.start(d, image) != IMG_OK) {
+            return IMG_ERR_MEMORY;
+        }
+        const bool one_pass = d.frame.process != 2 && d.scan.count == d.frame.count;
+        return one_pass ? decode_sequential(d, out) : decode_with_store(d, out);
     }
-    const bool one_pass = d.frame.process != 2 && d.scan.count == d.frame.count;
-    status = one_pass ? decode_sequential(d, out) : decode_with_store(d, out);
-    if (status == IMG_OK || status == IMG_ERR_LZW) {
-        palette_finish(&image, 0);
+    // The rows hold gray levels or colours: no palette.
+    static int32_t palette_pass(ReaderFile& /*file*/, const Header& /*header*/,
+                                ImageDesc& /*image*/) {
+        return 0;
     }
-    return status;
-}
+    static void finish(const Header& header) {
+        if (header.decoder) {
+            g_last_detail = header.decoder->detail;
+        }
+    }
+};
 
 }  // namespace
 
 ImgStatus jpeg_info(const char* path, JpegInfo* info) {
-    if (info == nullptr) {
-        return IMG_ERR_RANGE;
-    }
-    auto lock = g_lock.acquire();
-    g_last_detail = 0;
-    *info = JpegInfo{};
-    info->process = -1;
-    ReaderFile file;
-    if (!file.open(path)) {
-        return IMG_ERR_OPEN;
-    }
-    auto d = std::unique_ptr<Decoder>(new (std::nothrow) Decoder);
-    if (!d) {
-        return IMG_ERR_MEMORY;
-    }
-    const ImgStatus status = read_header(*d, file);
-    if (status == IMG_OK) {
-        fill_info(*d, info);
-    }
-    g_last_detail = d->detail;
-    return status;
+    return read_info<JpegReader>(path, info);
 }
 
 ImgStatus jpeg_load(const char* path, ImageDesc* image) {
-    if (image == nullptr) {
-        return IMG_ERR_BAD_BUFFER;
-    }
-    ImgStatus status = image_check_8_24(image);
-    if (status != IMG_OK) {
-        return status;
-    }
-    auto lock = g_lock.acquire();
-    g_last_detail = 0;
-    ReaderFile file;
-    if (!file.open(path)) {
-        return IMG_ERR_OPEN;
-    }
-    auto d = std::unique_ptr<Decoder>(new (std::nothrow) Decoder);
-    if (!d) {
-        return IMG_ERR_MEMORY;
-    }
-    status = load(*d, file, *image);
-    g_last_detail = d->detail;
-    return status;
+    return read_load<JpegReader>(path, image);
+}
+
+bool jpeg_signature(std::span<const uint8_t> head) {
+    return starts_with(head, "\xFF\xD8\xFF");
 }
 
 int32_t jpeg_last_detail() {

@@ -1,13 +1,13 @@
 // Component planes, replication, colour conversion and output rows (see
 // jpeg_color.h).
 
-#include "imaging/readers/jpeg_color.h"
+#include "imaging/readers/jpeg/jpeg_color.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 
-#include "imaging/readers/jpeg_idct.h"
+#include "imaging/readers/jpeg/jpeg_idct.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

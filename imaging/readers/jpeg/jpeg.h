@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "imaging/image.h"
 
@@ -56,5 +57,10 @@ int32_t jpeg_last_detail();
 
 // Deletes the reader's lock (run by library_shutdown).
 void jpeg_cleanup();
+
+// Whether head, the first bytes of a file (fewer in a short file), are the
+// format's signature: the start-of-image marker FF D8 and the first byte of
+// the next marker, FF.
+bool jpeg_signature(std::span<const uint8_t> head);
 
 }  // namespace imaging

@@ -5,7 +5,7 @@
 #include <cstddef>
 
 #include "imaging/readers/reader_io.h"
-#include "imaging/readers/tiff_rows.h"
+#include "imaging/readers/tiff/tiff_rows.h"
 
 namespace imaging::tiff {
 
