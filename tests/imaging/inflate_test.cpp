@@ -1,7 +1,7 @@
 // The streaming inflater against zlib: every kind of deflate block, output
 // taken in slices of any size, input given in pieces of any size, and damaged
 // or cut streams.
-#include "imaging/readers/inflate.h"
+#include "imaging/readers/png/inflate.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

@@ -47,7 +47,7 @@
 #include "imaging/checked_math.h"
 #include "imaging/module_lock.h"
 #include "imaging/parallel.h"
-#include "imaging/readers/inflate.h"
+#include "imaging/readers/png/inflate.h"
 #include "imaging/readers/png/png_rows.h"
 #include "imaging/readers/reader_driver.h"
 #include "imaging/readers/reader_io.h"

@@ -33,7 +33,7 @@
 // Truncation: past the end of the data the bit reader supplies zero bytes
 // and counts them; a symbol that used any of those bits is not taken.
 
-#include "imaging/readers/inflate.h"
+#include "imaging/readers/png/inflate.h"
 
 #include <zlib.h>
 
