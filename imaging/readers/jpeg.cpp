@@ -182,7 +182,7 @@ ImgStatus decode_sequential(Decoder& d, PictureOutput& out) {
                         if (last == 0) {
                             idct_dc_only(block[0], c.quant[0], samples, out.stride(ci));
                         } else {
-                            idct_islow(block, c.quant, samples, out.stride(ci));
+                            out.kernels().idct(block, c.quant, samples, out.stride(ci));
                         }
                     }
                 }

@@ -17,6 +17,7 @@
 
 #include "imaging/image.h"
 #include "imaging/readers/jpeg_decoder.h"
+#include "imaging/readers/jpeg_kernels.h"
 #include "imaging/readers/reader_io.h"
 
 namespace imaging::jpeg {
@@ -31,10 +32,8 @@ const ColorTables& color_tables();
 
 // One row of n pixels from Y, Cb and Cr samples to blue, green, red bytes.
 // With half_chroma, each Cb and Cr sample covers two pixels across (else one).
-// The SSE2 path computes the tables' values arithmetically and gives the same
-// bytes as the plain path.
-void ycc_to_bgr_row(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out,
-                    uint32_t n, bool half_chroma = false);
+// The SIMD paths (jpeg_kernels.h) compute the tables' values arithmetically
+// and give the same bytes.
 void ycc_to_bgr_row_plain(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out,
                           uint32_t n, bool half_chroma = false);
 
@@ -51,6 +50,9 @@ class PictureOutput {
     }
     size_t stride(uint32_t c) const { return strides_[c]; }
 
+    // The inner loops chosen for this processor.
+    const Kernels& kernels() const { return *kernels_; }
+
     // Rows of the picture to store (the area of interest's height at most).
     uint32_t rows_to_place() const { return place_.rows; }
 
@@ -60,6 +62,7 @@ class PictureOutput {
 
   private:
     ImageDesc* image_ = nullptr;
+    const Kernels* kernels_ = &jpeg::kernels();
     RowPlacement place_{};
     uint32_t count_ = 0;  // 1 or 3
     uint32_t mcu_height_ = 8;

@@ -171,7 +171,7 @@ void output_stores(Decoder& d, PictureOutput& out) {
             const Component& c = f.components[i];
             for (uint32_t by = 0; by < c.v; ++by) {
                 for (uint32_t bx = 0; bx < c.blocks_wide; ++bx) {
-                    idct_islow(store_block(c, bx, mcu_y * c.v + by), c.quant,
+                    out.kernels().idct(store_block(c, bx, mcu_y * c.v + by), c.quant,
                                out.block_at(i, bx, by), out.stride(i));
                 }
             }

@@ -19,6 +19,7 @@
 #include "imaging/image.h"
 #include "imaging/readers/jpeg_color.h"
 #include "imaging/readers/jpeg_idct.h"
+#include "imaging/readers/jpeg_kernels.h"
 #include "imaging/readers/picture_open.h"
 #include "imaging/readers/reader_table.h"
 #include "support/test_support.h"
@@ -258,64 +259,98 @@ TEST(JpegCore, ColourTablesFollowTheirFormulas) {
     EXPECT_EQ(t.cb_g[0], 22554 * 128);
     uint8_t bgr[3];
     const uint8_t mid = 128, zero = 0, full = 255;
-    jpeg::ycc_to_bgr_row(&mid, &mid, &mid, bgr, 1);
+    jpeg::ycc_to_bgr_row_plain(&mid, &mid, &mid, bgr, 1);
     EXPECT_EQ(bgr[0] | bgr[1] << 8 | bgr[2] << 16, 0x808080);
-    jpeg::ycc_to_bgr_row(&zero, &mid, &full, bgr, 1);
+    jpeg::ycc_to_bgr_row_plain(&zero, &mid, &full, bgr, 1);
     EXPECT_EQ(bgr[2], 178);
 }
 
-// The SSE2 inverse DCT gives the plain path's bytes, also for coefficients
+// The SIMD levels this build and processor run (the plain version aside).
+std::vector<simd::SimdLevel> simd_levels() {
+    std::vector<simd::SimdLevel> levels;
+    for (simd::SimdLevel level : {simd::SimdLevel::kSse2, simd::SimdLevel::kAvx2}) {
+        if (simd::level_available(level)) {
+            levels.push_back(level);
+        }
+    }
+    return levels;
+}
+
+// Each SIMD inverse DCT gives the plain version's bytes, also for coefficients
 // and tables far outside what encoders make.
 TEST(JpegCore, FastInverseDctMatchesThePlainOne) {
-    std::mt19937 random(7);
-    for (int n = 0; n < 20000; ++n) {
+    const jpeg::Kernels& plain = jpeg::kernels(simd::SimdLevel::kPlain);
+    for (simd::SimdLevel level : simd_levels()) {
+        SCOPED_TRACE(simd::level_name(level));
+        const jpeg::Kernels& fast = jpeg::kernels(level);
+        std::mt19937 random(7);
+        for (int n = 0; n < 20000; ++n) {
+            alignas(16) int16_t block[64] = {};
+            alignas(16) uint16_t quant[64];
+            const int range = n % 4 == 0 ? 65536 : n % 4 == 1 ? 2048 : 64;
+            const int filled = 1 + n % 64;
+            for (int k = 0; k < 64; ++k) {
+                quant[k] = static_cast<uint16_t>(n % 3 == 0 ? random() : 1 + random() % 100);
+                if (k < filled) {
+                    block[jpeg::kZigzag[k]] =
+                        static_cast<int16_t>(int(random() % range) - range / 2);
+                }
+            }
+            uint8_t got[64], want[64];
+            fast.idct(block, quant, got, 8);
+            plain.idct(block, quant, want, 8);
+            ASSERT_EQ(std::memcmp(got, want, 64), 0) << n;
+        }
+    }
+}
+
+// A DC-only block gives 64 equal samples, as the full transform does; no
+// coefficients at all give 128.
+TEST(JpegCore, DcOnlyBlocksMatchTheFullTransform) {
+    std::mt19937 random(5);
+    for (int n = 0; n < 5000; ++n) {
         alignas(16) int16_t block[64] = {};
         alignas(16) uint16_t quant[64];
-        const int range = n % 4 == 0 ? 65536 : n % 4 == 1 ? 2048 : 64;
-        const int filled = 1 + n % 64;
-        for (int k = 0; k < 64; ++k) {
-            quant[k] = static_cast<uint16_t>(n % 3 == 0 ? random() : 1 + random() % 100);
-            if (k < filled) {
-                block[jpeg::kZigzag[k]] = static_cast<int16_t>(int(random() % range) - range / 2);
-            }
+        for (uint16_t& q : quant) {
+            q = static_cast<uint16_t>(n % 2 == 0 ? random() : 1 + random() % 100);
         }
-        uint8_t fast[64], plain[64];
-        jpeg::idct_islow(block, quant, fast, 8);
-        jpeg::idct_islow_plain(block, quant, plain, 8);
-        ASSERT_EQ(std::memcmp(fast, plain, 64), 0) << n;
-        // A DC-only block: 64 equal samples, as the full transform gives.
-        std::memset(block + 1, 0, 63 * sizeof(int16_t));
-        jpeg::idct_dc_only(block[0], quant[0], fast, 8);
-        jpeg::idct_islow_plain(block, quant, plain, 8);
-        ASSERT_EQ(std::memcmp(fast, plain, 64), 0) << n;
+        block[0] = static_cast<int16_t>(random());
+        uint8_t dc[64], full[64];
+        jpeg::idct_dc_only(block[0], quant[0], dc, 8);
+        jpeg::idct_islow_plain(block, quant, full, 8);
+        ASSERT_EQ(std::memcmp(dc, full, 64), 0) << n;
     }
     alignas(16) int16_t zero[64] = {};
     alignas(16) uint16_t ones[64];
     std::fill(ones, ones + 64, 1);
     uint8_t out[64];
-    jpeg::idct_islow(zero, ones, out, 8);
+    jpeg::idct_islow_plain(zero, ones, out, 8);
     EXPECT_EQ(out[0], 128);
     EXPECT_EQ(out[63], 128);
 }
 
-// The SSE2 colour conversion gives the plain path's bytes for every sample
-// value, with full and half-width chroma, at every row length.
+// Each SIMD colour conversion gives the plain version's bytes for every
+// sample value, with full and half-width chroma, at every row length.
 TEST(JpegCore, FastColourConversionMatchesThePlainOne) {
-    std::mt19937 random(11);
-    std::vector<uint8_t> y(300), cb(300), cr(300);
-    for (int round = 0; round < 300; ++round) {
-        for (size_t i = 0; i < y.size(); ++i) {
-            // Every (Cb, Cr) pair occurs over the rounds; Y at the extremes too.
-            y[i] = static_cast<uint8_t>(i % 3 == 0 ? (round & 1) * 255 : random());
-            cb[i] = static_cast<uint8_t>(round < 256 ? round : random());
-            cr[i] = static_cast<uint8_t>(i);
-        }
-        for (bool half : {false, true}) {
-            const uint32_t n = static_cast<uint32_t>(1 + random() % 290);
-            std::vector<uint8_t> fast(3 * n + 16, 0xEE), plain(3 * n + 16, 0xEE);
-            jpeg::ycc_to_bgr_row(y.data(), cb.data(), cr.data(), fast.data(), n, half);
-            jpeg::ycc_to_bgr_row_plain(y.data(), cb.data(), cr.data(), plain.data(), n, half);
-            ASSERT_EQ(fast, plain) << round << " " << half << " " << n;
+    for (simd::SimdLevel level : simd_levels()) {
+        SCOPED_TRACE(simd::level_name(level));
+        const jpeg::Kernels& fast = jpeg::kernels(level);
+        std::mt19937 random(11);
+        std::vector<uint8_t> y(300), cb(300), cr(300);
+        for (int round = 0; round < 300; ++round) {
+            for (size_t i = 0; i < y.size(); ++i) {
+                // Every (Cb, Cr) pair occurs over the rounds; Y at the extremes too.
+                y[i] = static_cast<uint8_t>(i % 3 == 0 ? (round & 1) * 255 : random());
+                cb[i] = static_cast<uint8_t>(round < 256 ? round : random());
+                cr[i] = static_cast<uint8_t>(i);
+            }
+            for (bool half : {false, true}) {
+                const uint32_t n = static_cast<uint32_t>(1 + random() % 290);
+                std::vector<uint8_t> got(3 * n + 16, 0xEE), want(3 * n + 16, 0xEE);
+                fast.ycc_row(y.data(), cb.data(), cr.data(), got.data(), n, half);
+                jpeg::ycc_to_bgr_row_plain(y.data(), cb.data(), cr.data(), want.data(), n, half);
+                ASSERT_EQ(got, want) << round << " " << half << " " << n;
+            }
         }
     }
 }
