@@ -1,8 +1,7 @@
 // Loading 4000 x 3000 JPEG photos (quality 90) beside libjpeg-turbo and
 // stb_image on the same file in the same run, all three producing RGB. The
-// pictures are encoded at start-up with libjpeg-turbo from a synthetic
-// photo-like picture (smooth shading, edges, texture and sensor-like noise):
-// baseline 4:2:0, baseline 4:4:4 and progressive 4:2:0. Each iteration runs
+// pictures (jpeg_bench_picture.h) are encoded at start-up: baseline 4:2:0,
+// baseline 4:4:4 and progressive 4:2:0. Each iteration runs
 // the three decoders once; the counters give their mean CPU times and the ratios
 // over_turbo (target: at most 1.5 for baseline, 2 for progressive) and
 // over_stb.
@@ -13,12 +12,10 @@
 #include <jpeglib.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -26,6 +23,7 @@
 #define STBI_ONLY_JPEG
 #include <stb/stb_image.h>
 
+#include "bench/jpeg_bench_picture.h"
 #include "imaging/image.h"
 #include "imaging/readers/jpeg.h"
 
@@ -33,95 +31,19 @@ using namespace imaging;
 
 namespace {
 
-constexpr uint32_t kWidth = 4000;
-constexpr uint32_t kHeight = 3000;
-
-// A photo-like RGB picture: large smooth shapes with soft edges, a textured
-// region and noise of a few levels.
-std::vector<uint8_t> photo() {
-    std::vector<uint8_t> rgb(size_t{kWidth} * kHeight * 3);
-    uint32_t seed = 12345;
-    for (uint32_t y = 0; y < kHeight; ++y) {
-        for (uint32_t x = 0; x < kWidth; ++x) {
-            const double fx = x / double(kWidth), fy = y / double(kHeight);
-            double r = 120 + 90 * std::sin(3.1 * fx + 1.3 * fy);
-            double g = 110 + 80 * std::cos(2.3 * fy - 1.7 * fx);
-            double b = 100 + 70 * std::sin(5.0 * fx * fy + 0.5);
-            const double dx = fx - 0.6, dy = fy - 0.45;
-            if (dx * dx + dy * dy < 0.04) {  // a disc with a hard edge
-                r = r * 0.4 + 140;
-                g *= 0.6;
-            }
-            if (fy > 0.55) {  // texture, like foliage or fabric
-                const double t =
-                    22 * std::sin(x * 0.31) * std::cos(y * 0.27) + 12 * std::sin(x * 1.7 + y * 0.9);
-                r += t;
-                g += t * 1.3;
-                b += t * 0.6;
-            }
-            seed = seed * 1664525 + 1013904223;
-            const double noise = double((seed >> 24) % 13) - 6;
-            const double tint = double((seed >> 12) % 5) - 2;
-            const double v[3] = {r + noise + tint, g + noise, b + noise - tint};
-            for (int c = 0; c < 3; ++c) {
-                rgb[(size_t{y} * kWidth + x) * 3 + c] =
-                    static_cast<uint8_t>(std::lround(std::fmin(255, std::fmax(0, v[c]))));
-            }
-        }
-    }
-    return rgb;
-}
-
-std::vector<uint8_t> encode(const std::vector<uint8_t>& rgb, int h, int v, bool progressive) {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr err;
-    cinfo.err = jpeg_std_error(&err);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = kWidth;
-    cinfo.image_height = kHeight;
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 90, TRUE);
-    cinfo.comp_info[0].h_samp_factor = h;
-    cinfo.comp_info[0].v_samp_factor = v;
-    if (progressive) {
-        jpeg_simple_progression(&cinfo);
-    }
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<uint8_t*>(rgb.data()) + size_t{cinfo.next_scanline} * kWidth * 3;
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::vector<uint8_t> bytes(buffer, buffer + size);
-    std::free(buffer);
-    return bytes;
-}
+using jpeg_bench::kHeight;
+using jpeg_bench::kWidth;
 
 // The three test files, written once into the temporary folder.
 class PictureFiles {
   public:
     PictureFiles() {
-        const std::vector<uint8_t> rgb = photo();
         const std::string stem = (std::filesystem::temp_directory_path() /
-                                  ("pelora_jpeg_bench_" + std::to_string(::getpid())))
+                                  ("pelora_jpeg_bench_" + std::to_string(::getpid()) + "_"))
                                      .string();
-        const struct {
-            int h, v;
-            bool progressive;
-        } kinds[3] = {{2, 2, false}, {1, 1, false}, {2, 2, true}};
-        for (int i = 0; i < 3; ++i) {
-            paths_[i] = stem + "_" + std::to_string(i) + ".jpg";
-            const std::vector<uint8_t> bytes =
-                encode(rgb, kinds[i].h, kinds[i].v, kinds[i].progressive);
-            std::ofstream(paths_[i], std::ios::binary)
-                .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-            sizes_[i] = bytes.size();
+        if (!jpeg_bench::write_pictures(stem, paths_, sizes_)) {
+            std::fprintf(stderr, "cannot write the test pictures\n");
+            std::exit(1);
         }
     }
     ~PictureFiles() {
