@@ -319,6 +319,17 @@ inline void refine_nonzero(BitReader& bits, int16_t* coefficient, int32_t p1) {
     }
 }
 
+// True when all 64 coefficients are 0: eight bytes at a time.
+inline bool block_is_zero(const int16_t* block) {
+    uint64_t any = 0;
+    for (int i = 0; i < 64; i += 4) {
+        uint64_t four;
+        std::memcpy(&four, block + i, sizeof four);
+        any |= four;
+    }
+    return any == 0;
+}
+
 }  // namespace
 
 bool decode_ac_refine(BitReader& bits, const HuffmanTable& ac, ProgressiveScan& scan,
@@ -362,7 +373,11 @@ bool decode_ac_refine(BitReader& bits, const HuffmanTable& ac, ProgressiveScan& 
         }
     }
     if (scan.eob_run > 0) {
-        // The rest of the band lies in an end-of-band run: correction bits only.
+        // The rest of the band lies in an end-of-band run: correction bits
+        // only, for the coefficients already non-zero (often none at all).
+        if (k == scan.ss && block_is_zero(block)) {
+            k = scan.se + 1;
+        }
         for (; k <= scan.se; ++k) {
             int16_t* c = &block[kZigzag[k]];
             if (*c != 0) {

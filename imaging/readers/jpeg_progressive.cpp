@@ -10,25 +10,43 @@
 //     picture covers (not whole MCUs), in rows.
 // Restart intervals count MCUs (blocks in a one-component scan); each restart
 // resets the DC predictors and the end-of-band run. When the series ends (EOI,
-// the end of the file between scans, or a failure), every MCU is
-// inverse-transformed from the store and output.
+// the end of the file between scans, or a failure), every MCU row is output
+// from the stores (on helper threads for a big picture). A file that ends
+// between scans, without EOI, ends the series with IMG_ERR_LZW: what the scans
+// read make of the picture is output, but more scans may have been meant.
 //
 // Bounds: the stores are sized from the frame and refused above the library's
-// 2 GiB block limit; a file may hold at most kMaxScans scans, after which the
-// picture decoded so far is output and the load fails.
+// 2 GiB block limit, and a file may hold at most kMaxScans scans. Most scans
+// cost time in proportion to their data: a block of a sequential or DC scan
+// takes at least a bit, and a run of end-of-band blocks in a first AC scan
+// (up to 32767 blocks in a few bits) is stepped over at once. An AC
+// refinement scan, though, must look at every coefficient of its band in
+// every block, also in an end-of-band run, to find those that take a
+// correction bit. The coefficients all refinement scans look at are therefore
+// bounded by the file's size (kRefineWorkPerByte per byte, and kRefineWorkBase
+// for small files). A scan past either bound is not decoded: the picture
+// decoded so far is output and the load fails.
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "imaging/checked_math.h"
-#include "imaging/readers/jpeg_color.h"
 #include "imaging/readers/jpeg_decoder.h"
-#include "imaging/readers/jpeg_idct.h"
+#include "imaging/readers/jpeg_output.h"
+#include "imaging/readers/jpeg_threads.h"
 
 namespace imaging::jpeg {
 
 namespace {
+
+// The refinement budget: coefficients looked at per file byte, and in any
+// file. A real progressive file looks at about 50 per byte; one of a flat
+// picture (a bit or two per block in its DC scans, nearly nothing in its AC
+// scans) about 300 in libjpeg's ten-scan progression.
+constexpr uint64_t kRefineWorkPerByte = 2048;
+constexpr uint64_t kRefineWorkBase = uint64_t{1} << 22;
 
 struct FreeDeleter {
     void operator()(int16_t* p) const { std::free(p); }
@@ -135,6 +153,19 @@ int32_t decode_scan(Decoder& d) {
                 --restarts_left;
             }
             bool ok = true;
+            if (kKind == ScanKind::kAcFirst && ps.eob_run > 0) {
+                // A run of end-of-band blocks (AC scans hold one component):
+                // nothing to decode in the blocks it covers of this row and
+                // restart interval.
+                uint32_t skip = std::min(ps.eob_run, wide - x);
+                if (d.restart_interval != 0) {
+                    skip = std::min(skip, restarts_left + 1);
+                    restarts_left -= skip - 1;
+                }
+                ps.eob_run -= skip;
+                x += skip - 1;
+                continue;
+            }
             if (single) {
                 ok = decode_one<kKind>(d, ps, only, store_block(only, x, y));
             } else {
@@ -160,29 +191,41 @@ int32_t decode_scan(Decoder& d) {
     return 0;
 }
 
-// Inverse-transforms every MCU of the stores and outputs the rows.
-void output_stores(Decoder& d, PictureOutput& out) {
+// The coefficients an AC refinement scan looks at: its band in every block of
+// its component (0 for other scans).
+uint64_t refine_work(const Decoder& d) {
+    const Scan& s = d.scan;
+    if (scan_kind(d) != ScanKind::kAcRefine) {
+        return 0;
+    }
+    const Component& c = d.frame.components[s.components[0]];
+    return uint64_t{c.scan_blocks_wide} * c.scan_blocks_high * (s.se - s.ss + 1);
+}
+
+// Outputs every MCU row of the stores.
+ImgStatus output_stores(Decoder& d, const PictureOutput& out) {
+    RowPipeline pipeline;
+    if (pipeline.start(out, helpers_for(out), RowPipeline::Rows::kViews) != IMG_OK) {
+        return IMG_ERR_MEMORY;
+    }
     const Frame& f = d.frame;
-    for (uint32_t mcu_y = 0; mcu_y < d.mcus_high; ++mcu_y) {
-        if (mcu_y * d.mcu_height >= out.rows_to_place()) {
-            break;
-        }
+    const uint32_t rows = std::min(d.mcus_high, out.mcu_rows_to_place());
+    for (uint32_t mcu_y = 0; mcu_y < rows; ++mcu_y) {
+        CoefficientRow& row = pipeline.next_free();
         for (uint32_t i = 0; i < f.count; ++i) {
             const Component& c = f.components[i];
-            for (uint32_t by = 0; by < c.v; ++by) {
-                for (uint32_t bx = 0; bx < c.blocks_wide; ++bx) {
-                    out.kernels().idct(store_block(c, bx, mcu_y * c.v + by), c.quant,
-                               out.block_at(i, bx, by), out.stride(i));
-                }
-            }
+            row.blocks[i] = store_block(c, 0, mcu_y * c.v);
+            row.last[i] = nullptr;
         }
-        out.emit(mcu_y, d.mcus_wide * d.mcu_width);
+        pipeline.hand_over(mcu_y, d.mcus_wide * d.mcu_width);
     }
+    pipeline.finish();
+    return IMG_OK;
 }
 
 }  // namespace
 
-ImgStatus decode_with_store(Decoder& d, PictureOutput& out) {
+ImgStatus decode_with_store(Decoder& d, const PictureOutput& out) {
     Frame& f = d.frame;
     std::unique_ptr<int16_t, FreeDeleter> stores[kMaxComponents];
     int64_t total = 0;
@@ -202,15 +245,20 @@ ImgStatus decode_with_store(Decoder& d, PictureOutput& out) {
     }
 
     int32_t failure = 0;  // the detail that ended the series early
+    // The file's size is far below 2^48 bytes.
+    uint64_t refine_left =
+        kRefineWorkBase + kRefineWorkPerByte * std::min(d.file_bytes, uint64_t{1} << 48);
     for (;;) {
         if (!scan_valid(d)) {
             d.detail = JPEG_DETAIL_PROGRESSION;
             return IMG_ERR_JPEG;
         }
-        if (++d.scans > kMaxScans) {
+        const uint64_t refine = refine_work(d);
+        if (++d.scans > kMaxScans || refine > refine_left) {
             failure = JPEG_DETAIL_PROGRESSION;
             break;
         }
+        refine_left -= refine;
         const ScanKind kind = scan_kind(d);
         failure = check_tables(d, kind);
         if (failure != 0) {
@@ -243,15 +291,15 @@ ImgStatus decode_with_store(Decoder& d, PictureOutput& out) {
             break;
         }
         if (stop == MarkerStop::kFailed) {
-            // The file ending between scans ends the series: the picture is
-            // what the scans read make of it.
-            if (d.detail != JPEG_DETAIL_DATA_ENDED) {
-                failure = d.detail;
-            }
+            // The file ending between scans (or a bad segment) ends the
+            // series: the picture is what the scans read make of it.
+            failure = d.detail != 0 ? d.detail : JPEG_DETAIL_DATA_ENDED;
             break;
         }
     }
-    output_stores(d, out);
+    if (output_stores(d, out) != IMG_OK) {
+        return IMG_ERR_MEMORY;
+    }
     if (failure != 0) {
         d.detail = failure;
         return IMG_ERR_LZW;
