@@ -31,6 +31,8 @@ void PictureOutput::start(const Decoder& d, ImageDesc& image, const Kernels& ker
         quant_[c] = comp.quant;
     }
     half_chroma_ = count_ == 3 && h_factor_[0] == 1 && h_factor_[1] == 2 && h_factor_[2] == 2;
+    pair_rows_ = count_ == 3 && h_factor_[0] == 1 && v_factor_[0] == 1 && v_factor_[1] == 2 &&
+                 v_factor_[2] == 2;
 }
 
 ImgStatus PictureOutput::make_scratch(OutputScratch& scratch) const {
@@ -68,7 +70,20 @@ void PictureOutput::transform(const CoefficientRow& row, uint32_t n,
             const int16_t* block = row.blocks[c] + first * 64;
             const uint8_t* last = row.last[c] != nullptr ? row.last[c] + first : nullptr;
             uint8_t* out = scratch.planes_[c].get() + size_t{by} * 8 * stride;
-            for (uint32_t bx = 0; bx < blocks; ++bx, block += 64, out += 8) {
+            // Blocks of DC only are filled with their one value; the others
+            // go two at a time where the kernels gain by it.
+            uint32_t bx = 0;
+            for (; bx + 1 < blocks; bx += 2, block += 128, out += 16) {
+                const bool dc_only[2] = {last != nullptr && last[bx] == 0,
+                                         last != nullptr && last[bx + 1] == 0};
+                if (dc_only[0] && dc_only[1]) {
+                    idct_dc_only(block[0], quant[0], out, stride);
+                    idct_dc_only(block[64], quant[0], out + 8, stride);
+                } else {
+                    kernels_->idct_pair(block, quant, out, stride);
+                }
+            }
+            if (bx < blocks) {
                 if (last != nullptr && last[bx] == 0) {
                     idct_dc_only(block[0], quant[0], out, stride);
                 } else {
@@ -83,7 +98,7 @@ void PictureOutput::transform(const CoefficientRow& row, uint32_t n,
 void PictureOutput::store_rows(uint32_t mcu_row, uint32_t n, OutputScratch& scratch) const {
     const uint32_t first = mcu_row * mcu_height_;
     const uint32_t rows = std::min(mcu_height_, place_.rows - first);
-    for (uint32_t r = 0; r < rows; ++r) {
+    for (uint32_t r = 0; r < rows;) {
         uint8_t* destination = placed_row(*image_, place_, first + r);
         const uint8_t* source[3] = {};
         for (uint32_t c = 0; c < count_; ++c) {
@@ -98,9 +113,17 @@ void PictureOutput::store_rows(uint32_t mcu_row, uint32_t n, OutputScratch& scra
         }
         if (count_ == 1) {
             std::memcpy(destination, source[0], n);
+        } else if (pair_rows_ && r + 1 < rows) {
+            // Rows r and r + 1 (r even) share their chroma row.
+            kernels_->ycc_row_pair(source[0], source[0] + strides_[0], source[1], source[2],
+                                   destination, placed_row(*image_, place_, first + r + 1), n,
+                                   half_chroma_);
+            r += 2;
+            continue;
         } else {
             kernels_->ycc_row(source[0], source[1], source[2], destination, n, half_chroma_);
         }
+        ++r;
     }
 }
 

@@ -76,6 +76,7 @@ class PictureOutput {
     uint32_t mcu_height_ = 8;
     uint32_t mcu_rows_ = 0;
     bool half_chroma_ = false;          // 3 components, chroma of half the luma's width
+    bool pair_rows_ = false;            // chroma of half the height of a luma of full size
     uint32_t h_factor_[3] = {1, 1, 1};  // replication across: hmax / h
     uint32_t v_factor_[3] = {1, 1, 1};  // and down: vmax / v
     uint32_t v_[3] = {1, 1, 1};

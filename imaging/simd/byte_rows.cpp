@@ -45,8 +45,17 @@ void swap_outer_bytes_sse2_row(const uint8_t* in, uint8_t* out, uint32_t n) {
     swap_outer_bytes_plain(in + 3 * size_t{done}, out + 3 * size_t{done}, n - done);
 }
 
+void swap_outer_bytes_avx2_row(const uint8_t* in, uint8_t* out, uint32_t n) {
+    const uint32_t done = swap_outer_bytes_avx2(in, out, n);
+    swap_outer_bytes_plain(in + 3 * size_t{done}, out + 3 * size_t{done}, n - done);
+}
+
 constexpr ByteRowKernels kSse2 = {bytes_above_sse2, planes_to_bgr_sse2_row,
                                   swap_outer_bytes_sse2_row};
+// The run finder and interleaving gain little from AVX2: their SSE2 paths
+// serve it too.
+constexpr ByteRowKernels kAvx2 = {bytes_above_sse2, planes_to_bgr_sse2_row,
+                                  swap_outer_bytes_avx2_row};
 
 #endif
 
@@ -56,9 +65,15 @@ constexpr ByteRowKernels kPlain = {bytes_above_plain, planes_to_bgr_plain, swap_
 
 const ByteRowKernels& byte_row_kernels(SimdLevel level) {
 #if PELORA_SIMD_X86
-    // AVX2 would gain little on these: the SSE2 paths serve it too.
-    if (level != SimdLevel::kPlain && level_available(level)) {
-        return kSse2;
+    if (level_available(level)) {
+        switch (level) {
+            case SimdLevel::kPlain:
+                break;
+            case SimdLevel::kSse2:
+                return kSse2;
+            case SimdLevel::kAvx2:
+                return kAvx2;
+        }
     }
 #endif
     (void)level;

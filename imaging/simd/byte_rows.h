@@ -1,6 +1,7 @@
-// Small byte kernels over rows of pixels, each with a plain version and SSE2
-// path (see simd.h): the PCX reader's run finder and plane interleaving, and
-// the picture writers' swap of blue and red.
+// Small byte kernels over rows of pixels, each with a plain version and an
+// SSE2 path (see simd.h): the PCX reader's run finder and plane interleaving,
+// and the picture writers' swap of blue and red, which also has an AVX2 path
+// (a byte shuffle).
 #pragma once
 
 #include <cstddef>
@@ -30,5 +31,6 @@ uint64_t bytes_above_sse2(const uint8_t* block, uint8_t threshold);
 uint32_t planes_to_bgr_sse2(const uint8_t* red, const uint8_t* green, const uint8_t* blue,
                             uint8_t* out, uint32_t n);
 uint32_t swap_outer_bytes_sse2(const uint8_t* in, uint8_t* out, uint32_t n);
+uint32_t swap_outer_bytes_avx2(const uint8_t* in, uint8_t* out, uint32_t n);
 
 }  // namespace imaging::simd

@@ -290,6 +290,7 @@ TEST(JpegCore, FastInverseDctMatchesThePlainOne) {
         SCOPED_TRACE(simd::level_name(level));
         const jpeg::Kernels& fast = jpeg::kernels(level);
         std::mt19937 random(7);
+        alignas(16) int16_t pair[128] = {};
         for (int n = 0; n < 20000; ++n) {
             alignas(16) int16_t block[64] = {};
             alignas(16) uint16_t quant[64];
@@ -306,6 +307,18 @@ TEST(JpegCore, FastInverseDctMatchesThePlainOne) {
             fast.idct(block, quant, got, 8);
             plain.idct(block, quant, want, 8);
             ASSERT_EQ(std::memcmp(got, want, 64), 0) << n;
+            // Two blocks side by side: this one and the last one of the
+            // previous round, in rows of 24 bytes whose last 8 stay as they are.
+            std::memcpy(pair + 64, pair, sizeof block);
+            std::memcpy(pair, block, sizeof block);
+            uint8_t got_pair[8 * 24], want_pair[8 * 24];
+            std::memset(got_pair, 0xEE, sizeof got_pair);
+            std::memset(want_pair, 0xEE, sizeof want_pair);
+            fast.idct_pair(pair, quant, got_pair, 24);
+            plain.idct_pair(pair, quant, want_pair, 24);
+            ASSERT_EQ(std::memcmp(got_pair, want_pair, sizeof got_pair), 0) << n;
+            plain.idct(pair + 64, quant, want, 8);
+            ASSERT_EQ(std::memcmp(want_pair + 8 + 24 * 7, want + 56, 8), 0) << n;
         }
     }
 }
@@ -356,6 +369,17 @@ TEST(JpegCore, FastColourConversionMatchesThePlainOne) {
                 fast.ycc_row(y.data(), cb.data(), cr.data(), got.data(), n, half);
                 jpeg::ycc_to_bgr_row_plain(y.data(), cb.data(), cr.data(), want.data(), n, half);
                 ASSERT_EQ(got, want) << round << " " << half << " " << n;
+                // Two rows sharing the chroma: the second luma row is the
+                // first one reversed.
+                const std::vector<uint8_t> y1(y.rbegin(), y.rend());
+                std::vector<uint8_t> got1(got.size(), 0xEE), want1(got.size(), 0xEE);
+                std::fill(got.begin(), got.end(), 0xEE);
+                fast.ycc_row_pair(y.data(), y1.data(), cb.data(), cr.data(), got.data(),
+                                  got1.data(), n, half);
+                jpeg::ycc_to_bgr_row_plain(y1.data(), cb.data(), cr.data(), want1.data(), n,
+                                           half);
+                ASSERT_EQ(got, want) << round << " " << half << " " << n;
+                ASSERT_EQ(got1, want1) << round << " " << half << " " << n;
             }
         }
     }
