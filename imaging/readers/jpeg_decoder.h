@@ -64,6 +64,7 @@ struct Component {
     uint32_t scan_blocks_wide = 0;
     uint32_t scan_blocks_high = 0;
     int16_t* store = nullptr;  // 64 coefficients per block; store path only
+    uint8_t* last = nullptr;   // per block of the store, the highest index that may be non-zero
 };
 
 struct Frame {

@@ -3,7 +3,9 @@
 // pictures whose components come in separate scans.
 //
 // Each component gets a zero-filled store of 64 coefficients per block for all
-// its blocks in whole MCUs, row by row. Scan after scan adds to it:
+// its blocks in whole MCUs, row by row, and for each block the highest zig-zag
+// index that may be non-zero (which spares the refinement scans and the output
+// the zeros beyond it). Scan after scan adds to it:
 //   - an interleaved scan (several components) runs MCU by MCU
 //     and takes each component's h x v blocks of the MCU;
 //   - a scan of one component runs block by block over the blocks that the
@@ -49,11 +51,15 @@ constexpr uint64_t kRefineWorkPerByte = 2048;
 constexpr uint64_t kRefineWorkBase = uint64_t{1} << 22;
 
 struct FreeDeleter {
-    void operator()(int16_t* p) const { std::free(p); }
+    void operator()(void* p) const { std::free(p); }
 };
 
 int16_t* store_block(const Component& c, uint32_t bx, uint32_t by) {
     return c.store + (size_t{by} * c.blocks_wide + bx) * 64;
+}
+
+uint8_t& store_last(const Component& c, uint32_t bx, uint32_t by) {
+    return c.last[size_t{by} * c.blocks_wide + bx];
 }
 
 // Checks the scan header: T.81 G.1.1.1's rules for progressive scans (Ss = 0
@@ -106,21 +112,26 @@ int32_t check_tables(const Decoder& d, ScanKind kind) {
 
 // Decodes one block of component c. False for a bad code.
 template <ScanKind kKind>
-bool decode_one(Decoder& d, ProgressiveScan& ps, Component& c, int16_t* block) {
+bool decode_one(Decoder& d, ProgressiveScan& ps, Component& c, uint32_t bx, uint32_t by) {
+    int16_t* block = store_block(c, bx, by);
+    uint8_t& last = store_last(c, bx, by);
     switch (kKind) {
-        case ScanKind::kSequential:
+        case ScanKind::kSequential: {
             std::memset(block, 0, 64 * sizeof *block);
-            return decode_block(d.bits, d.dc[c.dc_slot].table, d.ac[c.ac_slot].table,
-                                &c.dc_predictor, block) >= 0;
+            const int k = decode_block(d.bits, d.dc[c.dc_slot].table, d.ac[c.ac_slot].table,
+                                       &c.dc_predictor, block);
+            last = static_cast<uint8_t>(k < 0 ? 63 : k);
+            return k >= 0;
+        }
         case ScanKind::kDcFirst:
             return decode_dc_first(d.bits, d.dc[c.dc_slot].table, &c.dc_predictor, ps.al, block);
         case ScanKind::kDcRefine:
             decode_dc_refine(d.bits, ps.al, block);
             return true;
         case ScanKind::kAcFirst:
-            return decode_ac_first(d.bits, d.ac[c.ac_slot].table, ps, block);
+            return decode_ac_first(d.bits, d.ac[c.ac_slot].table, ps, block, last);
         case ScanKind::kAcRefine:
-            return decode_ac_refine(d.bits, d.ac[c.ac_slot].table, ps, block);
+            return decode_ac_refine(d.bits, d.ac[c.ac_slot].table, ps, block, last);
     }
     return false;
 }
@@ -167,14 +178,13 @@ int32_t decode_scan(Decoder& d) {
                 continue;
             }
             if (single) {
-                ok = decode_one<kKind>(d, ps, only, store_block(only, x, y));
+                ok = decode_one<kKind>(d, ps, only, x, y);
             } else {
                 for (uint32_t i = 0; i < d.scan.count && ok; ++i) {
                     Component& c = f.components[d.scan.components[i]];
                     for (uint32_t by = 0; by < c.v && ok; ++by) {
                         for (uint32_t bx = 0; bx < c.h && ok; ++bx) {
-                            ok = decode_one<kKind>(d, ps, c,
-                                                   store_block(c, x * c.h + bx, y * c.v + by));
+                            ok = decode_one<kKind>(d, ps, c, x * c.h + bx, y * c.v + by);
                         }
                     }
                 }
@@ -215,7 +225,7 @@ ImgStatus output_stores(Decoder& d, const PictureOutput& out) {
         for (uint32_t i = 0; i < f.count; ++i) {
             const Component& c = f.components[i];
             row.blocks[i] = store_block(c, 0, mcu_y * c.v);
-            row.last[i] = nullptr;
+            row.last[i] = &store_last(c, 0, mcu_y * c.v);
         }
         pipeline.hand_over(mcu_y, d.mcus_wide * d.mcu_width);
     }
@@ -227,21 +237,24 @@ ImgStatus output_stores(Decoder& d, const PictureOutput& out) {
 
 ImgStatus decode_with_store(Decoder& d, const PictureOutput& out) {
     Frame& f = d.frame;
-    std::unique_ptr<int16_t, FreeDeleter> stores[kMaxComponents];
+    std::unique_ptr<void, FreeDeleter> stores[kMaxComponents];
     int64_t total = 0;
     for (uint32_t i = 0; i < f.count; ++i) {
         Component& c = f.components[i];
+        // blocks_wide and blocks_high are at most 4 * 4096: no overflow. Per
+        // block 64 coefficients and its highest index.
+        const int64_t blocks = int64_t{c.blocks_wide} * c.blocks_high;
         int64_t bytes = 0;
-        // blocks_wide and blocks_high are at most 4 * 4096: no overflow.
-        if (!checked_mul(int64_t{c.blocks_wide} * c.blocks_high, int64_t{128}, &bytes) ||
-            !checked_add(total, bytes, &total) || total > kMaxStoreBytes) {
+        if (!checked_mul(blocks, int64_t{129}, &bytes) || !checked_add(total, bytes, &total) ||
+            total > kMaxStoreBytes) {
             return IMG_ERR_MEMORY;
         }
-        stores[i].reset(static_cast<int16_t*>(std::calloc(static_cast<size_t>(bytes) + 128, 1)));
+        stores[i].reset(std::calloc(static_cast<size_t>(bytes) + 128, 1));
         if (!stores[i]) {
             return IMG_ERR_MEMORY;
         }
-        c.store = stores[i].get();
+        c.store = static_cast<int16_t*>(stores[i].get());
+        c.last = reinterpret_cast<uint8_t*>(c.store + blocks * 64);
     }
 
     int32_t failure = 0;  // the detail that ended the series early

@@ -4,7 +4,6 @@
 // picture (jpeg_threads.h) while the next row is decoded.
 
 #include <algorithm>
-#include <cstring>
 
 #include "imaging/readers/jpeg_decoder.h"
 #include "imaging/readers/jpeg_output.h"
@@ -14,7 +13,7 @@ namespace imaging::jpeg {
 
 namespace {
 
-// Decodes the MCUs of one MCU row into row. Returns the MCUs decoded: all of
+// Decodes the MCUs of one MCU row into row (whose coefficients are 0). Returns the MCUs decoded: all of
 // them, or those before a bad code or the end of the data (detail set).
 uint32_t decode_mcu_row(Decoder& d, const PictureOutput& out, uint32_t& restarts_left,
                         CoefficientRow& row) {
@@ -44,7 +43,6 @@ uint32_t decode_mcu_row(Decoder& d, const PictureOutput& out, uint32_t& restarts
                 int16_t* block = row.blocks[ci] + first * 64;
                 uint8_t* last = row.last[ci] + first;
                 for (uint32_t bx = 0; bx < c.h; ++bx, block += 64) {
-                    std::memset(block, 0, 64 * sizeof *block);
                     const int k = decode_block(bits, dc, ac, &c.dc_predictor, block);
                     if (k < 0) {
                         bad_code = true;

@@ -3,6 +3,7 @@
 #include "imaging/readers/jpeg_threads.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <system_error>
 
@@ -25,7 +26,7 @@ ImgStatus RowPipeline::allocate_rows(Slot& slot) const {
         blocks[c] = size_t{out_->row_blocks(c)} * out_->block_rows(c);
         total += blocks[c] * (64 * sizeof(int16_t) + 1);
     }
-    slot.memory.reset(new (std::nothrow) uint8_t[total + 1]);
+    slot.memory.reset(new (std::nothrow) uint8_t[total + 1]());  // coefficients 0
     if (!slot.memory) {
         return IMG_ERR_MEMORY;
     }
@@ -45,6 +46,7 @@ ImgStatus RowPipeline::allocate_rows(Slot& slot) const {
 
 ImgStatus RowPipeline::start(const PictureOutput& out, uint32_t helpers, Rows rows) {
     out_ = &out;
+    owned_ = rows == Rows::kOwned;
     helpers = std::min(helpers, kMaxHelpers);
     slot_count_ = helpers == 0 ? 1 : helpers + 3;
     for (uint32_t i = 0; i < slot_count_; ++i) {
@@ -84,6 +86,14 @@ void RowPipeline::output(Slot& slot, OutputScratch& scratch, std::unique_lock<st
     slot.state = State::kOutputting;
     lock.unlock();
     out_->output_row(slot.row, slot.mcu_row, slot.columns, scratch);
+    if (owned_) {
+        // Rows of our own go back with every coefficient 0, as the decoder
+        // wants its blocks (while the row is still in this core's cache).
+        for (uint32_t c = 0; c < out_->components(); ++c) {
+            std::memset(slot.row.blocks[c], 0,
+                        size_t{out_->row_blocks(c)} * out_->block_rows(c) * 64 * sizeof(int16_t));
+        }
+    }
     lock.lock();
     slot.state = State::kFree;
     changed_.notify_all();

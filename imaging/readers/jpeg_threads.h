@@ -48,8 +48,8 @@ class RowPipeline {
     // (fewer when the system refuses more). Returns 0 or IMG_ERR_MEMORY.
     ImgStatus start(const PictureOutput& out, uint32_t helpers, Rows rows);
 
-    // A free row to decode into (or, for views, to point at the caller's
-    // coefficients). Outputs waiting rows while none is free.
+    // A free row to decode into, every coefficient 0 (or, for views, to point
+    // at the caller's coefficients). Outputs waiting rows while none is free.
     CoefficientRow& next_free();
 
     // Hands the row last returned by next_free over for output: MCU row
@@ -83,6 +83,7 @@ class RowPipeline {
     void helper_loop(uint32_t index);
 
     const PictureOutput* out_ = nullptr;
+    bool owned_ = false;  // Rows::kOwned
     Slot slots_[kMaxSlots];
     uint32_t slot_count_ = 0;
     Slot* filling_ = nullptr;  // the decoding thread's row
