@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "imaging/simd/byte_rows.h"
 #include "output/output_file.h"
 
 using namespace imaging;
@@ -98,11 +99,7 @@ void row_to_rgb(const ImageDesc& image, const Geometry& g, uint32_t y, uint8_t* 
             }
             break;
         default:
-            for (uint32_t x = 0; x < g.width; ++x) {
-                out[3 * x] = row[3 * x + 2];
-                out[3 * x + 1] = row[3 * x + 1];
-                out[3 * x + 2] = row[3 * x];
-            }
+            imaging::simd::byte_row_kernels().swap_outer_bytes(row, out, g.width);
             break;
     }
 }
