@@ -20,16 +20,18 @@
 // Bounds: the stores are sized from the frame and refused above the library's
 // 2 GiB block limit, and a file may hold at most kMaxScans scans. Most scans
 // cost time in proportion to their data: a block of a sequential or DC scan
-// takes at least a bit, and a run of end-of-band blocks in a first AC scan
-// (up to 32767 blocks in a few bits) is stepped over at once. An AC
-// refinement scan, though, must look at every coefficient of its band in
-// every block, also in an end-of-band run, to find those that take a
-// correction bit. The coefficients all refinement scans look at are therefore
-// bounded by the file's size (kRefineWorkPerByte per byte, and kRefineWorkBase
-// for small files). A scan past either bound is not decoded: the picture
-// decoded so far is output and the load fails.
+// takes at least a bit; a run of end-of-band blocks in a first AC scan (up to
+// 32767 blocks in a few bits) is passed over at once; a refinement takes a bit
+// for each coefficient it corrects. What costs time without data is a
+// refinement's end-of-band run over blocks with nothing to correct: little per
+// block, but over every block of the picture in every such scan. The blocks
+// all refinement scans visit are therefore bounded by the file's size
+// (kRefineBlocksPerByte per byte, and kRefineBlocksBase in any file). A scan
+// past either bound is not decoded: the picture decoded so far is output and
+// the load fails.
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -38,17 +40,18 @@
 #include "imaging/readers/jpeg_decoder.h"
 #include "imaging/readers/jpeg_output.h"
 #include "imaging/readers/jpeg_threads.h"
+#include "imaging/simd/byte_rows.h"
 
 namespace imaging::jpeg {
 
 namespace {
 
-// The refinement budget: coefficients looked at per file byte, and in any
-// file. A real progressive file looks at about 50 per byte; one of a flat
-// picture (a bit or two per block in its DC scans, nearly nothing in its AC
-// scans) about 300 in libjpeg's ten-scan progression.
-constexpr uint64_t kRefineWorkPerByte = 2048;
-constexpr uint64_t kRefineWorkBase = uint64_t{1} << 22;
+// The refinement budget: blocks visited per file byte, and in any file. A
+// real progressive file visits about 0.5 per byte; one of a flat picture (a
+// bit or two per block in its DC scans, nearly nothing in its AC scans) about
+// 6 in a series of ten refinements.
+constexpr uint64_t kRefineBlocksPerByte = 64;
+constexpr uint64_t kRefineBlocksBase = uint64_t{1} << 20;
 
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
@@ -136,80 +139,139 @@ bool decode_one(Decoder& d, ProgressiveScan& ps, Component& c, uint32_t bx, uint
     return false;
 }
 
-// Decodes the entropy-coded data of the scan just read into the stores.
-// Returns 0 or a detail (bad code, data ended).
-template <ScanKind kKind>
-int32_t decode_scan(Decoder& d) {
-    ProgressiveScan ps{d.scan.ss, d.scan.se, d.scan.al};
-    Frame& f = d.frame;
-    for (uint32_t i = 0; i < f.count; ++i) {
-        f.components[i].dc_predictor = 0;
+// At the start of each MCU (or block) of a scan with a restart interval:
+// after `interval` of them the data goes on after an RST marker, with the DC
+// predictors and the end-of-band run reset.
+void count_restart(Decoder& d, ProgressiveScan& ps, uint32_t& restarts_left) {
+    if (d.restart_interval != 0 && restarts_left == 0) {
+        d.bits.restart();
+        for (uint32_t i = 0; i < d.frame.count; ++i) {
+            d.frame.components[i].dc_predictor = 0;
+        }
+        ps.eob_run = 0;
+        restarts_left = d.restart_interval;
     }
-    const bool single = d.scan.count == 1;
-    Component& only = f.components[d.scan.components[0]];
-    const uint32_t wide = single ? only.scan_blocks_wide : d.mcus_wide;
-    const uint32_t high = single ? only.scan_blocks_high : d.mcus_high;
+}
+
+// Data that ran out explains a bad code that follows it. Returns 0 or a
+// detail.
+int32_t block_status(const Decoder& d, bool ok) {
+    if (d.bits.overran()) {
+        return JPEG_DETAIL_DATA_ENDED;
+    }
+    return ok ? 0 : JPEG_DETAIL_HUFFMAN;
+}
+
+// A scan of several components, MCU by MCU (DC scans and sequential ones).
+template <ScanKind kKind>
+int32_t decode_mcus(Decoder& d, ProgressiveScan& ps) {
     uint32_t restarts_left = d.restart_interval;
-    for (uint32_t y = 0; y < high; ++y) {
-        for (uint32_t x = 0; x < wide; ++x) {
-            if (d.restart_interval != 0) {
-                if (restarts_left == 0) {
-                    d.bits.restart();
-                    for (uint32_t i = 0; i < f.count; ++i) {
-                        f.components[i].dc_predictor = 0;
-                    }
-                    ps.eob_run = 0;
-                    restarts_left = d.restart_interval;
-                }
-                --restarts_left;
-            }
+    for (uint32_t y = 0; y < d.mcus_high; ++y) {
+        for (uint32_t x = 0; x < d.mcus_wide; ++x) {
+            count_restart(d, ps, restarts_left);
+            --restarts_left;
             bool ok = true;
-            if (kKind == ScanKind::kAcFirst && ps.eob_run > 0) {
-                // A run of end-of-band blocks (AC scans hold one component):
-                // nothing to decode in the blocks it covers of this row and
-                // restart interval.
-                uint32_t skip = std::min(ps.eob_run, wide - x);
-                if (d.restart_interval != 0) {
-                    skip = std::min(skip, restarts_left + 1);
-                    restarts_left -= skip - 1;
-                }
-                ps.eob_run -= skip;
-                x += skip - 1;
-                continue;
-            }
-            if (single) {
-                ok = decode_one<kKind>(d, ps, only, x, y);
-            } else {
-                for (uint32_t i = 0; i < d.scan.count && ok; ++i) {
-                    Component& c = f.components[d.scan.components[i]];
-                    for (uint32_t by = 0; by < c.v && ok; ++by) {
-                        for (uint32_t bx = 0; bx < c.h && ok; ++bx) {
-                            ok = decode_one<kKind>(d, ps, c, x * c.h + bx, y * c.v + by);
-                        }
+            for (uint32_t i = 0; i < d.scan.count && ok; ++i) {
+                Component& c = d.frame.components[d.scan.components[i]];
+                for (uint32_t by = 0; by < c.v && ok; ++by) {
+                    for (uint32_t bx = 0; bx < c.h && ok; ++bx) {
+                        ok = decode_one<kKind>(d, ps, c, x * c.h + bx, y * c.v + by);
                     }
                 }
             }
-            // Data that ran out explains a bad code that follows it.
-            if (d.bits.overran()) {
-                return JPEG_DETAIL_DATA_ENDED;
-            }
-            if (!ok) {
-                return JPEG_DETAIL_HUFFMAN;
+            if (const int32_t detail = block_status(d, ok); detail != 0) {
+                return detail;
             }
         }
     }
     return 0;
 }
 
-// The coefficients an AC refinement scan looks at: its band in every block of
-// its component (0 for other scans).
-uint64_t refine_work(const Decoder& d) {
-    const Scan& s = d.scan;
+// Blocks from (x, y) on, at most `limit`, that an end-of-band run passes over
+// without decoding: in a first AC scan all of them; in a refinement those
+// with nothing non-zero in the band, which take no correction bit.
+template <ScanKind kKind>
+uint64_t passed_blocks(const Component& c, const ProgressiveScan& ps, uint32_t x, uint32_t y,
+                       uint64_t limit) {
+    if (kKind == ScanKind::kAcFirst) {
+        return limit;
+    }
+    // Sixty-four blocks at a time; the store holds 64 spare bytes behind the
+    // last of them. AC scans have ss >= 1.
+    const uint8_t* last = &store_last(c, x, y);
+    const simd::ByteRowKernels& kernels = simd::byte_row_kernels();
+    uint64_t n = 0;
+    while (n < limit) {
+        const uint64_t in_band = kernels.bytes_above(last + n, static_cast<uint8_t>(ps.ss - 1));
+        if (in_band != 0) {
+            return std::min<uint64_t>(n + static_cast<uint64_t>(std::countr_zero(in_band)), limit);
+        }
+        n += 64;
+    }
+    return limit;
+}
+
+// A scan of one component, block by block over the blocks the picture covers.
+// Runs of end-of-band blocks are passed over at once (within a restart
+// interval; a refinement's within a row).
+template <ScanKind kKind>
+int32_t decode_blocks(Decoder& d, ProgressiveScan& ps, Component& c) {
+    const uint32_t wide = c.scan_blocks_wide;
+    const uint64_t total = uint64_t{wide} * c.scan_blocks_high;
+    uint32_t restarts_left = d.restart_interval;
+    uint32_t x = 0, y = 0;
+    for (uint64_t done = 0; done < total;) {
+        count_restart(d, ps, restarts_left);
+        uint64_t step = 0;
+        if ((kKind == ScanKind::kAcFirst || kKind == ScanKind::kAcRefine) && ps.eob_run > 0) {
+            uint64_t limit = std::min<uint64_t>(
+                ps.eob_run, kKind == ScanKind::kAcFirst ? total - done : wide - x);
+            if (d.restart_interval != 0) {
+                limit = std::min<uint64_t>(limit, restarts_left);
+            }
+            step = passed_blocks<kKind>(c, ps, x, y, limit);
+            ps.eob_run -= static_cast<uint32_t>(step);
+        }
+        if (step == 0) {
+            const bool ok = decode_one<kKind>(d, ps, c, x, y);
+            if (const int32_t detail = block_status(d, ok); detail != 0) {
+                return detail;
+            }
+            step = 1;
+        }
+        restarts_left -= static_cast<uint32_t>(std::min<uint64_t>(step, restarts_left));
+        done += step;
+        x += static_cast<uint32_t>(step);  // below 2^16 + 32768
+        if (x >= wide) {
+            y += x / wide;
+            x %= wide;
+        }
+    }
+    return 0;
+}
+
+// Decodes the entropy-coded data of the scan just read into the stores.
+// Returns 0 or a detail (bad code, data ended).
+template <ScanKind kKind>
+int32_t decode_scan(Decoder& d) {
+    ProgressiveScan ps{d.scan.ss, d.scan.se, d.scan.al};
+    for (uint32_t i = 0; i < d.frame.count; ++i) {
+        d.frame.components[i].dc_predictor = 0;
+    }
+    if (d.scan.count == 1) {
+        return decode_blocks<kKind>(d, ps, d.frame.components[d.scan.components[0]]);
+    }
+    return decode_mcus<kKind>(d, ps);
+}
+
+// The blocks an AC refinement scan visits: every block of its component (0
+// for other scans).
+uint64_t refine_blocks(const Decoder& d) {
     if (scan_kind(d) != ScanKind::kAcRefine) {
         return 0;
     }
-    const Component& c = d.frame.components[s.components[0]];
-    return uint64_t{c.scan_blocks_wide} * c.scan_blocks_high * (s.se - s.ss + 1);
+    const Component& c = d.frame.components[d.scan.components[0]];
+    return uint64_t{c.scan_blocks_wide} * c.scan_blocks_high;
 }
 
 // Outputs every MCU row of the stores.
@@ -249,7 +311,7 @@ ImgStatus decode_with_store(Decoder& d, const PictureOutput& out) {
             total > kMaxStoreBytes) {
             return IMG_ERR_MEMORY;
         }
-        stores[i].reset(std::calloc(static_cast<size_t>(bytes) + 128, 1));
+        stores[i].reset(std::calloc(static_cast<size_t>(bytes) + 128 + 64, 1));
         if (!stores[i]) {
             return IMG_ERR_MEMORY;
         }
@@ -260,13 +322,13 @@ ImgStatus decode_with_store(Decoder& d, const PictureOutput& out) {
     int32_t failure = 0;  // the detail that ended the series early
     // The file's size is far below 2^48 bytes.
     uint64_t refine_left =
-        kRefineWorkBase + kRefineWorkPerByte * std::min(d.file_bytes, uint64_t{1} << 48);
+        kRefineBlocksBase + kRefineBlocksPerByte * std::min(d.file_bytes, uint64_t{1} << 48);
     for (;;) {
         if (!scan_valid(d)) {
             d.detail = JPEG_DETAIL_PROGRESSION;
             return IMG_ERR_JPEG;
         }
-        const uint64_t refine = refine_work(d);
+        const uint64_t refine = refine_blocks(d);
         if (++d.scans > kMaxScans || refine > refine_left) {
             failure = JPEG_DETAIL_PROGRESSION;
             break;

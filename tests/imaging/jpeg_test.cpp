@@ -756,8 +756,8 @@ TEST_F(Jpeg, CraftedFilesGiveTheirStatus) {
     } files[] = {
         // 500 first AC scans of 8000 x 8000 gray, 31 runs of 32767 blocks each.
         {"eob_run_scans_8000x8000.jpg", IMG_OK, 0},
-        // 500 AC refinement scans of 2000 x 2000 gray, end-of-band runs only.
-        {"eob_refine_scans_2000x2000.jpg", IMG_ERR_LZW, JPEG_DETAIL_PROGRESSION},
+        // 500 AC refinement scans of 8000 x 2000 gray, end-of-band runs only.
+        {"eob_refine_scans_8000x2000.jpg", IMG_ERR_LZW, JPEG_DETAIL_PROGRESSION},
         {"progressive_cut_after_first_scan.jpg", IMG_ERR_LZW, JPEG_DETAIL_DATA_ENDED},
         {"gray_sampling_factors_0.jpg", IMG_ERR_JPEG, JPEG_DETAIL_COMPONENT},
     };
