@@ -289,8 +289,8 @@ void decode_dc_refine(BitReader& bits, uint32_t al, int16_t* block) {
     }
 }
 
-bool decode_ac_first(BitReader& bits, const HuffmanTable& ac, ProgressiveScan& scan,
-                     int16_t* block, uint8_t& last) {
+bool decode_ac_first(BitReader& bits, const HuffmanTable& ac, ProgressiveScan& scan, int16_t* block,
+                     uint8_t& last) {
     if (scan.eob_run > 0) {
         --scan.eob_run;
         return true;

@@ -124,7 +124,7 @@ class BitReader {
         if (!stopped_ && end_ - cur_ >= 8) {
             uint64_t word;
             std::memcpy(&word, cur_, sizeof word);
-            word = __builtin_bswap64(word);  // the first byte on top
+            word = __builtin_bswap64(word);    // the first byte on top
             const int n = (64 - w.bits) >> 3;  // whole bytes that fit: 4..8
             const uint64_t taken = ~uint64_t{0} << (64 - 8 * n);
             // A byte 0xFF among them (flagged here, with perhaps an earlier
@@ -204,8 +204,8 @@ struct ProgressiveScan {
 bool decode_dc_first(BitReader& bits, const HuffmanTable& dc, int16_t* predictor, uint32_t al,
                      int16_t* block);
 void decode_dc_refine(BitReader& bits, uint32_t al, int16_t* block);
-bool decode_ac_first(BitReader& bits, const HuffmanTable& ac, ProgressiveScan& scan,
-                     int16_t* block, uint8_t& last);
+bool decode_ac_first(BitReader& bits, const HuffmanTable& ac, ProgressiveScan& scan, int16_t* block,
+                     uint8_t& last);
 bool decode_ac_refine(BitReader& reader, const HuffmanTable& ac, ProgressiveScan& scan,
                       int16_t* block, uint8_t& last);
 

@@ -22,9 +22,8 @@ struct Kernels {
     void (*ycc_row)(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out,
                     uint32_t n, bool half_chroma);
     // The same for two rows of luma that share their chroma (4:2:0).
-    void (*ycc_row_pair)(const uint8_t* y0, const uint8_t* y1, const uint8_t* cb,
-                         const uint8_t* cr, uint8_t* out0, uint8_t* out1, uint32_t n,
-                         bool half_chroma);
+    void (*ycc_row_pair)(const uint8_t* y0, const uint8_t* y1, const uint8_t* cb, const uint8_t* cr,
+                         uint8_t* out0, uint8_t* out1, uint32_t n, bool half_chroma);
 };
 
 // The kernels of a level (the plain ones for a level not available).

@@ -57,8 +57,7 @@ void PictureOutput::output_row(const CoefficientRow& row, uint32_t mcu_row, uint
 }
 
 // Inverse-transforms the blocks that the first n picture columns need.
-void PictureOutput::transform(const CoefficientRow& row, uint32_t n,
-                              OutputScratch& scratch) const {
+void PictureOutput::transform(const CoefficientRow& row, uint32_t n, OutputScratch& scratch) const {
     for (uint32_t c = 0; c < count_; ++c) {
         // Column x of the picture takes sample x / h_factor of the component.
         const uint32_t samples = (n + h_factor_[c] - 1) / h_factor_[c];

@@ -13,8 +13,8 @@ namespace imaging::jpeg {
 
 namespace {
 
-// Decodes the MCUs of one MCU row into row (whose coefficients are 0). Returns the MCUs decoded: all of
-// them, or those before a bad code or the end of the data (detail set).
+// Decodes the MCUs of one MCU row into row (whose coefficients are 0). Returns the MCUs decoded:
+// all of them, or those before a bad code or the end of the data (detail set).
 uint32_t decode_mcu_row(Decoder& d, const PictureOutput& out, uint32_t& restarts_left,
                         CoefficientRow& row) {
     Frame& f = d.frame;

@@ -86,7 +86,7 @@ class RowPipeline {
     bool owned_ = false;  // Rows::kOwned
     Slot slots_[kMaxSlots];
     uint32_t slot_count_ = 0;
-    Slot* filling_ = nullptr;  // the decoding thread's row
+    Slot* filling_ = nullptr;                 // the decoding thread's row
     OutputScratch scratch_[kMaxHelpers + 1];  // [0] the decoding thread's
     std::thread threads_[kMaxHelpers];
     uint32_t thread_count_ = 0;

@@ -47,10 +47,9 @@ uint32_t swap_outer_bytes_sse2(const uint8_t* in, uint8_t* out, uint32_t n) {
     size_t i = 0;
     for (; bytes - i >= 16; i += 15) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-        const __m128i swapped =
-            _mm_or_si128(_mm_and_si128(v, kept),
-                         _mm_or_si128(_mm_and_si128(_mm_srli_si128(v, 2), first),
-                                      _mm_and_si128(_mm_slli_si128(v, 2), third)));
+        const __m128i swapped = _mm_or_si128(
+            _mm_and_si128(v, kept), _mm_or_si128(_mm_and_si128(_mm_srli_si128(v, 2), first),
+                                                 _mm_and_si128(_mm_slli_si128(v, 2), third)));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), swapped);
     }
     return static_cast<uint32_t>(i / 3);

@@ -50,18 +50,10 @@ inline void transpose(__m256i r[8]) {
     r[7] = _mm256_unpackhi_epi64(b3, b7);
 }
 
-// 32-bit lanes to 16 bits, truncated (not saturated) like the plain path.
-inline __m256i truncate_pack(__m256i lo, __m256i hi) {
-    lo = _mm256_srai_epi32(_mm256_slli_epi32(lo, 16), 16);
-    hi = _mm256_srai_epi32(_mm256_slli_epi32(hi, 16), 16);
-    return _mm256_packs_epi32(lo, hi);
-}
-
 // One pass over 16 lanes (8 in each half): v[k] holds input k of each lane;
-// the results, with `round` added and shifted right by kShift, replace them.
-template <int kShift>
-inline void pass(__m256i v[8], int32_t round) {
-    const __m256i rnd = _mm256_set1_epi32(round);
+// the 32-bit sums, with `round` added, go to out_lo (lanes 0..3 of each half)
+// and out_hi (lanes 4..7), unshifted.
+inline void pass(const __m256i v[8], __m256i round, __m256i out_lo[8], __m256i out_hi[8]) {
     const __m256i c_tmp0 = pair(8192, 8192);
     const __m256i c_tmp1 = pair(8192, -8192);
     const __m256i c_tmp2 = pair(k0_541, k0_541 - k1_847);
@@ -70,7 +62,7 @@ inline void pass(__m256i v[8], int32_t round) {
     const __m256i c_o1a = pair(kOdd1[0], kOdd1[1]), c_o1b = pair(kOdd1[2], kOdd1[3]);
     const __m256i c_o2a = pair(kOdd2[0], kOdd2[1]), c_o2b = pair(kOdd2[2], kOdd2[3]);
     const __m256i c_o3a = pair(kOdd3[0], kOdd3[1]), c_o3b = pair(kOdd3[2], kOdd3[3]);
-    __m256i out_lo[8], out_hi[8];
+#pragma GCC unroll 8
     for (int half = 0; half < 2; ++half) {
         const auto interleave = [half](__m256i a, __m256i b) {
             return half == 0 ? _mm256_unpacklo_epi16(a, b) : _mm256_unpackhi_epi16(a, b);
@@ -79,8 +71,8 @@ inline void pass(__m256i v[8], int32_t round) {
         const __m256i p26 = interleave(v[2], v[6]);
         const __m256i p13 = interleave(v[1], v[3]);
         const __m256i p57 = interleave(v[5], v[7]);
-        const __m256i tmp0 = _mm256_add_epi32(_mm256_madd_epi16(p04, c_tmp0), rnd);
-        const __m256i tmp1 = _mm256_add_epi32(_mm256_madd_epi16(p04, c_tmp1), rnd);
+        const __m256i tmp0 = _mm256_add_epi32(_mm256_madd_epi16(p04, c_tmp0), round);
+        const __m256i tmp1 = _mm256_add_epi32(_mm256_madd_epi16(p04, c_tmp1), round);
         const __m256i tmp2 = _mm256_madd_epi16(p26, c_tmp2);
         const __m256i tmp3 = _mm256_madd_epi16(p26, c_tmp3);
         const __m256i e10 = _mm256_add_epi32(tmp0, tmp3);
@@ -96,18 +88,24 @@ inline void pass(__m256i v[8], int32_t round) {
         const __m256i o3 =
             _mm256_add_epi32(_mm256_madd_epi16(p13, c_o3a), _mm256_madd_epi16(p57, c_o3b));
         __m256i* out = half == 0 ? out_lo : out_hi;
-        out[0] = _mm256_srai_epi32(_mm256_add_epi32(e10, o3), kShift);
-        out[7] = _mm256_srai_epi32(_mm256_sub_epi32(e10, o3), kShift);
-        out[1] = _mm256_srai_epi32(_mm256_add_epi32(e11, o2), kShift);
-        out[6] = _mm256_srai_epi32(_mm256_sub_epi32(e11, o2), kShift);
-        out[2] = _mm256_srai_epi32(_mm256_add_epi32(e12, o1), kShift);
-        out[5] = _mm256_srai_epi32(_mm256_sub_epi32(e12, o1), kShift);
-        out[3] = _mm256_srai_epi32(_mm256_add_epi32(e13, o0), kShift);
-        out[4] = _mm256_srai_epi32(_mm256_sub_epi32(e13, o0), kShift);
+        out[0] = _mm256_add_epi32(e10, o3);
+        out[7] = _mm256_sub_epi32(e10, o3);
+        out[1] = _mm256_add_epi32(e11, o2);
+        out[6] = _mm256_sub_epi32(e11, o2);
+        out[2] = _mm256_add_epi32(e12, o1);
+        out[5] = _mm256_sub_epi32(e12, o1);
+        out[3] = _mm256_add_epi32(e13, o0);
+        out[4] = _mm256_sub_epi32(e13, o0);
     }
-    for (int k = 0; k < 8; ++k) {
-        v[k] = truncate_pack(out_lo[k], out_hi[k]);
-    }
+}
+
+// Bits [kLow, kLow + kBits) of each 32-bit lane as a signed number, packed to
+// 16 bits: one shift up and one down.
+template <int kLow, int kBits>
+inline __m256i field_pack(__m256i lo, __m256i hi) {
+    constexpr int kUp = 32 - kLow - kBits;
+    return _mm256_packs_epi32(_mm256_srai_epi32(_mm256_slli_epi32(lo, kUp), 32 - kBits),
+                              _mm256_srai_epi32(_mm256_slli_epi32(hi, kUp), 32 - kBits));
 }
 
 }  // namespace
@@ -115,6 +113,7 @@ inline void pass(__m256i v[8], int32_t round) {
 void jpeg_idct_islow_pair_avx2(const int16_t* blocks, const uint16_t* quant, uint8_t* out,
                                size_t stride) {
     __m256i v[8];
+#pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
         const __m256i c = _mm256_inserti128_si256(
             _mm256_castsi128_si256(
@@ -124,21 +123,33 @@ void jpeg_idct_islow_pair_avx2(const int16_t* blocks, const uint16_t* quant, uin
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * k)));
         v[k] = _mm256_mullo_epi16(c, q);  // the product's low 16 bits
     }
-    pass<11>(v, 1024);  // columns: v[k] is row k of the work area
-    transpose(v);       // v[k]: column k of each row
-    pass<18>(v, 1 << 17);
-    // Modulo 1024 as a signed 10-bit value, plus 128, clamped: the
-    // range-limit table's mapping without a look-up.
+    __m256i lo[8], hi[8];
+    // Columns: v[k] is row k of the work area. The plain version's results,
+    // sum >> 11 kept to 16 bits, are bits 11..26 of the sums.
+    pass(v, _mm256_set1_epi32(1024), lo, hi);
+#pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
-        v[k] = _mm256_add_epi16(_mm256_srai_epi16(_mm256_slli_epi16(v[k], 6), 6),
-                                _mm256_set1_epi16(128));
+        v[k] = field_pack<11, 16>(lo[k], hi[k]);
+    }
+    transpose(v);  // v[k]: column k of each row
+    // Rows: the plain version takes (sum + 2^17) >> 18 modulo 1024 as a
+    // signed 10-bit value: bits 18..27 of the sums. The rounding 2^17 is 16
+    // times the DC term's factor 8192, so it is added to the DC inputs (a
+    // 16-bit wrap there moves the sums by multiples of 2^29: bits 18..27 stay).
+    v[0] = _mm256_add_epi16(v[0], _mm256_set1_epi16(16));
+    pass(v, _mm256_setzero_si256(), lo, hi);
+#pragma GCC unroll 8
+    for (int k = 0; k < 8; ++k) {
+        // Plus 128, clamped by the pack to bytes below: the range-limit
+        // table's mapping without a look-up.
+        v[k] = _mm256_add_epi16(field_pack<18, 10>(lo[k], hi[k]), _mm256_set1_epi16(128));
     }
     transpose(v);  // back to rows
+#pragma GCC unroll 8
     for (int r = 0; r < 8; r += 2) {
         // Quad words: first block row r, r + 1, second block row r, r + 1;
         // put in picture order, rows r and r + 1 of the two blocks side by side.
-        const __m256i bytes =
-            _mm256_permute4x64_epi64(_mm256_packus_epi16(v[r], v[r + 1]), 0xD8);
+        const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(v[r], v[r + 1]), 0xD8);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + r * stride),
                          _mm256_castsi256_si128(bytes));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + (r + 1) * stride),
@@ -164,6 +175,7 @@ inline __m256i scaled_offset(__m256i x) {
     const __m256i two = _mm256_set1_epi16(2);
     const __m256i zero = _mm256_setzero_si256();
     __m256i sum[2];
+#pragma GCC unroll 8
     for (int half = 0; half < 2; ++half) {
         const __m256i x_two =
             half == 0 ? _mm256_unpacklo_epi16(x, two) : _mm256_unpackhi_epi16(x, two);
@@ -171,6 +183,7 @@ inline __m256i scaled_offset(__m256i x) {
         const __m256i high =
             half == 0 ? _mm256_unpacklo_epi16(zero, x) : _mm256_unpackhi_epi16(zero, x);
         __m256i n = _mm256_madd_epi16(x_two, low_and_half);  // low * x + 32768
+#pragma GCC unroll 8
         for (int i = 0; i < kHigh; ++i) {
             n = _mm256_add_epi32(n, high);
         }
@@ -223,7 +236,9 @@ struct Interleave {
 
 inline Interleave load_interleave() {
     Interleave t;
+#pragma GCC unroll 8
     for (int part = 0; part < 3; ++part) {
+#pragma GCC unroll 8
         for (int colour = 0; colour < 3; ++colour) {
             t.masks[part][colour] = _mm256_load_si256(
                 reinterpret_cast<const __m256i*>(kInterleave.bytes[part][colour]));
@@ -236,11 +251,11 @@ inline Interleave load_interleave() {
 inline void store_32_pixels(uint8_t* out, __m256i blue, __m256i green, __m256i red,
                             const Interleave& t) {
     __m256i part[3];  // in each half, bytes 16k.. of that half's 48
+#pragma GCC unroll 8
     for (int k = 0; k < 3; ++k) {
-        part[k] = _mm256_or_si256(
-            _mm256_or_si256(_mm256_shuffle_epi8(blue, t.masks[k][0]),
-                            _mm256_shuffle_epi8(green, t.masks[k][1])),
-            _mm256_shuffle_epi8(red, t.masks[k][2]));
+        part[k] = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(blue, t.masks[k][0]),
+                                                  _mm256_shuffle_epi8(green, t.masks[k][1])),
+                                  _mm256_shuffle_epi8(red, t.masks[k][2]));
     }
     // The low halves hold pixels 0..15, the high halves 16..31.
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
@@ -281,6 +296,7 @@ uint32_t ycc_rows(const uint8_t* const y[kRows], const uint8_t* cb, const uint8_
             const __m256i xr = _mm256_sub_epi16(load16(cr + x / 2), center);
             const __m256i o[3] = {scaled_offset<2, kBlueLow>(xb), green_offset(xr, xb),
                                   scaled_offset<1, kRedLow>(xr)};
+#pragma GCC unroll 8
             for (int c = 0; c < 3; ++c) {
                 offset[c][0] = _mm256_unpacklo_epi16(o[c], o[c]);
                 offset[c][1] = _mm256_unpackhi_epi16(o[c], o[c]);
@@ -288,6 +304,7 @@ uint32_t ycc_rows(const uint8_t* const y[kRows], const uint8_t* cb, const uint8_
         } else {
             const __m256i b8 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cb + x));
             const __m256i r8 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cr + x));
+#pragma GCC unroll 8
             for (int half = 0; half < 2; ++half) {
                 const __m256i xb = _mm256_sub_epi16(
                     half == 0 ? _mm256_unpacklo_epi8(b8, zero) : _mm256_unpackhi_epi8(b8, zero),
@@ -300,11 +317,13 @@ uint32_t ycc_rows(const uint8_t* const y[kRows], const uint8_t* cb, const uint8_
                 offset[2][half] = scaled_offset<1, kRedLow>(xr);
             }
         }
+#pragma GCC unroll 8
         for (int row = 0; row < kRows; ++row) {
             const __m256i luma = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y[row] + x));
             const __m256i l_lo = _mm256_unpacklo_epi8(luma, zero);
             const __m256i l_hi = _mm256_unpackhi_epi8(luma, zero);
             __m256i channel[3];  // blue, green, red: 32 bytes each, in pixel order
+#pragma GCC unroll 8
             for (int c = 0; c < 3; ++c) {
                 // Clamped to 0..255 by the saturating pack, which also undoes
                 // the unpacks' order.
@@ -320,8 +339,8 @@ uint32_t ycc_rows(const uint8_t* const y[kRows], const uint8_t* cb, const uint8_
 
 }  // namespace
 
-uint32_t jpeg_ycc_to_bgr_avx2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
-                              uint8_t* out, uint32_t n, bool half_chroma) {
+uint32_t jpeg_ycc_to_bgr_avx2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out,
+                              uint32_t n, bool half_chroma) {
     const uint8_t* const rows[1] = {y};
     uint8_t* const outs[1] = {out};
     return ycc_rows<1>(rows, cb, cr, outs, n, half_chroma);

@@ -48,21 +48,20 @@ inline constexpr int32_t kCbGreen = -22554;
 
 // Dequantises and inverse-transforms one block into 8 rows of 8 samples,
 // `stride` bytes apart.
-void jpeg_idct_islow_sse2(const int16_t* block, const uint16_t* quant, uint8_t* out,
-                          size_t stride);
+void jpeg_idct_islow_sse2(const int16_t* block, const uint16_t* quant, uint8_t* out, size_t stride);
 
 // Converts a leading part of a row of n pixels from Y, Cb and Cr samples to
 // blue, green, red bytes (with half_chroma, each chroma sample covers two
 // pixels across) and returns the pixels done; the plain version does the rest.
-uint32_t jpeg_ycc_to_bgr_sse2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
-                              uint8_t* out, uint32_t n, bool half_chroma);
+uint32_t jpeg_ycc_to_bgr_sse2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out,
+                              uint32_t n, bool half_chroma);
 
 // AVX2: two blocks side by side (blocks and blocks + 64, the same quantization
 // table), their samples at out and out + 8.
 void jpeg_idct_islow_pair_avx2(const int16_t* blocks, const uint16_t* quant, uint8_t* out,
                                size_t stride);
-uint32_t jpeg_ycc_to_bgr_avx2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
-                              uint8_t* out, uint32_t n, bool half_chroma);
+uint32_t jpeg_ycc_to_bgr_avx2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out,
+                              uint32_t n, bool half_chroma);
 // Two rows of luma sharing one row of chroma (4:2:0), the offsets computed once.
 uint32_t jpeg_ycc_to_bgr_pair_avx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* cb,
                                    const uint8_t* cr, uint8_t* out0, uint8_t* out1, uint32_t n,

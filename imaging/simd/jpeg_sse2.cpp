@@ -78,6 +78,7 @@ inline void pass(__m128i v[8], int32_t round) {
     const __m128i c_o3a = pair(kOdd3[0], kOdd3[1]), c_o3b = pair(kOdd3[2], kOdd3[3]);
 
     __m128i out_lo[8], out_hi[8];
+#pragma GCC unroll 8
     for (int half = 0; half < 2; ++half) {
         const __m128i p04 = half == 0 ? p04_lo : p04_hi;
         const __m128i p26 = half == 0 ? p26_lo : p26_hi;
@@ -106,6 +107,7 @@ inline void pass(__m128i v[8], int32_t round) {
         out[3] = _mm_srai_epi32(_mm_add_epi32(e13, o0), kShift);
         out[4] = _mm_srai_epi32(_mm_sub_epi32(e13, o0), kShift);
     }
+#pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
         v[k] = truncate_pack(out_lo[k], out_hi[k]);
     }
@@ -116,6 +118,7 @@ inline void pass(__m128i v[8], int32_t round) {
 void jpeg_idct_islow_sse2(const int16_t* block, const uint16_t* quant, uint8_t* out,
                           size_t stride) {
     __m128i v[8];
+#pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
         const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * k));
         const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * k));
@@ -124,12 +127,14 @@ void jpeg_idct_islow_sse2(const int16_t* block, const uint16_t* quant, uint8_t* 
     pass<11>(v, 1024);  // columns: v[k] is row k of the work area
     transpose(v);       // v[k]: column k of each row
     pass<18>(v, 1 << 17);
-    // Modulo 1024 as a signed 10-bit value, plus 128, clamped: the
-    // range-limit table's mapping without a look-up.
+// Modulo 1024 as a signed 10-bit value, plus 128, clamped: the
+// range-limit table's mapping without a look-up.
+#pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
         v[k] = _mm_add_epi16(_mm_srai_epi16(_mm_slli_epi16(v[k], 6), 6), _mm_set1_epi16(128));
     }
     transpose(v);  // back to rows
+#pragma GCC unroll 8
     for (int r = 0; r < 8; r += 2) {
         const __m128i bytes = _mm_packus_epi16(v[r], v[r + 1]);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + r * stride), bytes);
@@ -155,12 +160,14 @@ inline __m128i scaled_offset(__m128i x) {
     const __m128i low_and_half = _mm_set1_epi32((16384 << 16) | (kLow & 0xFFFF));
     const __m128i two = _mm_set1_epi16(2);
     __m128i sum[2];
+#pragma GCC unroll 8
     for (int half = 0; half < 2; ++half) {
         const __m128i x_two = half == 0 ? _mm_unpacklo_epi16(x, two) : _mm_unpackhi_epi16(x, two);
         // x * 65536 as a 32-bit lane: x in the high half, zeros below.
         const __m128i high = half == 0 ? _mm_unpacklo_epi16(_mm_setzero_si128(), x)
                                        : _mm_unpackhi_epi16(_mm_setzero_si128(), x);
         __m128i n = _mm_madd_epi16(x_two, low_and_half);  // low * x + 32768
+#pragma GCC unroll 8
         for (int i = 0; i < kHigh; ++i) {
             n = _mm_add_epi32(n, high);
         }
@@ -185,8 +192,8 @@ inline __m128i green_offset(__m128i xr, __m128i xb) {
 
 }  // namespace
 
-uint32_t jpeg_ycc_to_bgr_sse2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
-                              uint8_t* out, uint32_t n, bool half_chroma) {
+uint32_t jpeg_ycc_to_bgr_sse2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out,
+                              uint32_t n, bool half_chroma) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i center = _mm_set1_epi16(128);
     constexpr int kBlueLow = jpeg_ycc::kCbBlue - 2 * 65536;
@@ -210,6 +217,7 @@ uint32_t jpeg_ycc_to_bgr_sse2(const uint8_t* y, const uint8_t* cb, const uint8_t
                 center);
             const __m128i o[3] = {scaled_offset<2, kBlueLow>(xb), green_offset(xr, xb),
                                   scaled_offset<1, kRedLow>(xr)};
+#pragma GCC unroll 8
             for (int c = 0; c < 3; ++c) {
                 offset[c][0] = _mm_unpacklo_epi16(o[c], o[c]);
                 offset[c][1] = _mm_unpackhi_epi16(o[c], o[c]);
@@ -217,6 +225,7 @@ uint32_t jpeg_ycc_to_bgr_sse2(const uint8_t* y, const uint8_t* cb, const uint8_t
         } else {
             const __m128i b16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cb + x));
             const __m128i r16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cr + x));
+#pragma GCC unroll 8
             for (int half = 0; half < 2; ++half) {
                 const __m128i xb = _mm_sub_epi16(
                     half == 0 ? _mm_unpacklo_epi8(b16, zero) : _mm_unpackhi_epi8(b16, zero),
@@ -230,9 +239,11 @@ uint32_t jpeg_ycc_to_bgr_sse2(const uint8_t* y, const uint8_t* cb, const uint8_t
             }
         }
         __m128i channel[3][2];  // blue, green, red
+#pragma GCC unroll 8
         for (int half = 0; half < 2; ++half) {
             const __m128i l16 =
                 half == 0 ? _mm_unpacklo_epi8(luma, zero) : _mm_unpackhi_epi8(luma, zero);
+#pragma GCC unroll 8
             for (int c = 0; c < 3; ++c) {
                 channel[c][half] = _mm_add_epi16(l16, offset[c][half]);
             }

@@ -376,8 +376,7 @@ TEST(JpegCore, FastColourConversionMatchesThePlainOne) {
                 std::fill(got.begin(), got.end(), 0xEE);
                 fast.ycc_row_pair(y.data(), y1.data(), cb.data(), cr.data(), got.data(),
                                   got1.data(), n, half);
-                jpeg::ycc_to_bgr_row_plain(y1.data(), cb.data(), cr.data(), want1.data(), n,
-                                           half);
+                jpeg::ycc_to_bgr_row_plain(y1.data(), cb.data(), cr.data(), want1.data(), n, half);
                 ASSERT_EQ(got, want) << round << " " << half << " " << n;
                 ASSERT_EQ(got1, want1) << round << " " << half << " " << n;
             }

@@ -101,9 +101,9 @@ std::vector<uint8_t> output_picture(const Geometry& g, uint32_t helpers,
         }
         pipeline.finish();
     }
-    std::vector<uint8_t> pixels(static_cast<const uint8_t*>(image.pixels),
-                                static_cast<const uint8_t*>(image.pixels) +
-                                    size_t{image.row_bytes} * d.frame.height);
+    std::vector<uint8_t> pixels(
+        static_cast<const uint8_t*>(image.pixels),
+        static_cast<const uint8_t*>(image.pixels) + size_t{image.row_bytes} * d.frame.height);
     image_free(&image);
     return pixels;
 }
@@ -271,9 +271,9 @@ TEST(JpegThreads, BigPictureCutInsideItsData) {
     const std::vector<uint8_t> want = reference(whole, kWidth, kHeight, 3);
     const size_t row = size_t{kWidth} * 3;
     size_t rows = 0;
-    while (rows < kHeight && std::equal(got.begin() + long(rows * row),
-                                        got.begin() + long((rows + 1) * row),
-                                        want.begin() + long(rows * row))) {
+    while (rows < kHeight &&
+           std::equal(got.begin() + long(rows * row), got.begin() + long((rows + 1) * row),
+                      want.begin() + long(rows * row))) {
         ++rows;
     }
     EXPECT_GT(rows, kHeight / 4);
