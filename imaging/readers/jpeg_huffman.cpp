@@ -4,17 +4,23 @@
 #include "imaging/readers/jpeg_huffman.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace imaging::jpeg {
 
-const uint8_t kZigzag[64] = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
-    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
-    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
-};
-
 namespace {
+
+// kZigzag one place on: the natural position of the coefficient before index
+// k (k in 1..64).
+constexpr std::array<uint8_t, 65> make_zigzag_before() {
+    std::array<uint8_t, 65> before{};
+    for (int k = 1; k <= 64; ++k) {
+        before[k] = kZigzag[k - 1];
+    }
+    return before;
+}
+constexpr std::array<uint8_t, 65> kZigzagBefore = make_zigzag_before();
 
 // T.81 F.2.2.1: `size` bits v as a signed value.
 constexpr int extend(int v, int size) {
@@ -230,18 +236,19 @@ int decode_block(BitReader& reader, const HuffmanTable& dc, const HuffmanTable& 
     const int32_t diff = s == 0 ? 0 : bits.take_signed(s);
     *predictor = static_cast<int16_t>(static_cast<uint16_t>(*predictor + diff));
     block[0] = *predictor;
-    int last = 0;
-    for (int k = 1; k < 64; ++k) {
+    // `next` is the zig-zag index after the last coefficient set (1 for none).
+    uint32_t next = 1;
+    for (uint32_t k = 1; k < 64;) {
         reader.top_up(bits);
         const int32_t fast = ac.fast_ac[bits.peek(kFastBits)];
         if (fast != 0) {
             bits.skip(fast & 0xFF);
-            k += ((fast >> 8) & 0xFF) - 1;
-            if (k > 63) {
+            k += (static_cast<uint32_t>(fast) >> 8) & 0xFF;  // past the coefficient set
+            if (k > 64) {
                 break;  // the end of the block, or a run past it
             }
-            block[kZigzag[k]] = static_cast<int16_t>(fast >> 16);
-            last = k;
+            block[kZigzagBefore[k]] = static_cast<int16_t>(fast >> 16);
+            next = k;
             continue;
         }
         const int rs = decode_symbol(bits, ac);
@@ -249,13 +256,13 @@ int decode_block(BitReader& reader, const HuffmanTable& dc, const HuffmanTable& 
             reader.put_back(bits);
             return -1;
         }
-        const int r = rs >> 4;
+        const uint32_t r = static_cast<uint32_t>(rs) >> 4;
         const int size = rs & 15;
         if (size == 0) {
             if (r != 15) {
                 break;  // end of block
             }
-            k += 15;
+            k += 16;
             continue;
         }
         k += r;
@@ -263,8 +270,9 @@ int decode_block(BitReader& reader, const HuffmanTable& dc, const HuffmanTable& 
             break;  // a run past the block's end ends it
         }
         block[kZigzag[k]] = static_cast<int16_t>(bits.take_signed(size));
-        last = k;
+        next = ++k;
     }
+    const int last = static_cast<int>(next) - 1;
     reader.put_back(bits);
     return last;
 }
