@@ -1,6 +1,6 @@
 // Loading 4000 x 3000 JPEG photos (quality 90) beside libjpeg-turbo and
 // stb_image on the same file in the same run, all three producing RGB. The
-// pictures (jpeg_bench_picture.h) are encoded at start-up: baseline 4:2:0,
+// pictures (jpeg_bench.h) are encoded at start-up: baseline 4:2:0,
 // baseline 4:4:4 and progressive 4:2:0. Each iteration runs
 // the three decoders once; the counters give their mean CPU times and the ratios
 // over_turbo (target: at most 1.0) and over_stb. Processor time is the whole
@@ -9,7 +9,6 @@
 //   build/bench/jpeg_load_bench [--benchmark_repetitions=N]
 
 #include <benchmark/benchmark.h>
-#include <jpeglib.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -23,7 +22,7 @@
 #define STBI_ONLY_JPEG
 #include <stb/stb_image.h>
 
-#include "bench/jpeg_bench_picture.h"
+#include "bench/jpeg_bench.h"
 #include "imaging/image.h"
 #include "imaging/readers/jpeg.h"
 
@@ -64,32 +63,16 @@ const PictureFiles& files() {
     return f;
 }
 
-// libjpeg-turbo set to the reader's arithmetic (the integer inverse DCT,
-// replication of subsampled chroma) to RGB, with its SIMD paths.
+// libjpeg-turbo's decoding of the file, as the peer program does it.
 bool turbo_load(const char* path, std::vector<uint8_t>& rgb) {
-    FILE* file = std::fopen(path, "rb");
+    std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) {
         return false;
     }
-    jpeg_decompress_struct cinfo;
-    jpeg_error_mgr err;
-    cinfo.err = jpeg_std_error(&err);
-    jpeg_create_decompress(&cinfo);
-    jpeg_stdio_src(&cinfo, file);
-    jpeg_read_header(&cinfo, TRUE);
-    cinfo.dct_method = JDCT_ISLOW;
-    cinfo.do_fancy_upsampling = FALSE;
-    cinfo.out_color_space = JCS_RGB;
-    jpeg_start_decompress(&cinfo);
-    rgb.resize(size_t{cinfo.output_width} * cinfo.output_height * 3);
-    while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = rgb.data() + size_t{cinfo.output_scanline} * cinfo.output_width * 3;
-        jpeg_read_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
+    uint32_t width = 0, height = 0;
+    const bool ok = jpeg_bench::peer_decode(file, &rgb, &width, &height);
     std::fclose(file);
-    return true;
+    return ok;
 }
 
 // The process's processor time (the reader's helper threads included): on a

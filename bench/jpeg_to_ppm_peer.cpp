@@ -11,57 +11,12 @@
 
 #include <unistd.h>
 
-#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "bench/jpeg_bench_picture.h"  // and jpeglib.h after <cstdio>
-
-namespace {
-
-struct ErrorTrap {
-    jpeg_error_mgr manager;
-    std::jmp_buf jump;
-};
-
-void trap_error(j_common_ptr cinfo) {
-    std::longjmp(reinterpret_cast<ErrorTrap*>(cinfo->err)->jump, 1);
-}
-
-// Decodes the file into RGB rows; false on any error. Plain C style: nothing
-// with a destructor lives across the jump.
-bool decode(std::FILE* file, std::vector<unsigned char>* rgb, unsigned* width, unsigned* height) {
-    jpeg_decompress_struct cinfo;
-    ErrorTrap trap;
-    cinfo.err = jpeg_std_error(&trap.manager);
-    trap.manager.error_exit = trap_error;
-    if (setjmp(trap.jump)) {
-        jpeg_destroy_decompress(&cinfo);
-        return false;
-    }
-    jpeg_create_decompress(&cinfo);
-    jpeg_stdio_src(&cinfo, file);
-    jpeg_read_header(&cinfo, TRUE);
-    cinfo.dct_method = JDCT_ISLOW;
-    cinfo.do_fancy_upsampling = FALSE;
-    cinfo.out_color_space = JCS_RGB;
-    jpeg_start_decompress(&cinfo);
-    *width = cinfo.output_width;
-    *height = cinfo.output_height;
-    const size_t row_bytes = size_t{cinfo.output_width} * 3;
-    rgb->resize(row_bytes * cinfo.output_height);
-    while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = rgb->data() + size_t{cinfo.output_scanline} * row_bytes;
-        jpeg_read_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    return true;
-}
-
-}  // namespace
+#include "bench/jpeg_bench.h"
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--make") == 0) {
@@ -77,9 +32,9 @@ int main(int argc, char** argv) {
     if (in == nullptr) {
         return 1;
     }
-    std::vector<unsigned char> rgb;
-    unsigned width = 0, height = 0;
-    const bool decoded = decode(in, &rgb, &width, &height);
+    std::vector<uint8_t> rgb;
+    uint32_t width = 0, height = 0;
+    const bool decoded = jpeg_bench::peer_decode(in, &rgb, &width, &height);
     std::fclose(in);
     if (!decoded) {
         return 1;

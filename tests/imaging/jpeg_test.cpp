@@ -21,6 +21,8 @@
 #include "imaging/readers/jpeg_huffman.h"
 #include "imaging/readers/jpeg_idct.h"
 #include "imaging/readers/jpeg_kernels.h"
+#include "imaging/readers/jpeg_output.h"
+#include "imaging/readers/jpeg_threads.h"
 #include "imaging/readers/picture_open.h"
 #include "imaging/readers/reader_table.h"
 #include "support/test_support.h"
@@ -636,7 +638,8 @@ TEST_F(Jpeg, QuantizationEntryZeroActsAsOne) {
     image_free(&ones);
 }
 
-// Files cut at each structural boundary and inside the data: a cut before the
+// Files cut at each structural boundary and inside the data (big enough for
+// the helper threads where the machine has several cores): a cut before the
 // first scan is refused; a cut inside the entropy-coded data gives
 // IMG_ERR_LZW with the MCU rows decoded before it and zeros below. A
 // progressive file cut between scans, or before its EOI, gives IMG_ERR_LZW
@@ -646,8 +649,8 @@ TEST_F(Jpeg, TruncatedFiles) {
     for (bool progressive : {false, true}) {
         SCOPED_TRACE(progressive);
         Encoding e;
-        e.width = 640;  // more than one input buffer of data
-        e.height = 480;
+        e.width = 1024;  // more than one input buffer of data, and helper threads
+        e.height = 640;
         e.quality = 98;
         e.h[0] = e.v[0] = 2;
         e.progressive = progressive;
@@ -678,7 +681,7 @@ TEST_F(Jpeg, TruncatedFiles) {
             EXPECT_EQ(jpeg_last_detail(), cut.status == IMG_OK ? 0 : JPEG_DETAIL_DATA_ENDED);
             const Decoded want = reference(bytes);
             ASSERT_TRUE(want.ok);
-            const std::vector<uint8_t> got = picture_pixels(image, 640, 480);
+            const std::vector<uint8_t> got = picture_pixels(image, e.width, e.height);
             const std::vector<uint8_t> expected = reference_pixels(want);
             if (cut.whole_scans) {
                 EXPECT_EQ(first_difference(got, expected), -1);
@@ -688,9 +691,9 @@ TEST_F(Jpeg, TruncatedFiles) {
                 continue;
             }
             // Sequential: whole MCU rows (16 picture rows) match, then zeros.
-            const size_t row = 640 * 3;
+            const size_t row = size_t{e.width} * 3;
             size_t rows = 0;
-            while (rows < 480 &&
+            while (rows < e.height &&
                    std::equal(got.begin() + long(rows * row), got.begin() + long((rows + 1) * row),
                               expected.begin() + long(rows * row))) {
                 ++rows;
@@ -813,6 +816,138 @@ TEST_F(Jpeg, FlatProgressivePicturesLoadWhole) {
             expect_reference(encode(e, flat));
         }
     }
+}
+
+// ---------------------------------------------------------------------------
+// The helper threads of big pictures (also run under ThreadSanitizer)
+
+// A frame's geometry as the reader sets it up: one component (gray) or three
+// with luma h x v and chroma 1 x 1.
+void set_up_frame(jpeg::Decoder& d, const uint16_t* quant, uint32_t width, uint32_t height,
+                  uint32_t components, uint32_t h, uint32_t v) {
+    d.frame.width = width;
+    d.frame.height = height;
+    d.frame.count = components;
+    d.hmax = components == 1 ? 1 : h;
+    d.vmax = components == 1 ? 1 : v;
+    d.mcu_width = 8 * d.hmax;
+    d.mcu_height = 8 * d.vmax;
+    d.mcus_wide = (width + d.mcu_width - 1) / d.mcu_width;
+    d.mcus_high = (height + d.mcu_height - 1) / d.mcu_height;
+    for (uint32_t c = 0; c < components; ++c) {
+        jpeg::Component& comp = d.frame.components[c];
+        comp.h = c == 0 ? d.hmax : 1;
+        comp.v = c == 0 ? d.vmax : 1;
+        comp.blocks_wide = d.mcus_wide * comp.h;
+        comp.blocks_high = d.mcus_high * comp.v;
+        comp.quant = quant;
+    }
+}
+
+// Outputs every MCU row of random coefficients (the same ones each call)
+// through a ring with the given helpers, the last row only partly decoded.
+std::vector<uint8_t> output_through_ring(const jpeg::Decoder& d, uint32_t helpers,
+                                         jpeg::RowPipeline::Rows kind) {
+    ImageDesc image{};
+    EXPECT_EQ(image_alloc(&image, d.frame.width, d.frame.height, d.frame.count == 1 ? 8 : 24),
+              IMG_OK);
+    jpeg::PictureOutput out;
+    out.start(d, image);
+    std::vector<std::vector<int16_t>> views(size_t{d.mcus_high} * 3);  // the caller's rows
+    std::mt19937 random(99);
+    {
+        jpeg::RowPipeline ring;
+        EXPECT_EQ(ring.start(out, helpers, kind), IMG_OK);
+        for (uint32_t y = 0; y < d.mcus_high; ++y) {
+            jpeg::CoefficientRow& row = ring.next_free();
+            for (uint32_t c = 0; c < d.frame.count; ++c) {
+                const size_t blocks = size_t{out.row_blocks(c)} * out.block_rows(c);
+                if (kind == jpeg::RowPipeline::Rows::kViews) {
+                    views[3 * y + c].assign(blocks * 64, 0);
+                    row.blocks[c] = views[3 * y + c].data();
+                    row.last[c] = nullptr;
+                }
+                for (size_t b = 0; b < blocks; ++b) {
+                    int16_t* block = row.blocks[c] + b * 64;
+                    EXPECT_EQ(block[1], 0);  // a row comes back with its coefficients 0
+                    block[0] = static_cast<int16_t>(int(random() % 512) - 256);
+                    const bool dc_only = random() % 3 == 0;
+                    if (!dc_only) {
+                        block[1 + random() % 63] = static_cast<int16_t>(int(random() % 64) - 32);
+                    }
+                    if (row.last[c] != nullptr) {
+                        row.last[c][b] = dc_only ? 0 : 63;
+                    }
+                }
+            }
+            const uint32_t mcus = y + 1 == d.mcus_high ? d.mcus_wide / 2 : d.mcus_wide;
+            ring.hand_over(y, mcus * d.mcu_width);
+        }
+        ring.finish();
+    }
+    const std::vector<uint8_t> pixels(image.pixels,
+                                      image.pixels + size_t{image.row_bytes} * d.frame.height);
+    image_free(&image);
+    return pixels;
+}
+
+TEST(JpegThreads, AnyNumberOfHelpersGivesTheSamePicture) {
+    struct Case {
+        uint32_t width, height, components, h, v;
+    };
+    uint16_t quant[64];
+    std::fill(quant, quant + 64, 3);
+    for (const Case& k : {Case{301, 97, 1, 1, 1}, Case{250, 90, 3, 2, 2}, Case{97, 40, 3, 2, 1}}) {
+        SCOPED_TRACE(testing::Message() << k.width << " x " << k.height << " " << k.components);
+        jpeg::Decoder d;
+        set_up_frame(d, quant, k.width, k.height, k.components, k.h, k.v);
+        for (auto kind : {jpeg::RowPipeline::Rows::kOwned, jpeg::RowPipeline::Rows::kViews}) {
+            const std::vector<uint8_t> alone = output_through_ring(d, 0, kind);
+            for (uint32_t helpers : {1u, 3u, 7u}) {
+                EXPECT_EQ(output_through_ring(d, helpers, kind), alone) << helpers;
+            }
+        }
+    }
+}
+
+// Pictures above the size for helpers, sequential (with and without restarts)
+// and progressive, gray and colour, loaded on two threads at once as the
+// viewer's windows might.
+TEST_F(Jpeg, BigPicturesMatchTheReference) {
+    std::vector<std::string> paths;
+    std::vector<std::vector<uint8_t>> wanted;
+    std::vector<uint32_t> bits;
+    for (int kind = 0; kind < 5; ++kind) {
+        Encoding e;
+        e.width = 1024;
+        e.height = 640;
+        static_assert(uint64_t{1024} * 640 >= jpeg::kThreadedPixels);
+        e.components = kind == 2 || kind == 4 ? 1 : 3;
+        e.h[0] = e.v[0] = 2;
+        e.progressive = kind >= 3;
+        e.restart_interval = kind == 1 || kind == 4 ? 7 : 0;
+        const std::vector<uint8_t> bytes = jpeg_of(e);
+        paths.push_back(write(bytes));
+        wanted.push_back(reference_pixels(reference(bytes)));
+        bits.push_back(e.components == 1 ? 8 : 24);
+    }
+    std::vector<int> failures(2);
+    std::vector<std::thread> loaders;
+    for (int t = 0; t < 2; ++t) {
+        loaders.emplace_back([&, t] {
+            for (size_t i = 0; i < paths.size(); ++i) {
+                ImageDesc mine{};
+                image_alloc(&mine, 1024, 640, static_cast<int32_t>(bits[i]));
+                failures[t] += jpeg_load(paths[i].c_str(), &mine) != IMG_OK ||
+                               picture_pixels(mine, 1024, 640) != wanted[i];
+                image_free(&mine);
+            }
+        });
+    }
+    for (std::thread& loader : loaders) {
+        loader.join();
+    }
+    EXPECT_EQ(failures, std::vector<int>(2));
 }
 
 // ---------------------------------------------------------------------------

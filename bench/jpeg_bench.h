@@ -1,10 +1,13 @@
-// The JPEG benchmarks' test pictures: a 4000 x 3000 photo-like picture
-// (smooth shading, a hard-edged disc, texture and sensor-like noise), encoded
-// with libjpeg-turbo at quality 90 as baseline 4:2:0, baseline 4:4:4 and
-// progressive 4:2:0.
+// The JPEG benchmarks' test pictures and their peer: a 4000 x 3000 photo-like
+// picture (smooth shading, a hard-edged disc, texture and sensor-like noise),
+// encoded with libjpeg-turbo at quality 90 as baseline 4:2:0, baseline 4:4:4
+// and progressive 4:2:0; and libjpeg-turbo's decoding of a file set to the
+// reader's arithmetic (the integer inverse DCT, replication of subsampled
+// chroma), to RGB with its SIMD paths.
 #pragma once
 
 #include <cmath>
+#include <csetjmp>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>  // before jpeglib.h, which uses FILE and size_t
@@ -110,6 +113,51 @@ inline bool write_pictures(const std::string& stem, std::string paths[3], size_t
             return false;
         }
     }
+    return true;
+}
+
+namespace detail {
+
+struct ErrorTrap {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+};
+
+inline void trap_error(j_common_ptr cinfo) {
+    std::longjmp(reinterpret_cast<ErrorTrap*>(cinfo->err)->jump, 1);
+}
+
+}  // namespace detail
+
+// Decodes the open file into RGB rows, top row first; false on any error.
+// Plain C style: nothing with a destructor lives across the jump.
+inline bool peer_decode(std::FILE* file, std::vector<uint8_t>* rgb, uint32_t* width,
+                        uint32_t* height) {
+    jpeg_decompress_struct cinfo;
+    detail::ErrorTrap trap;
+    cinfo.err = jpeg_std_error(&trap.manager);
+    trap.manager.error_exit = detail::trap_error;
+    if (setjmp(trap.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_stdio_src(&cinfo, file);
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.dct_method = JDCT_ISLOW;
+    cinfo.do_fancy_upsampling = FALSE;
+    cinfo.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&cinfo);
+    *width = cinfo.output_width;
+    *height = cinfo.output_height;
+    const size_t row_bytes = size_t{cinfo.output_width} * 3;
+    rgb->resize(row_bytes * cinfo.output_height);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = rgb->data() + size_t{cinfo.output_scanline} * row_bytes;
+        jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
     return true;
 }
 
