@@ -1,112 +1,48 @@
-// AVX2 paths of the JPEG inverse DCT and colour conversion (see jpeg_simd.h).
-// Compiled for AVX2 and called only where the processor has it. The inverse
-// DCT is the SSE2 path's method on two blocks at once, one per 128-bit half;
-// the colour conversion that of the SSE2 path on 32 pixels a step, with the
-// pixels' bytes put in order by byte shuffles.
+// AVX2 paths of the JPEG inverse DCT and colour conversion (see jpeg_simd.h):
+// the arithmetic of jpeg_lanes.h on 256-bit vectors, two blocks side by side
+// (one per 128-bit half) and 32 pixels a step, the pixels' bytes put in order
+// by byte shuffles. Compiled for AVX2 and called only where the processor has
+// it.
 //
 // This file includes no header with inline functions the library's other
 // files may also use: their AVX2 copies could be the ones the linker keeps.
 
 #include <immintrin.h>
 
+#include "imaging/simd/jpeg_lanes.h"
 #include "imaging/simd/jpeg_simd.h"
 
 namespace imaging::simd {
 
 namespace {
 
-using namespace jpeg_idct;
-
-inline __m256i pair(int32_t a, int32_t b) {
-    return _mm256_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(b) << 16) |
-                                                  (static_cast<uint32_t>(a) & 0xFFFF)));
-}
-
-// Transposes the 8 x 8 matrix of 16-bit values in each 128-bit half.
-inline void transpose(__m256i r[8]) {
-    const __m256i a0 = _mm256_unpacklo_epi16(r[0], r[1]);
-    const __m256i a1 = _mm256_unpackhi_epi16(r[0], r[1]);
-    const __m256i a2 = _mm256_unpacklo_epi16(r[2], r[3]);
-    const __m256i a3 = _mm256_unpackhi_epi16(r[2], r[3]);
-    const __m256i a4 = _mm256_unpacklo_epi16(r[4], r[5]);
-    const __m256i a5 = _mm256_unpackhi_epi16(r[4], r[5]);
-    const __m256i a6 = _mm256_unpacklo_epi16(r[6], r[7]);
-    const __m256i a7 = _mm256_unpackhi_epi16(r[6], r[7]);
-    const __m256i b0 = _mm256_unpacklo_epi32(a0, a2);
-    const __m256i b1 = _mm256_unpackhi_epi32(a0, a2);
-    const __m256i b2 = _mm256_unpacklo_epi32(a1, a3);
-    const __m256i b3 = _mm256_unpackhi_epi32(a1, a3);
-    const __m256i b4 = _mm256_unpacklo_epi32(a4, a6);
-    const __m256i b5 = _mm256_unpackhi_epi32(a4, a6);
-    const __m256i b6 = _mm256_unpacklo_epi32(a5, a7);
-    const __m256i b7 = _mm256_unpackhi_epi32(a5, a7);
-    r[0] = _mm256_unpacklo_epi64(b0, b4);
-    r[1] = _mm256_unpackhi_epi64(b0, b4);
-    r[2] = _mm256_unpacklo_epi64(b1, b5);
-    r[3] = _mm256_unpackhi_epi64(b1, b5);
-    r[4] = _mm256_unpacklo_epi64(b2, b6);
-    r[5] = _mm256_unpackhi_epi64(b2, b6);
-    r[6] = _mm256_unpacklo_epi64(b3, b7);
-    r[7] = _mm256_unpackhi_epi64(b3, b7);
-}
-
-// One pass over 16 lanes (8 in each half): v[k] holds input k of each lane;
-// the 32-bit sums, with `round` added, go to out_lo (lanes 0..3 of each half)
-// and out_hi (lanes 4..7), unshifted.
-inline void pass(const __m256i v[8], __m256i round, __m256i out_lo[8], __m256i out_hi[8]) {
-    const __m256i c_tmp0 = pair(8192, 8192);
-    const __m256i c_tmp1 = pair(8192, -8192);
-    const __m256i c_tmp2 = pair(k0_541, k0_541 - k1_847);
-    const __m256i c_tmp3 = pair(k0_541 + k0_765, k0_541);
-    const __m256i c_o0a = pair(kOdd0[0], kOdd0[1]), c_o0b = pair(kOdd0[2], kOdd0[3]);
-    const __m256i c_o1a = pair(kOdd1[0], kOdd1[1]), c_o1b = pair(kOdd1[2], kOdd1[3]);
-    const __m256i c_o2a = pair(kOdd2[0], kOdd2[1]), c_o2b = pair(kOdd2[2], kOdd2[3]);
-    const __m256i c_o3a = pair(kOdd3[0], kOdd3[1]), c_o3b = pair(kOdd3[2], kOdd3[3]);
-#pragma GCC unroll 8
-    for (int half = 0; half < 2; ++half) {
-        const auto interleave = [half](__m256i a, __m256i b) {
-            return half == 0 ? _mm256_unpacklo_epi16(a, b) : _mm256_unpackhi_epi16(a, b);
-        };
-        const __m256i p04 = interleave(v[0], v[4]);
-        const __m256i p26 = interleave(v[2], v[6]);
-        const __m256i p13 = interleave(v[1], v[3]);
-        const __m256i p57 = interleave(v[5], v[7]);
-        const __m256i tmp0 = _mm256_add_epi32(_mm256_madd_epi16(p04, c_tmp0), round);
-        const __m256i tmp1 = _mm256_add_epi32(_mm256_madd_epi16(p04, c_tmp1), round);
-        const __m256i tmp2 = _mm256_madd_epi16(p26, c_tmp2);
-        const __m256i tmp3 = _mm256_madd_epi16(p26, c_tmp3);
-        const __m256i e10 = _mm256_add_epi32(tmp0, tmp3);
-        const __m256i e13 = _mm256_sub_epi32(tmp0, tmp3);
-        const __m256i e11 = _mm256_add_epi32(tmp1, tmp2);
-        const __m256i e12 = _mm256_sub_epi32(tmp1, tmp2);
-        const __m256i o0 =
-            _mm256_add_epi32(_mm256_madd_epi16(p13, c_o0a), _mm256_madd_epi16(p57, c_o0b));
-        const __m256i o1 =
-            _mm256_add_epi32(_mm256_madd_epi16(p13, c_o1a), _mm256_madd_epi16(p57, c_o1b));
-        const __m256i o2 =
-            _mm256_add_epi32(_mm256_madd_epi16(p13, c_o2a), _mm256_madd_epi16(p57, c_o2b));
-        const __m256i o3 =
-            _mm256_add_epi32(_mm256_madd_epi16(p13, c_o3a), _mm256_madd_epi16(p57, c_o3b));
-        __m256i* out = half == 0 ? out_lo : out_hi;
-        out[0] = _mm256_add_epi32(e10, o3);
-        out[7] = _mm256_sub_epi32(e10, o3);
-        out[1] = _mm256_add_epi32(e11, o2);
-        out[6] = _mm256_sub_epi32(e11, o2);
-        out[2] = _mm256_add_epi32(e12, o1);
-        out[5] = _mm256_sub_epi32(e12, o1);
-        out[3] = _mm256_add_epi32(e13, o0);
-        out[4] = _mm256_sub_epi32(e13, o0);
+// The lanes' operations on 256-bit vectors (see jpeg_lanes.h).
+struct Avx2 {
+    using Vec = __m256i;
+    static Vec zero() { return _mm256_setzero_si256(); }
+    static Vec set1_16(int16_t v) { return _mm256_set1_epi16(v); }
+    static Vec set1_32(int32_t v) { return _mm256_set1_epi32(v); }
+    static Vec unpacklo16(Vec a, Vec b) { return _mm256_unpacklo_epi16(a, b); }
+    static Vec unpackhi16(Vec a, Vec b) { return _mm256_unpackhi_epi16(a, b); }
+    static Vec unpacklo32(Vec a, Vec b) { return _mm256_unpacklo_epi32(a, b); }
+    static Vec unpackhi32(Vec a, Vec b) { return _mm256_unpackhi_epi32(a, b); }
+    static Vec unpacklo64(Vec a, Vec b) { return _mm256_unpacklo_epi64(a, b); }
+    static Vec unpackhi64(Vec a, Vec b) { return _mm256_unpackhi_epi64(a, b); }
+    static Vec madd(Vec a, Vec b) { return _mm256_madd_epi16(a, b); }
+    static Vec add16(Vec a, Vec b) { return _mm256_add_epi16(a, b); }
+    static Vec add32(Vec a, Vec b) { return _mm256_add_epi32(a, b); }
+    static Vec sub32(Vec a, Vec b) { return _mm256_sub_epi32(a, b); }
+    static Vec and_(Vec a, Vec b) { return _mm256_and_si256(a, b); }
+    template <int kBits>
+    static Vec slli32(Vec a) {
+        return _mm256_slli_epi32(a, kBits);
     }
-}
-
-// Bits [kLow, kLow + kBits) of each 32-bit lane as a signed number, packed to
-// 16 bits: one shift up and one down.
-template <int kLow, int kBits>
-inline __m256i field_pack(__m256i lo, __m256i hi) {
-    constexpr int kUp = 32 - kLow - kBits;
-    return _mm256_packs_epi32(_mm256_srai_epi32(_mm256_slli_epi32(lo, kUp), 32 - kBits),
-                              _mm256_srai_epi32(_mm256_slli_epi32(hi, kUp), 32 - kBits));
-}
+    template <int kBits>
+    static Vec srai32(Vec a) {
+        return _mm256_srai_epi32(a, kBits);
+    }
+    static Vec packs32(Vec a, Vec b) { return _mm256_packs_epi32(a, b); }
+};
 
 }  // namespace
 
@@ -123,28 +59,7 @@ void jpeg_idct_islow_pair_avx2(const int16_t* blocks, const uint16_t* quant, uin
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * k)));
         v[k] = _mm256_mullo_epi16(c, q);  // the product's low 16 bits
     }
-    __m256i lo[8], hi[8];
-    // Columns: v[k] is row k of the work area. The plain version's results,
-    // sum >> 11 kept to 16 bits, are bits 11..26 of the sums.
-    pass(v, _mm256_set1_epi32(1024), lo, hi);
-#pragma GCC unroll 8
-    for (int k = 0; k < 8; ++k) {
-        v[k] = field_pack<11, 16>(lo[k], hi[k]);
-    }
-    transpose(v);  // v[k]: column k of each row
-    // Rows: the plain version takes (sum + 2^17) >> 18 modulo 1024 as a
-    // signed 10-bit value: bits 18..27 of the sums. The rounding 2^17 is 16
-    // times the DC term's factor 8192, so it is added to the DC inputs (a
-    // 16-bit wrap there moves the sums by multiples of 2^29: bits 18..27 stay).
-    v[0] = _mm256_add_epi16(v[0], _mm256_set1_epi16(16));
-    pass(v, _mm256_setzero_si256(), lo, hi);
-#pragma GCC unroll 8
-    for (int k = 0; k < 8; ++k) {
-        // Plus 128, clamped by the pack to bytes below: the range-limit
-        // table's mapping without a look-up.
-        v[k] = _mm256_add_epi16(field_pack<18, 10>(lo[k], hi[k]), _mm256_set1_epi16(128));
-    }
-    transpose(v);  // back to rows
+    lanes::idct<Avx2>(v);
 #pragma GCC unroll 8
     for (int r = 0; r < 8; r += 2) {
         // Quad words: first block row r, r + 1, second block row r, r + 1;
@@ -158,54 +73,6 @@ void jpeg_idct_islow_pair_avx2(const int16_t* blocks, const uint16_t* quant, uin
 }
 
 namespace {
-
-// numerator / 65536 truncated toward zero, in 32-bit lanes.
-inline __m256i divide_toward_zero(__m256i n) {
-    const __m256i bias = _mm256_and_si256(_mm256_srai_epi32(n, 31), _mm256_set1_epi32(0xFFFF));
-    return _mm256_srai_epi32(_mm256_add_epi32(n, bias), 16);
-}
-
-// The red or blue offset of 16 chroma values (x = c - 128, 16-bit lanes):
-// (factor * x + 32768) / 65536 toward zero, with factor = high * 65536 + low.
-template <int kHigh, int kLow>
-inline __m256i scaled_offset(__m256i x) {
-    static_assert(kHigh * 65536 + kLow == jpeg_ycc::kCrRed ||
-                  kHigh * 65536 + kLow == jpeg_ycc::kCbBlue);
-    const __m256i low_and_half = _mm256_set1_epi32((16384 << 16) | (kLow & 0xFFFF));
-    const __m256i two = _mm256_set1_epi16(2);
-    const __m256i zero = _mm256_setzero_si256();
-    __m256i sum[2];
-#pragma GCC unroll 8
-    for (int half = 0; half < 2; ++half) {
-        const __m256i x_two =
-            half == 0 ? _mm256_unpacklo_epi16(x, two) : _mm256_unpackhi_epi16(x, two);
-        // x * 65536 as a 32-bit lane: x in the high half, zeros below.
-        const __m256i high =
-            half == 0 ? _mm256_unpacklo_epi16(zero, x) : _mm256_unpackhi_epi16(zero, x);
-        __m256i n = _mm256_madd_epi16(x_two, low_and_half);  // low * x + 32768
-#pragma GCC unroll 8
-        for (int i = 0; i < kHigh; ++i) {
-            n = _mm256_add_epi32(n, high);
-        }
-        sum[half] = divide_toward_zero(n);
-    }
-    return _mm256_packs_epi32(sum[0], sum[1]);
-}
-
-// The green offset: (kCrGreen * xr + kCbGreen * xb + 32768) >> 16, with the
-// (even) factors halved to fit 16 bits and the sum doubled.
-inline __m256i green_offset(__m256i xr, __m256i xb) {
-    constexpr int32_t kCr = jpeg_ycc::kCrGreen / 2, kCb = jpeg_ycc::kCbGreen / 2;
-    static_assert(kCr * 2 == jpeg_ycc::kCrGreen && kCb * 2 == jpeg_ycc::kCbGreen);
-    const __m256i factors = _mm256_set1_epi32(static_cast<int32_t>(
-        (static_cast<uint32_t>(kCb) << 16) | (static_cast<uint32_t>(kCr) & 0xFFFF)));
-    const __m256i round = _mm256_set1_epi32(32768);
-    const __m256i lo = _mm256_madd_epi16(_mm256_unpacklo_epi16(xr, xb), factors);
-    const __m256i hi = _mm256_madd_epi16(_mm256_unpackhi_epi16(xr, xb), factors);
-    return _mm256_packs_epi32(
-        _mm256_srai_epi32(_mm256_add_epi32(_mm256_slli_epi32(lo, 1), round), 16),
-        _mm256_srai_epi32(_mm256_add_epi32(_mm256_slli_epi32(hi, 1), round), 16));
-}
 
 // The byte shuffles that interleave 16 blue, green and red bytes (in each
 // 128-bit half) into 48 bytes of pixels: part k of the 48 takes from colour c
@@ -278,44 +145,37 @@ uint32_t ycc_rows(const uint8_t* const y[kRows], const uint8_t* cb, const uint8_
     const Interleave interleave = load_interleave();
     const __m256i zero = _mm256_setzero_si256();
     const __m256i center = _mm256_set1_epi16(128);
-    constexpr int kBlueLow = jpeg_ycc::kCbBlue - 2 * 65536;
-    constexpr int kRedLow = jpeg_ycc::kCrRed - 65536;
     uint32_t x = 0;
     for (; x + 32 <= n; x += 32) {
         // The offsets as 16-bit lanes, in the order the byte unpacks give:
-        // [0] pixels 0..7 and 16..23, [1] pixels 8..15 and 24..31.
-        __m256i offset[3][2];
+        // [0] pixels 0..7 and 16..23, [1] pixels 8..15 and 24..31; blue,
+        // green, red.
+        __m256i offset[2][3];
         if (half_chroma) {
             // 16 chroma samples, in order over the two halves: doubled by the
             // 16-bit unpacks, they land where the luma's byte unpacks put
             // their pixels.
-            const auto load16 = [](const uint8_t* p) {
-                return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+            const auto load16 = [&](const uint8_t* p) {
+                return _mm256_sub_epi16(
+                    _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
+                    center);
             };
-            const __m256i xb = _mm256_sub_epi16(load16(cb + x / 2), center);
-            const __m256i xr = _mm256_sub_epi16(load16(cr + x / 2), center);
-            const __m256i o[3] = {scaled_offset<2, kBlueLow>(xb), green_offset(xr, xb),
-                                  scaled_offset<1, kRedLow>(xr)};
-#pragma GCC unroll 8
+            __m256i o[3];
+            lanes::colour_offsets<Avx2>(load16(cb + x / 2), load16(cr + x / 2), o);
+#pragma GCC unroll 3
             for (int c = 0; c < 3; ++c) {
-                offset[c][0] = _mm256_unpacklo_epi16(o[c], o[c]);
-                offset[c][1] = _mm256_unpackhi_epi16(o[c], o[c]);
+                offset[0][c] = _mm256_unpacklo_epi16(o[c], o[c]);
+                offset[1][c] = _mm256_unpackhi_epi16(o[c], o[c]);
             }
         } else {
             const __m256i b8 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cb + x));
             const __m256i r8 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cr + x));
-#pragma GCC unroll 8
-            for (int half = 0; half < 2; ++half) {
-                const __m256i xb = _mm256_sub_epi16(
-                    half == 0 ? _mm256_unpacklo_epi8(b8, zero) : _mm256_unpackhi_epi8(b8, zero),
-                    center);
-                const __m256i xr = _mm256_sub_epi16(
-                    half == 0 ? _mm256_unpacklo_epi8(r8, zero) : _mm256_unpackhi_epi8(r8, zero),
-                    center);
-                offset[0][half] = scaled_offset<2, kBlueLow>(xb);
-                offset[1][half] = green_offset(xr, xb);
-                offset[2][half] = scaled_offset<1, kRedLow>(xr);
-            }
+            lanes::colour_offsets<Avx2>(_mm256_sub_epi16(_mm256_unpacklo_epi8(b8, zero), center),
+                                        _mm256_sub_epi16(_mm256_unpacklo_epi8(r8, zero), center),
+                                        offset[0]);
+            lanes::colour_offsets<Avx2>(_mm256_sub_epi16(_mm256_unpackhi_epi8(b8, zero), center),
+                                        _mm256_sub_epi16(_mm256_unpackhi_epi8(r8, zero), center),
+                                        offset[1]);
         }
 #pragma GCC unroll 8
         for (int row = 0; row < kRows; ++row) {
@@ -327,8 +187,8 @@ uint32_t ycc_rows(const uint8_t* const y[kRows], const uint8_t* cb, const uint8_
             for (int c = 0; c < 3; ++c) {
                 // Clamped to 0..255 by the saturating pack, which also undoes
                 // the unpacks' order.
-                channel[c] = _mm256_packus_epi16(_mm256_add_epi16(l_lo, offset[c][0]),
-                                                 _mm256_add_epi16(l_hi, offset[c][1]));
+                channel[c] = _mm256_packus_epi16(_mm256_add_epi16(l_lo, offset[0][c]),
+                                                 _mm256_add_epi16(l_hi, offset[1][c]));
             }
             store_32_pixels(out[row] + 3 * size_t{x}, channel[0], channel[1], channel[2],
                             interleave);
