@@ -847,12 +847,13 @@ void set_up_frame(jpeg::Decoder& d, const uint16_t* quant, uint32_t width, uint3
 // Outputs every MCU row of random coefficients (the same ones each call)
 // through a ring with the given helpers, the last row only partly decoded.
 std::vector<uint8_t> output_through_ring(const jpeg::Decoder& d, uint32_t helpers,
-                                         jpeg::RowPipeline::Rows kind) {
+                                         jpeg::RowPipeline::Rows kind,
+                                         const jpeg::Kernels& kernels = jpeg::kernels()) {
     ImageDesc image{};
     EXPECT_EQ(image_alloc(&image, d.frame.width, d.frame.height, d.frame.count == 1 ? 8 : 24),
               IMG_OK);
     jpeg::PictureOutput out;
-    out.start(d, image);
+    out.start(d, image, kernels);
     std::vector<std::vector<int16_t>> views(size_t{d.mcus_high} * 3);  // the caller's rows
     std::mt19937 random(99);
     {
@@ -889,6 +890,26 @@ std::vector<uint8_t> output_through_ring(const jpeg::Decoder& d, uint32_t helper
                                       image.pixels + size_t{image.row_bytes} * d.frame.height);
     image_free(&image);
     return pixels;
+}
+
+// The output stage gives the same picture with each level's kernels: pairs of
+// blocks, blocks of DC only beside full ones, rows of 4:2:0 two at a time, and
+// the rows' ends.
+TEST(JpegThreads, EveryKernelLevelGivesThePlainPicture) {
+    uint16_t quant[64];
+    std::fill(quant, quant + 64, 5);
+    for (uint32_t width : {250u, 257u}) {
+        jpeg::Decoder d;
+        set_up_frame(d, quant, width, 70, 3, 2, 2);
+        const std::vector<uint8_t> plain = output_through_ring(
+            d, 0, jpeg::RowPipeline::Rows::kOwned, jpeg::kernels(simd::SimdLevel::kPlain));
+        for (simd::SimdLevel level : simd_levels()) {
+            EXPECT_EQ(
+                output_through_ring(d, 0, jpeg::RowPipeline::Rows::kOwned, jpeg::kernels(level)),
+                plain)
+                << simd::level_name(level) << " " << width;
+        }
+    }
 }
 
 TEST(JpegThreads, AnyNumberOfHelpersGivesTheSamePicture) {
