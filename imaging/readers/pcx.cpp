@@ -31,13 +31,10 @@
 #include <memory>
 #include <new>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "imaging/bits_copy.h"
 #include "imaging/readers/reader_driver.h"
 #include "imaging/readers/reader_io.h"
+#include "imaging/simd/byte_rows.h"
 
 namespace imaging {
 
@@ -150,25 +147,6 @@ constexpr size_t kLineSlack = 64;
 constexpr size_t kBlock = 64;
 constexpr size_t kCopyReach = 16;
 
-// Bit i set where byte i of the block is above 0xC0.
-inline uint64_t high_bytes(const uint8_t* block) {
-    uint64_t high = 0;
-#if defined(__SSE2__)
-    const __m128i threshold = _mm_set1_epi8(static_cast<char>(0xC1));
-    for (size_t i = 0; i < kBlock; i += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + i));
-        // max(v, 0xC1) equals v exactly in the bytes of at least 0xC1.
-        const __m128i above = _mm_cmpeq_epi8(_mm_max_epu8(v, threshold), v);
-        high |= uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(above))} << i;
-    }
-#else
-    for (size_t i = 0; i < kBlock; ++i) {
-        high |= uint64_t{block[i] > 0xC0} << i;
-    }
-#endif
-    return high;
-}
-
 // The count bytes among the high bytes of a block that starts on a token.
 // A count byte takes the next byte as its value whatever it is, so in a
 // stretch of consecutive high bytes the first, third, fifth... are counts and
@@ -195,20 +173,11 @@ inline void copy_literal(uint8_t* out, const uint8_t* in, size_t n) {
 // Writes n (at most 63) copies of value at out, 16 at a time: writes 16 bytes
 // when n is 0, else up to 15 bytes more than n.
 inline void fill_run(uint8_t* out, uint8_t value, size_t n) {
-#if defined(__SSE2__)
-    const __m128i splat = _mm_set1_epi8(static_cast<char>(value));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), splat);
-    for (size_t i = 16; i < n; i += 16) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), splat);
-    }
-#else
     const uint64_t splat = value * uint64_t{0x0101010101010101};
-    std::memcpy(out, &splat, 8);
-    std::memcpy(out + 8, &splat, 8);
-    for (size_t i = 16; i < n; i += 8) {
+    for (size_t i = 0; i == 0 || i < n; i += 16) {
         std::memcpy(out + i, &splat, 8);
+        std::memcpy(out + i + 8, &splat, 8);
     }
-#endif
 }
 
 // Decodes the tokens of the block at data + pos into out + done while they fit
@@ -221,9 +190,11 @@ inline void fill_run(uint8_t* out, uint8_t value, size_t n) {
 // Each step takes a literal stretch, perhaps empty, and the run behind it, with
 // one check that both fit; the copies are wide and run ahead, the next step
 // writing over what they wrote too much.
-bool decode_block(const uint8_t* data, size_t& pos, uint8_t* out, size_t& done, size_t size) {
+bool decode_block(const simd::ByteRowKernels& kernels, const uint8_t* data, size_t& pos,
+                  uint8_t* out, size_t& done, size_t size) {
     const uint8_t* const block = data + pos;
-    uint64_t counts = count_bytes(high_bytes(block));
+    // The bytes above 0xC0 are counts or values of runs.
+    uint64_t counts = count_bytes(kernels.bytes_above(block, 0xC0));
     size_t at = 0;  // the next token's offset in the block, 0..kBlock + 1
     size_t d = done;
     bool whole = true;
@@ -267,7 +238,8 @@ bool decode_block(const uint8_t* data, size_t& pos, uint8_t* out, size_t& done, 
 // loop takes the rest token by token and splits a run at the line's end. The
 // cursor stays in a local; the bytes it passed are charged once, at the end of
 // the line.
-size_t decode_line(ChargedBytes& in, PendingRun& pending, uint8_t* out, size_t size) {
+size_t decode_line(const simd::ByteRowKernels& kernels, ChargedBytes& in, PendingRun& pending,
+                   uint8_t* out, size_t size) {
     const size_t available = in.left();
     const uint8_t* const data = in.peek(available);
     size_t pos = 0;  // 0 <= pos <= available
@@ -276,7 +248,8 @@ size_t decode_line(ChargedBytes& in, PendingRun& pending, uint8_t* out, size_t s
         fill_run(out, pending.value, done);
         pending.count -= static_cast<uint32_t>(done);
     }
-    while (available - pos >= kBlock + kCopyReach && decode_block(data, pos, out, done, size)) {
+    while (available - pos >= kBlock + kCopyReach &&
+           decode_block(kernels, data, pos, out, done, size)) {
     }
     while (done < size && pos < available) {
         const uint8_t b = data[pos];
@@ -326,62 +299,11 @@ void store_planar16(const uint8_t* scanline, uint32_t bytes_per_line, uint8_t* d
     }
 }
 
-#if defined(__SSE2__)
-// Writes the 12 bytes of four blue, green, red, 0 pixels at out, as a 16-byte
-// store whose last four bytes are left for the next store to overwrite.
-inline void store_four_pixels(uint8_t* out, __m128i quads) {
-    // In each 64-bit half, move the second pixel's three bytes next to the
-    // first's: six bytes a half. Then move the high half's six bytes next to
-    // the low half's.
-    const __m128i halves =
-        _mm_or_si128(_mm_and_si128(quads, _mm_set1_epi64x(0x0000000000FFFFFF)),
-                     _mm_and_si128(_mm_srli_epi64(quads, 8), _mm_set1_epi64x(0x0000FFFFFF000000)));
-    const __m128i packed = _mm_or_si128(
-        _mm_and_si128(halves, _mm_set_epi64x(0, 0x0000FFFFFFFFFFFF)),
-        _mm_and_si128(
-            _mm_srli_si128(halves, 2),
-            _mm_set_epi64x(0x00000000FFFFFFFF, static_cast<int64_t>(0xFFFF000000000000))));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), packed);
-}
-
-// Interleaves 16 pixels: 52 bytes written at out, the last four of them left
-// for what follows.
-inline void interleave16(const uint8_t* red, const uint8_t* green, const uint8_t* blue,
-                         uint8_t* out) {
-    const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(red));
-    const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(green));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(blue));
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i bg_low = _mm_unpacklo_epi8(b, g);
-    const __m128i bg_high = _mm_unpackhi_epi8(b, g);
-    const __m128i r0_low = _mm_unpacklo_epi8(r, zero);
-    const __m128i r0_high = _mm_unpackhi_epi8(r, zero);
-    store_four_pixels(out, _mm_unpacklo_epi16(bg_low, r0_low));
-    store_four_pixels(out + 12, _mm_unpackhi_epi16(bg_low, r0_low));
-    store_four_pixels(out + 24, _mm_unpacklo_epi16(bg_high, r0_high));
-    store_four_pixels(out + 36, _mm_unpackhi_epi16(bg_high, r0_high));
-}
-#endif
-
 // Interleaves the red, green and blue plane lines into blue, green, red pixels.
-void store_true_colour(const uint8_t* scanline, uint32_t bytes_per_line, uint8_t* destination,
-                       uint32_t columns) {
-    const uint8_t* red = scanline;
-    const uint8_t* green = scanline + bytes_per_line;
-    const uint8_t* blue = scanline + 2 * size_t{bytes_per_line};
-    uint32_t x = 0;
-#if defined(__SSE2__)
-    // 16 pixels a step write 52 bytes: within the row while 18 pixels (54
-    // bytes) are left.
-    for (; columns - x >= 18; x += 16) {
-        interleave16(red + x, green + x, blue + x, destination + 3 * size_t{x});
-    }
-#endif
-    for (; x < columns; ++x) {
-        destination[3 * size_t{x}] = blue[x];
-        destination[3 * size_t{x} + 1] = green[x];
-        destination[3 * size_t{x} + 2] = red[x];
-    }
+void store_true_colour(const simd::ByteRowKernels& kernels, const uint8_t* scanline,
+                       uint32_t bytes_per_line, uint8_t* destination, uint32_t columns) {
+    kernels.planes_to_bgr(scanline, scanline + bytes_per_line,
+                          scanline + 2 * size_t{bytes_per_line}, destination, columns);
 }
 
 // Streams the run-length data from the file's current position into the area
@@ -414,10 +336,11 @@ ImgStatus pixel_pass(ReaderFile& file, const PcxInfo& info, Layout layout, Image
     // a run carries over from one plane line to the next as from one scanline
     // to the next: a scanline decodes as one line.
     PendingRun pending;
+    const simd::ByteRowKernels& kernels = simd::byte_row_kernels();
     for (uint32_t k = 0; k < place.rows; ++k) {
         chunk.next_step();
         ChargedBytes in = chunk.ahead();
-        const size_t decoded = decode_line(in, pending, scanline.get(), scanline_bytes);
+        const size_t decoded = decode_line(kernels, in, pending, scanline.get(), scanline_bytes);
         chunk.advance(in.used());
         if (decoded == 0) {
             return IMG_ERR_LZW;
@@ -442,7 +365,8 @@ ImgStatus pixel_pass(ReaderFile& file, const PcxInfo& info, Layout layout, Image
                 store_packed16(scanline.get(), destination, place.columns);
                 break;
             case Layout::kTrueColour:
-                store_true_colour(scanline.get(), bytes_per_line, destination, place.columns);
+                store_true_colour(kernels, scanline.get(), bytes_per_line, destination,
+                                  place.columns);
                 break;
         }
         if (decoded < scanline_bytes) {

@@ -18,7 +18,11 @@
 
 #include "imaging/image.h"
 #include "imaging/readers/jpeg/jpeg_color.h"
+#include "imaging/readers/jpeg/jpeg_huffman.h"
 #include "imaging/readers/jpeg/jpeg_idct.h"
+#include "imaging/readers/jpeg/jpeg_kernels.h"
+#include "imaging/readers/jpeg/jpeg_output.h"
+#include "imaging/readers/jpeg/jpeg_threads.h"
 #include "imaging/readers/picture_open.h"
 #include "imaging/readers/reader_table.h"
 #include "support/test_support.h"
@@ -120,6 +124,8 @@ struct Encoding {
     bool progressive = false;
     bool separate_scans = false;  // sequential, one scan per component
     unsigned restart_interval = 0;
+    const jpeg_scan_info* scans = nullptr;  // a scan script of its own
+    int scan_count = 0;
 };
 
 std::vector<uint8_t> encode(const Encoding& e, const std::vector<uint8_t>& samples) {
@@ -141,7 +147,10 @@ std::vector<uint8_t> encode(const Encoding& e, const std::vector<uint8_t>& sampl
         cinfo.comp_info[c].v_samp_factor = e.v[c];
     }
     jpeg_scan_info scans[3];
-    if (e.progressive) {
+    if (e.scans != nullptr) {
+        cinfo.scan_info = e.scans;
+        cinfo.num_scans = e.scan_count;
+    } else if (e.progressive) {
         jpeg_simple_progression(&cinfo);
     } else if (e.separate_scans) {
         for (int c = 0; c < 3; ++c) {
@@ -258,64 +267,121 @@ TEST(JpegCore, ColourTablesFollowTheirFormulas) {
     EXPECT_EQ(t.cb_g[0], 22554 * 128);
     uint8_t bgr[3];
     const uint8_t mid = 128, zero = 0, full = 255;
-    jpeg::ycc_to_bgr_row(&mid, &mid, &mid, bgr, 1);
+    jpeg::ycc_to_bgr_row_plain(&mid, &mid, &mid, bgr, 1);
     EXPECT_EQ(bgr[0] | bgr[1] << 8 | bgr[2] << 16, 0x808080);
-    jpeg::ycc_to_bgr_row(&zero, &mid, &full, bgr, 1);
+    jpeg::ycc_to_bgr_row_plain(&zero, &mid, &full, bgr, 1);
     EXPECT_EQ(bgr[2], 178);
 }
 
-// The SSE2 inverse DCT gives the plain path's bytes, also for coefficients
+// The SIMD levels this build and processor run (the plain version aside).
+std::vector<simd::SimdLevel> simd_levels() {
+    std::vector<simd::SimdLevel> levels;
+    for (simd::SimdLevel level : {simd::SimdLevel::kSse2, simd::SimdLevel::kAvx2}) {
+        if (simd::level_available(level)) {
+            levels.push_back(level);
+        }
+    }
+    return levels;
+}
+
+// Each SIMD inverse DCT gives the plain version's bytes, also for coefficients
 // and tables far outside what encoders make.
 TEST(JpegCore, FastInverseDctMatchesThePlainOne) {
-    std::mt19937 random(7);
-    for (int n = 0; n < 20000; ++n) {
+    const jpeg::Kernels& plain = jpeg::kernels(simd::SimdLevel::kPlain);
+    for (simd::SimdLevel level : simd_levels()) {
+        SCOPED_TRACE(simd::level_name(level));
+        const jpeg::Kernels& fast = jpeg::kernels(level);
+        std::mt19937 random(7);
+        alignas(16) int16_t pair[128] = {};
+        for (int n = 0; n < 20000; ++n) {
+            alignas(16) int16_t block[64] = {};
+            alignas(16) uint16_t quant[64];
+            const int range = n % 4 == 0 ? 65536 : n % 4 == 1 ? 2048 : 64;
+            const int filled = 1 + n % 64;
+            for (int k = 0; k < 64; ++k) {
+                quant[k] = static_cast<uint16_t>(n % 3 == 0 ? random() : 1 + random() % 100);
+                if (k < filled) {
+                    block[jpeg::kZigzag[k]] =
+                        static_cast<int16_t>(int(random() % range) - range / 2);
+                }
+            }
+            uint8_t got[64], want[64];
+            fast.idct(block, quant, got, 8);
+            plain.idct(block, quant, want, 8);
+            ASSERT_EQ(std::memcmp(got, want, 64), 0) << n;
+            // Two blocks side by side: this one and the last one of the
+            // previous round, in rows of 24 bytes whose last 8 stay as they are.
+            std::memcpy(pair + 64, pair, sizeof block);
+            std::memcpy(pair, block, sizeof block);
+            uint8_t got_pair[8 * 24], want_pair[8 * 24];
+            std::memset(got_pair, 0xEE, sizeof got_pair);
+            std::memset(want_pair, 0xEE, sizeof want_pair);
+            fast.idct_pair(pair, quant, got_pair, 24);
+            plain.idct_pair(pair, quant, want_pair, 24);
+            ASSERT_EQ(std::memcmp(got_pair, want_pair, sizeof got_pair), 0) << n;
+            plain.idct(pair + 64, quant, want, 8);
+            ASSERT_EQ(std::memcmp(want_pair + 8 + 24 * 7, want + 56, 8), 0) << n;
+        }
+    }
+}
+
+// A DC-only block gives 64 equal samples, as the full transform does; no
+// coefficients at all give 128.
+TEST(JpegCore, DcOnlyBlocksMatchTheFullTransform) {
+    std::mt19937 random(5);
+    for (int n = 0; n < 5000; ++n) {
         alignas(16) int16_t block[64] = {};
         alignas(16) uint16_t quant[64];
-        const int range = n % 4 == 0 ? 65536 : n % 4 == 1 ? 2048 : 64;
-        const int filled = 1 + n % 64;
-        for (int k = 0; k < 64; ++k) {
-            quant[k] = static_cast<uint16_t>(n % 3 == 0 ? random() : 1 + random() % 100);
-            if (k < filled) {
-                block[jpeg::kZigzag[k]] = static_cast<int16_t>(int(random() % range) - range / 2);
-            }
+        for (uint16_t& q : quant) {
+            q = static_cast<uint16_t>(n % 2 == 0 ? random() : 1 + random() % 100);
         }
-        uint8_t fast[64], plain[64];
-        jpeg::idct_islow(block, quant, fast, 8);
-        jpeg::idct_islow_plain(block, quant, plain, 8);
-        ASSERT_EQ(std::memcmp(fast, plain, 64), 0) << n;
-        // A DC-only block: 64 equal samples, as the full transform gives.
-        std::memset(block + 1, 0, 63 * sizeof(int16_t));
-        jpeg::idct_dc_only(block[0], quant[0], fast, 8);
-        jpeg::idct_islow_plain(block, quant, plain, 8);
-        ASSERT_EQ(std::memcmp(fast, plain, 64), 0) << n;
+        block[0] = static_cast<int16_t>(random());
+        uint8_t dc[64], full[64];
+        jpeg::idct_dc_only(block[0], quant[0], dc, 8);
+        jpeg::idct_islow_plain(block, quant, full, 8);
+        ASSERT_EQ(std::memcmp(dc, full, 64), 0) << n;
     }
     alignas(16) int16_t zero[64] = {};
     alignas(16) uint16_t ones[64];
     std::fill(ones, ones + 64, 1);
     uint8_t out[64];
-    jpeg::idct_islow(zero, ones, out, 8);
+    jpeg::idct_islow_plain(zero, ones, out, 8);
     EXPECT_EQ(out[0], 128);
     EXPECT_EQ(out[63], 128);
 }
 
-// The SSE2 colour conversion gives the plain path's bytes for every sample
-// value, with full and half-width chroma, at every row length.
+// Each SIMD colour conversion gives the plain version's bytes for every
+// sample value, with full and half-width chroma, at every row length.
 TEST(JpegCore, FastColourConversionMatchesThePlainOne) {
-    std::mt19937 random(11);
-    std::vector<uint8_t> y(300), cb(300), cr(300);
-    for (int round = 0; round < 300; ++round) {
-        for (size_t i = 0; i < y.size(); ++i) {
-            // Every (Cb, Cr) pair occurs over the rounds; Y at the extremes too.
-            y[i] = static_cast<uint8_t>(i % 3 == 0 ? (round & 1) * 255 : random());
-            cb[i] = static_cast<uint8_t>(round < 256 ? round : random());
-            cr[i] = static_cast<uint8_t>(i);
-        }
-        for (bool half : {false, true}) {
-            const uint32_t n = static_cast<uint32_t>(1 + random() % 290);
-            std::vector<uint8_t> fast(3 * n + 16, 0xEE), plain(3 * n + 16, 0xEE);
-            jpeg::ycc_to_bgr_row(y.data(), cb.data(), cr.data(), fast.data(), n, half);
-            jpeg::ycc_to_bgr_row_plain(y.data(), cb.data(), cr.data(), plain.data(), n, half);
-            ASSERT_EQ(fast, plain) << round << " " << half << " " << n;
+    for (simd::SimdLevel level : simd_levels()) {
+        SCOPED_TRACE(simd::level_name(level));
+        const jpeg::Kernels& fast = jpeg::kernels(level);
+        std::mt19937 random(11);
+        std::vector<uint8_t> y(300), cb(300), cr(300);
+        for (int round = 0; round < 300; ++round) {
+            for (size_t i = 0; i < y.size(); ++i) {
+                // Every (Cb, Cr) pair occurs over the rounds; Y at the extremes too.
+                y[i] = static_cast<uint8_t>(i % 3 == 0 ? (round & 1) * 255 : random());
+                cb[i] = static_cast<uint8_t>(round < 256 ? round : random());
+                cr[i] = static_cast<uint8_t>(i);
+            }
+            for (bool half : {false, true}) {
+                const uint32_t n = static_cast<uint32_t>(1 + random() % 290);
+                std::vector<uint8_t> got(3 * n + 16, 0xEE), want(3 * n + 16, 0xEE);
+                fast.ycc_row(y.data(), cb.data(), cr.data(), got.data(), n, half);
+                jpeg::ycc_to_bgr_row_plain(y.data(), cb.data(), cr.data(), want.data(), n, half);
+                ASSERT_EQ(got, want) << round << " " << half << " " << n;
+                // Two rows sharing the chroma: the second luma row is the
+                // first one reversed.
+                const std::vector<uint8_t> y1(y.rbegin(), y.rend());
+                std::vector<uint8_t> got1(got.size(), 0xEE), want1(got.size(), 0xEE);
+                std::fill(got.begin(), got.end(), 0xEE);
+                fast.ycc_row_pair(y.data(), y1.data(), cb.data(), cr.data(), got.data(),
+                                  got1.data(), n, half);
+                jpeg::ycc_to_bgr_row_plain(y1.data(), cb.data(), cr.data(), want1.data(), n, half);
+                ASSERT_EQ(got, want) << round << " " << half << " " << n;
+                ASSERT_EQ(got1, want1) << round << " " << half << " " << n;
+            }
         }
     }
 }
@@ -499,6 +565,13 @@ TEST_F(Jpeg, RefusesBadTablesAndSampling) {
         EXPECT_EQ(jpeg_info(write(bad).c_str(), &info), IMG_ERR_JPEG);
         EXPECT_EQ(jpeg_last_detail(), p.detail);
     }
+    // A chroma component with sampling factors 0 x 0.
+    std::vector<uint8_t> zero = good;
+    zero[find_marker(zero, 0xC0) + 14] = 0x00;
+    ASSERT_EQ(image_alloc(&image, 16, 16, 24), IMG_OK);
+    EXPECT_EQ(jpeg_load(write(zero).c_str(), &image), IMG_ERR_JPEG);
+    EXPECT_EQ(jpeg_last_detail(), JPEG_DETAIL_COMPONENT);
+    image_free(&image);
     // Luma 3 x 1 with chroma 2 x 1.
     std::vector<uint8_t> bad = good;
     const size_t sof = find_marker(bad, 0xC0);
@@ -565,16 +638,19 @@ TEST_F(Jpeg, QuantizationEntryZeroActsAsOne) {
     image_free(&ones);
 }
 
-// Files cut at each structural boundary and inside the data: a cut before the
+// Files cut at each structural boundary and inside the data (big enough for
+// the helper threads where the machine has several cores): a cut before the
 // first scan is refused; a cut inside the entropy-coded data gives
-// IMG_ERR_LZW with the MCU rows decoded before it and zeros below; a
-// progressive file cut between scans loads at the quality of the scans read.
+// IMG_ERR_LZW with the MCU rows decoded before it and zeros below. A
+// progressive file cut between scans, or before its EOI, gives IMG_ERR_LZW
+// with the picture the scans read make (more scans may have been meant); a
+// sequential one that lacks only its EOI has every MCU and loads.
 TEST_F(Jpeg, TruncatedFiles) {
     for (bool progressive : {false, true}) {
         SCOPED_TRACE(progressive);
         Encoding e;
-        e.width = 640;  // more than one input buffer of data
-        e.height = 480;
+        e.width = 1024;  // more than one input buffer of data, and helper threads
+        e.height = 640;
         e.quality = 98;
         e.h[0] = e.v[0] = 2;
         e.progressive = progressive;
@@ -585,12 +661,14 @@ TEST_F(Jpeg, TruncatedFiles) {
         struct Cut {
             size_t size;
             ImgStatus status;
+            bool whole_scans;  // the cut lies between scans
         };
         const std::vector<Cut> cuts = {
-            {sos - 1, IMG_ERR_JPEG},
-            {sos + 14, IMG_ERR_LZW},  // the scan header only
-            {progressive ? second_sos : whole.size() / 2, progressive ? IMG_OK : IMG_ERR_LZW},
-            {whole.size() - 300, IMG_ERR_LZW},
+            {sos - 1, IMG_ERR_JPEG, false},
+            {sos + 14, IMG_ERR_LZW, false},  // the scan header only
+            {progressive ? second_sos : whole.size() / 2, IMG_ERR_LZW, progressive},
+            {whole.size() - 300, IMG_ERR_LZW, false},
+            {whole.size() - 2, progressive ? IMG_ERR_LZW : IMG_OK, true},  // no EOI
         };
         for (const Cut& cut : cuts) {
             SCOPED_TRACE(cut.size);
@@ -603,18 +681,19 @@ TEST_F(Jpeg, TruncatedFiles) {
             EXPECT_EQ(jpeg_last_detail(), cut.status == IMG_OK ? 0 : JPEG_DETAIL_DATA_ENDED);
             const Decoded want = reference(bytes);
             ASSERT_TRUE(want.ok);
-            const std::vector<uint8_t> got = picture_pixels(image, 640, 480);
+            const std::vector<uint8_t> got = picture_pixels(image, e.width, e.height);
             const std::vector<uint8_t> expected = reference_pixels(want);
-            if (progressive || cut.status == IMG_OK) {
-                if (cut.status == IMG_OK) {
-                    EXPECT_EQ(first_difference(got, expected), -1);
-                }
+            if (cut.whole_scans) {
+                EXPECT_EQ(first_difference(got, expected), -1);
+                continue;
+            }
+            if (progressive) {
                 continue;
             }
             // Sequential: whole MCU rows (16 picture rows) match, then zeros.
-            const size_t row = 640 * 3;
+            const size_t row = size_t{e.width} * 3;
             size_t rows = 0;
-            while (rows < 480 &&
+            while (rows < e.height &&
                    std::equal(got.begin() + long(rows * row), got.begin() + long((rows + 1) * row),
                               expected.begin() + long(rows * row))) {
                 ++rows;
@@ -665,6 +744,233 @@ TEST_F(Jpeg, ScanBombIsBounded) {
     EXPECT_EQ(first_difference(picture_pixels(image, 8, 8), reference_pixels(want)), -1);
 }
 
+// Crafted files, also fuzz seeds. Scans of nothing but end-of-band runs cost
+// the file a few bytes each: first scans are stepped over run by run, and
+// refinement scans, which look at every block, are bounded by the file's size
+// (the picture so far stays, IMG_ERR_LZW). A progressive file cut after its
+// first scan gives IMG_ERR_LZW with that scan's picture. A gray component's
+// sampling factors must lie in 1..4 even though they do not matter.
+TEST_F(Jpeg, CraftedFilesGiveTheirStatus) {
+    const struct {
+        const char* name;
+        ImgStatus status;
+        int32_t detail;
+    } files[] = {
+        // 500 first AC scans of 8000 x 8000 gray, 31 runs of 32767 blocks each.
+        {"eob_run_scans_8000x8000.jpg", IMG_OK, 0},
+        // 500 AC refinement scans of 8000 x 2000 gray, end-of-band runs only.
+        {"eob_refine_scans_8000x2000.jpg", IMG_ERR_LZW, JPEG_DETAIL_PROGRESSION},
+        {"progressive_cut_after_first_scan.jpg", IMG_ERR_LZW, JPEG_DETAIL_DATA_ENDED},
+        {"gray_sampling_factors_0.jpg", IMG_ERR_JPEG, JPEG_DETAIL_COMPONENT},
+    };
+    const fs::path seeds = test_support::source_dir() / "fuzz/seeds/jpg_load_fuzz";
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.name);
+        image_free(&image);
+        const std::string path = (seeds / file.name).string();
+        ASSERT_EQ(picture_open(jpeg_reader(), path.c_str(), &image).status, file.status);
+        EXPECT_EQ(jpeg_last_detail(), file.detail);
+        if (file.detail == JPEG_DETAIL_DATA_ENDED) {
+            // The cut file: what libjpeg-turbo makes of the same bytes.
+            const Decoded want = reference(test_support::read_file(path));
+            ASSERT_TRUE(want.ok);
+            EXPECT_EQ(first_difference(picture_pixels(image, want.width, want.height),
+                                       reference_pixels(want)),
+                      -1);
+        } else if (file.status != IMG_ERR_JPEG) {
+            // The crafted scans leave every coefficient 0: samples of 128.
+            EXPECT_EQ(image_row(image, image_height(image) - 1)[0], 128);
+            EXPECT_EQ(image_row(image, 0)[image_width(image) - 1], 128);
+        }
+    }
+}
+
+// The refinement budget leaves real files whole: flat pictures, whose scans
+// hold the least data per block, load in full in libjpeg-turbo's ten-scan
+// progression and in one of ten single-bit refinements of every coefficient.
+TEST_F(Jpeg, FlatProgressivePicturesLoadWhole) {
+    // DC and AC first at Al 10, then ten refinements of each, component by
+    // component.
+    std::vector<jpeg_scan_info> script;
+    for (int c = 0; c < 3; ++c) {
+        script.push_back(jpeg_scan_info{1, {c, 0, 0, 0}, 0, 0, 0, 10});
+        script.push_back(jpeg_scan_info{1, {c, 0, 0, 0}, 1, 63, 0, 10});
+        for (int al = 9; al >= 0; --al) {
+            script.push_back(jpeg_scan_info{1, {c, 0, 0, 0}, 0, 0, al + 1, al});
+            script.push_back(jpeg_scan_info{1, {c, 0, 0, 0}, 1, 63, al + 1, al});
+        }
+    }
+    for (uint32_t components : {1u, 3u}) {
+        for (bool refinements : {false, true}) {
+            SCOPED_TRACE(testing::Message() << components << " " << refinements);
+            Encoding e;
+            e.width = 2048;
+            e.height = 1024;
+            e.components = components;
+            e.progressive = true;
+            if (refinements) {
+                e.scans = script.data();
+                e.scan_count = static_cast<int>(script.size() / 3 * components);
+            }
+            const std::vector<uint8_t> flat(size_t{e.width} * e.height * components, 90);
+            expect_reference(encode(e, flat));
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The helper threads of big pictures (also run under ThreadSanitizer)
+
+// A frame's geometry as the reader sets it up: one component (gray) or three
+// with luma h x v and chroma 1 x 1.
+void set_up_frame(jpeg::Decoder& d, const uint16_t* quant, uint32_t width, uint32_t height,
+                  uint32_t components, uint32_t h, uint32_t v) {
+    d.frame.width = width;
+    d.frame.height = height;
+    d.frame.count = components;
+    d.hmax = components == 1 ? 1 : h;
+    d.vmax = components == 1 ? 1 : v;
+    d.mcu_width = 8 * d.hmax;
+    d.mcu_height = 8 * d.vmax;
+    d.mcus_wide = (width + d.mcu_width - 1) / d.mcu_width;
+    d.mcus_high = (height + d.mcu_height - 1) / d.mcu_height;
+    for (uint32_t c = 0; c < components; ++c) {
+        jpeg::Component& comp = d.frame.components[c];
+        comp.h = c == 0 ? d.hmax : 1;
+        comp.v = c == 0 ? d.vmax : 1;
+        comp.blocks_wide = d.mcus_wide * comp.h;
+        comp.blocks_high = d.mcus_high * comp.v;
+        comp.quant = quant;
+    }
+}
+
+// Outputs every MCU row of random coefficients (the same ones each call)
+// through a ring with the given helpers, the last row only partly decoded.
+std::vector<uint8_t> output_through_ring(const jpeg::Decoder& d, uint32_t helpers,
+                                         jpeg::RowPipeline::Rows kind,
+                                         const jpeg::Kernels& kernels = jpeg::kernels()) {
+    ImageDesc image{};
+    EXPECT_EQ(image_alloc(&image, d.frame.width, d.frame.height, d.frame.count == 1 ? 8 : 24),
+              IMG_OK);
+    jpeg::PictureOutput out;
+    out.start(d, image, kernels);
+    std::vector<std::vector<int16_t>> views(size_t{d.mcus_high} * 3);  // the caller's rows
+    std::mt19937 random(99);
+    {
+        jpeg::RowPipeline ring;
+        EXPECT_EQ(ring.start(out, helpers, kind), IMG_OK);
+        for (uint32_t y = 0; y < d.mcus_high; ++y) {
+            jpeg::CoefficientRow& row = ring.next_free();
+            for (uint32_t c = 0; c < d.frame.count; ++c) {
+                const size_t blocks = size_t{out.row_blocks(c)} * out.block_rows(c);
+                if (kind == jpeg::RowPipeline::Rows::kViews) {
+                    views[3 * y + c].assign(blocks * 64, 0);
+                    row.blocks[c] = views[3 * y + c].data();
+                    row.last[c] = nullptr;
+                }
+                for (size_t b = 0; b < blocks; ++b) {
+                    int16_t* block = row.blocks[c] + b * 64;
+                    EXPECT_EQ(block[1], 0);  // a row comes back with its coefficients 0
+                    block[0] = static_cast<int16_t>(int(random() % 512) - 256);
+                    const bool dc_only = random() % 3 == 0;
+                    if (!dc_only) {
+                        block[1 + random() % 63] = static_cast<int16_t>(int(random() % 64) - 32);
+                    }
+                    if (row.last[c] != nullptr) {
+                        row.last[c][b] = dc_only ? 0 : 63;
+                    }
+                }
+            }
+            const uint32_t mcus = y + 1 == d.mcus_high ? d.mcus_wide / 2 : d.mcus_wide;
+            ring.hand_over(y, mcus * d.mcu_width);
+        }
+        ring.finish();
+    }
+    const std::vector<uint8_t> pixels(image.pixels,
+                                      image.pixels + size_t{image.row_bytes} * d.frame.height);
+    image_free(&image);
+    return pixels;
+}
+
+// The output stage gives the same picture with each level's kernels: pairs of
+// blocks, blocks of DC only beside full ones, rows of 4:2:0 two at a time, and
+// the rows' ends.
+TEST(JpegThreads, EveryKernelLevelGivesThePlainPicture) {
+    uint16_t quant[64];
+    std::fill(quant, quant + 64, 5);
+    for (uint32_t width : {250u, 257u}) {
+        jpeg::Decoder d;
+        set_up_frame(d, quant, width, 70, 3, 2, 2);
+        const std::vector<uint8_t> plain = output_through_ring(
+            d, 0, jpeg::RowPipeline::Rows::kOwned, jpeg::kernels(simd::SimdLevel::kPlain));
+        for (simd::SimdLevel level : simd_levels()) {
+            EXPECT_EQ(
+                output_through_ring(d, 0, jpeg::RowPipeline::Rows::kOwned, jpeg::kernels(level)),
+                plain)
+                << simd::level_name(level) << " " << width;
+        }
+    }
+}
+
+TEST(JpegThreads, AnyNumberOfHelpersGivesTheSamePicture) {
+    struct Case {
+        uint32_t width, height, components, h, v;
+    };
+    uint16_t quant[64];
+    std::fill(quant, quant + 64, 3);
+    for (const Case& k : {Case{301, 97, 1, 1, 1}, Case{250, 90, 3, 2, 2}, Case{97, 40, 3, 2, 1}}) {
+        SCOPED_TRACE(testing::Message() << k.width << " x " << k.height << " " << k.components);
+        jpeg::Decoder d;
+        set_up_frame(d, quant, k.width, k.height, k.components, k.h, k.v);
+        for (auto kind : {jpeg::RowPipeline::Rows::kOwned, jpeg::RowPipeline::Rows::kViews}) {
+            const std::vector<uint8_t> alone = output_through_ring(d, 0, kind);
+            for (uint32_t helpers : {1u, 3u, 7u}) {
+                EXPECT_EQ(output_through_ring(d, helpers, kind), alone) << helpers;
+            }
+        }
+    }
+}
+
+// Pictures above the size for helpers, sequential (with and without restarts)
+// and progressive, gray and colour, loaded on two threads at once as the
+// viewer's windows might.
+TEST_F(Jpeg, BigPicturesMatchTheReference) {
+    std::vector<std::string> paths;
+    std::vector<std::vector<uint8_t>> wanted;
+    std::vector<uint32_t> bits;
+    for (int kind = 0; kind < 5; ++kind) {
+        Encoding e;
+        e.width = 1024;
+        e.height = 640;
+        static_assert(uint64_t{1024} * 640 >= jpeg::kThreadedPixels);
+        e.components = kind == 2 || kind == 4 ? 1 : 3;
+        e.h[0] = e.v[0] = 2;
+        e.progressive = kind >= 3;
+        e.restart_interval = kind == 1 || kind == 4 ? 7 : 0;
+        const std::vector<uint8_t> bytes = jpeg_of(e);
+        paths.push_back(write(bytes));
+        wanted.push_back(reference_pixels(reference(bytes)));
+        bits.push_back(e.components == 1 ? 8 : 24);
+    }
+    std::vector<int> failures(2);
+    std::vector<std::thread> loaders;
+    for (int t = 0; t < 2; ++t) {
+        loaders.emplace_back([&, t] {
+            for (size_t i = 0; i < paths.size(); ++i) {
+                ImageDesc mine{};
+                image_alloc(&mine, 1024, 640, static_cast<int32_t>(bits[i]));
+                failures[t] += jpeg_load(paths[i].c_str(), &mine) != IMG_OK ||
+                               picture_pixels(mine, 1024, 640) != wanted[i];
+                image_free(&mine);
+            }
+        });
+    }
+    for (std::thread& loader : loaders) {
+        loader.join();
+    }
+    EXPECT_EQ(failures, std::vector<int>(2));
+}
+
 // ---------------------------------------------------------------------------
 // The public suites: every file gives a status; those the reader supports match
 // libjpeg-turbo.
@@ -696,6 +1002,7 @@ jpeg-decoder/crashtest/invalid-dimensions.jpg       IMG_ERR_JPEG    -101
 jpeg-decoder/crashtest/derive-huffman-codes-overflow.jpg IMG_ERR_JPEG -105 codes beyond their lengths
 jpeg-decoder/crashtest/max_size.jpg                 IMG_ERR_MEMORY  0     65535 x 65535: the allocation refuses
 jpeg-decoder/reftest/partial_progressive.jpg        IMG_ERR_LZW     -101  the data ends inside a scan
+pillow/truncated_jpeg.jpg                           IMG_ERR_LZW     -101  the data ends between scans
 jpeg-decoder/crashtest/dc-predictor-overflow.jpg    IMG_ERR_LZW     -101
 jpeg-decoder/crashtest/subtract-with-overflow.jpg   IMG_ERR_LZW     -105  a code longer than 16 bits
 jpeg-decoder/reftest/rgb.jpg                        IMG_OK          0     RGB components, taken as YCbCr
@@ -755,7 +1062,7 @@ TEST_F(Jpeg, CorpusFilesGiveTheirStatusAndMatchTheReference) {
         ++matched;
     }
     EXPECT_EQ(files, 80);
-    EXPECT_EQ(matched, 53);
+    EXPECT_EQ(matched, 52);
 }
 
 }  // namespace

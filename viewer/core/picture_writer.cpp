@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "imaging/simd/byte_rows.h"
 #include "output/output_file.h"
 
 using namespace imaging;
@@ -100,22 +101,9 @@ void row_to_rgb(const ImageDesc& image, const Geometry& g, uint32_t y, uint8_t* 
                 out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = row[2 * x + 1];
             }
             break;
-        default: {
-            // Each pixel as one 4-byte word with its first three bytes
-            // reversed; the fourth byte belongs to the next pixel, written
-            // next, so the last pixel is left to the byte loop.
-            uint32_t x = 0;
-            for (; x + 1 < g.width; ++x) {
-                uint32_t v;
-                std::memcpy(&v, row + 3 * size_t{x}, 4);
-                v = __builtin_bswap32(v) >> 8;
-                std::memcpy(out + 3 * size_t{x}, &v, 4);
-            }
-            out[3 * x] = row[3 * x + 2];
-            out[3 * x + 1] = row[3 * x + 1];
-            out[3 * x + 2] = row[3 * x];
+        default:
+            imaging::simd::byte_row_kernels().swap_outer_bytes(row, out, g.width);
             break;
-        }
     }
 }
 

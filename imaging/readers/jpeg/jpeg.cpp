@@ -4,12 +4,12 @@
 // jpeg_markers.cpp for the file's layout). The load runs the same pass, checks
 // the frame, and then decodes:
 //   - a sequential picture whose first scan holds every component streams MCU
-//     row by MCU row: each MCU's blocks are Huffman-decoded, dequantised and
-//     inverse-transformed into the component planes of the MCU row, which are
-//     then replicated, converted to RGB and stored;
+//     row by MCU row (jpeg_sequential.cpp);
 //   - a progressive picture, or a sequential one coded in several scans, is
-//     first decoded scan by scan into a coefficient store per component and
-//     then output the same way (jpeg_progressive.cpp).
+//     first decoded scan by scan into a coefficient store per component
+//     (jpeg_progressive.cpp);
+// and the MCU rows go through the output stage (jpeg_output.h), on helper
+// threads for a big picture (jpeg_threads.h).
 // Rows land in the descriptor's area of interest from its top row down.
 
 #include "imaging/readers/jpeg/jpeg.h"
@@ -19,9 +19,8 @@
 #include <new>
 
 #include "imaging/module_lock.h"
-#include "imaging/readers/jpeg/jpeg_color.h"
 #include "imaging/readers/jpeg/jpeg_decoder.h"
-#include "imaging/readers/jpeg/jpeg_idct.h"
+#include "imaging/readers/jpeg/jpeg_output.h"
 #include "imaging/readers/reader_driver.h"
 
 namespace imaging {
@@ -40,6 +39,7 @@ constexpr size_t kInputBytes = 65536;
 // Sets up the decoder on the open file and runs the header pass to the first
 // scan header. Returns 0, IMG_ERR_MEMORY or IMG_ERR_JPEG.
 ImgStatus read_header(Decoder& d, ReaderFile& file) {
+    d.file_bytes = file.size();
     d.segment.reset(new (std::nothrow) uint8_t[kInputBytes]);
     if (!d.segment || d.chunk.start(file, 1, kInputBytes) != IMG_OK) {
         return IMG_ERR_MEMORY;
@@ -72,10 +72,14 @@ ImgStatus check_frame(Decoder& d, const ImageDesc& image) {
     if (f.precision != 8) {
         return refuse(d, JPEG_DETAIL_PRECISION);
     }
+    // A single component is coded block by block whatever its sampling
+    // factors (its scans are never interleaved): once checked to lie in 1..4
+    // (below), they do not matter.
+    bool gray_factors = true;
     if (f.count == 1) {
-        // A single component is coded block by block whatever its sampling
-        // factors (its scans are never interleaved): they do not matter.
-        f.components[0].h = f.components[0].v = 1;
+        Component& c = f.components[0];
+        gray_factors = c.h >= 1 && c.h <= 4 && c.v >= 1 && c.v <= 4;
+        c.h = c.v = 1;
     }
     uint32_t blocks = 0;
     uint32_t hmax = 1, vmax = 1;
@@ -97,7 +101,7 @@ ImgStatus check_frame(Decoder& d, const ImageDesc& image) {
         // replication: refused.
         const bool factors =
             c.h >= 1 && c.h <= 4 && c.v >= 1 && c.v <= 4 && hmax % c.h == 0 && vmax % c.v == 0;
-        if (!factors || c.quant_slot >= defined_tables || c.dc_slot >= kSlots ||
+        if (!factors || !gray_factors || c.quant_slot >= defined_tables || c.dc_slot >= kSlots ||
             c.ac_slot >= kSlots) {
             return refuse(d, JPEG_DETAIL_COMPONENT);
         }
@@ -132,76 +136,6 @@ void set_geometry(Decoder& d) {
     }
 }
 
-// Decodes a sequential scan that holds every component, MCU row by MCU row,
-// storing each finished row. Returns 0 or IMG_ERR_LZW (detail set).
-ImgStatus decode_sequential(Decoder& d, PictureOutput& out) {
-    Frame& f = d.frame;
-    const Scan& scan = d.scan;
-    for (uint32_t i = 0; i < scan.count; ++i) {
-        const Component& c = f.components[scan.components[i]];
-        if (!d.dc[c.dc_slot].defined || !d.ac[c.ac_slot].defined) {
-            d.detail = JPEG_DETAIL_HUFFMAN;  // a table used but never defined
-            return IMG_ERR_LZW;
-        }
-    }
-    alignas(16) int16_t block[64];
-    BitReader& bits = d.bits;
-    bits.start(d.chunk);
-    uint32_t restarts_left = d.restart_interval;
-    ImgStatus status = IMG_OK;
-    for (uint32_t mcu_y = 0; mcu_y < d.mcus_high && status == IMG_OK; ++mcu_y) {
-        if (mcu_y * d.mcu_height >= out.rows_to_place()) {
-            break;
-        }
-        uint32_t mcu_x = 0;
-        for (; mcu_x < d.mcus_wide; ++mcu_x) {
-            if (d.restart_interval != 0) {
-                if (restarts_left == 0) {
-                    bits.restart();
-                    for (uint32_t i = 0; i < f.count; ++i) {
-                        f.components[i].dc_predictor = 0;
-                    }
-                    restarts_left = d.restart_interval;
-                }
-                --restarts_left;
-            }
-            bool bad_code = false;
-            for (uint32_t i = 0; i < scan.count && !bad_code; ++i) {
-                const uint32_t ci = scan.components[i];
-                Component& c = f.components[ci];
-                const HuffmanTable& dc = d.dc[c.dc_slot].table;
-                const HuffmanTable& ac = d.ac[c.ac_slot].table;
-                for (uint32_t by = 0; by < c.v && !bad_code; ++by) {
-                    for (uint32_t bx = 0; bx < c.h; ++bx) {
-                        std::memset(block, 0, sizeof block);
-                        const int last = decode_block(bits, dc, ac, &c.dc_predictor, block);
-                        if (last < 0) {
-                            bad_code = true;
-                            break;
-                        }
-                        uint8_t* samples = out.block_at(ci, mcu_x * c.h + bx, by);
-                        if (last == 0) {
-                            idct_dc_only(block[0], c.quant[0], samples, out.stride(ci));
-                        } else {
-                            idct_islow(block, c.quant, samples, out.stride(ci));
-                        }
-                    }
-                }
-            }
-            if (bad_code || bits.overran()) {
-                // Data that ran out explains a bad code that follows it.
-                d.detail = bits.overran() ? JPEG_DETAIL_DATA_ENDED : JPEG_DETAIL_HUFFMAN;
-                status = IMG_ERR_LZW;
-                break;
-            }
-        }
-        // The MCUs decoded in this row (all of them unless the data failed).
-        out.emit(mcu_y, mcu_x * d.mcu_width);
-    }
-    bits.finish();
-    return status;
-}
-
 // The reader's operations, run by the shared front door (reader_driver.h).
 // Every call starts with no detail and keeps its decoder's.
 struct JpegReader {
@@ -234,9 +168,7 @@ struct JpegReader {
         Decoder& d = *header.decoder;
         set_geometry(d);
         PictureOutput out;
-        if (out.start(d, image) != IMG_OK) {
-            return IMG_ERR_MEMORY;
-        }
+        out.start(d, image);
         const bool one_pass = d.frame.process != 2 && d.scan.count == d.frame.count;
         return one_pass ? decode_sequential(d, out) : decode_with_store(d, out);
     }

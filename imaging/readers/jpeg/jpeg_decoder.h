@@ -6,12 +6,21 @@
 //                         for sequential and progressive scans
 //   jpeg_idct.*           dequantisation and the integer inverse DCT
 //   jpeg_color.*          range limiting, YCbCr to RGB, replication of
-//                         subsampled components, the output rows
+//                         subsampled components
+//   jpeg_kernels.*        the inverse DCT and colour conversion chosen for the
+//                         processor (the SIMD paths are in imaging/simd/)
+//   jpeg_output.*         the output stage: an MCU row's coefficients to rows
+//                         of the picture
+//   jpeg_threads.*        helper threads that run the output stage of big
+//                         pictures beside the entropy decoding
+//   jpeg_sequential.cpp   the driver of a scan that holds every component
 //   jpeg_progressive.cpp  the coefficient store and the series of scans of
 //                         progressive (and multi-scan sequential) pictures
-//   jpeg.cpp              the entry points, validation and the sequential driver
+//   jpeg.cpp              the entry points and validation
 //
-// One Decoder lives for one call; the reader's lock serialises the calls.
+// One Decoder lives for one call; the reader's lock serialises the calls. The
+// helper threads see only the output stage's shared part and the coefficient
+// rows handed to them.
 #pragma once
 
 #include <cstdint>
@@ -55,6 +64,7 @@ struct Component {
     uint32_t scan_blocks_wide = 0;
     uint32_t scan_blocks_high = 0;
     int16_t* store = nullptr;  // 64 coefficients per block; store path only
+    uint8_t* last = nullptr;   // per block of the store, the highest index that may be non-zero
 };
 
 struct Frame {
@@ -98,6 +108,7 @@ struct Decoder {
     uint8_t pending_marker = 0;  // a marker the bit reader stopped at
     int32_t detail = 0;
     bool seen_app0 = false;
+    uint64_t file_bytes = 0;  // the file's size: what bounds the work of its scans
     BitReader bits;
 
     // MCU geometry, set by set_geometry once the frame is checked.
@@ -112,10 +123,16 @@ MarkerStop marker_pass(Decoder& d, PassMode mode);
 // Fills info from a header pass that ended at a scan.
 void fill_info(const Decoder& d, JpegInfo* info);
 
+class PictureOutput;
+
+// Decodes the scan just read, which holds every component of a sequential
+// picture, and outputs it (jpeg_sequential.cpp). Returns 0, IMG_ERR_MEMORY or
+// IMG_ERR_LZW (detail set) with the MCU rows decoded before the failure output.
+ImgStatus decode_sequential(Decoder& d, const PictureOutput& out);
+
 // Decodes a progressive or multi-scan sequential picture into per-component
 // coefficient stores, starting with the scan header just read, then outputs it
 // (jpeg_progressive.cpp). Returns 0, IMG_ERR_MEMORY, IMG_ERR_JPEG or IMG_ERR_LZW.
-class PictureOutput;
-ImgStatus decode_with_store(Decoder& d, PictureOutput& out);
+ImgStatus decode_with_store(Decoder& d, const PictureOutput& out);
 
 }  // namespace imaging::jpeg

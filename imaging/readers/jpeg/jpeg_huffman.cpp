@@ -3,15 +3,59 @@
 
 #include "imaging/readers/jpeg/jpeg_huffman.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace imaging::jpeg {
 
-const uint8_t kZigzag[64] = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
-    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
-    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
-};
+namespace {
+
+// kZigzag one place on: the natural position of the coefficient before index
+// k (k in 1..64).
+constexpr std::array<uint8_t, 65> make_zigzag_before() {
+    std::array<uint8_t, 65> before{};
+    for (int k = 1; k <= 64; ++k) {
+        before[k] = kZigzag[k - 1];
+    }
+    return before;
+}
+constexpr std::array<uint8_t, 65> kZigzagBefore = make_zigzag_before();
+
+// T.81 F.2.2.1: `size` bits v as a signed value.
+constexpr int extend(int v, int size) {
+    return v < (1 << (size - 1)) ? v - (1 << size) + 1 : v;
+}
+
+// The AC table's kFastBits-bit look-up (see HuffmanTable::fast_ac), from the
+// codes already checked to fit their lengths.
+void build_fast_ac(const uint8_t counts[16], const uint8_t* symbols, HuffmanTable* table) {
+    int32_t code = 0;   // the next code of the current length
+    int32_t index = 0;  // the index of its symbol
+    for (int length = 1; length <= kFastBits; ++length) {
+        for (int i = 0; i < counts[length - 1]; ++i, ++code, ++index) {
+            const int run = symbols[index] >> 4;
+            const int size = symbols[index] & 15;
+            // Runs of zeros (ZRL) and of end-of-band blocks take the long way.
+            if ((size == 0 && run != 0) || length + size > kFastBits) {
+                continue;
+            }
+            const int spare = kFastBits - length - size;  // bits that do not matter
+            const int step = size == 0 ? 64 : run + 1;
+            for (int v = 0; v < (1 << size); ++v) {
+                const int value = size == 0 ? 0 : extend(v, size);
+                const int32_t entry = value * 65536 + step * 256 + length + size;
+                const int32_t first = ((code << size) | v) << spare;
+                for (int32_t e = first; e < first + (1 << spare); ++e) {
+                    table->fast_ac[e] = entry;
+                }
+            }
+        }
+        code <<= 1;
+    }
+}
+
+}  // namespace
 
 bool build_huffman_table(const uint8_t counts[16], const uint8_t* symbols, uint32_t total,
                          HuffmanTable* table) {
@@ -51,20 +95,7 @@ bool build_huffman_table(const uint8_t counts[16], const uint8_t* symbols, uint3
         code <<= 1;
     }
     table->maxcode[17] = 0xFFFFF;
-    for (int index = 0; index < 256; ++index) {
-        const int length = table->lookahead[index] >> 8;
-        const int rs = table->lookahead[index] & 0xFF;
-        const int size = rs & 15;
-        if (length == 0 || size == 0 || length + size > 8) {
-            continue;
-        }
-        int value = (index >> (8 - length - size)) & ((1 << size) - 1);
-        if (value < (1 << (size - 1))) {
-            value -= (1 << size) - 1;  // T.81 F.2.2.1's extension
-        }
-        table->fast_ac[index] =
-            static_cast<int16_t>(value * 256 + ((rs >> 4) << 4) + length + size);
-    }
+    build_fast_ac(counts, symbols, table);
     return true;
 }
 
@@ -193,41 +224,45 @@ void BitReader::restart() {
 // ---------------------------------------------------------------------------
 // Block decoding
 
-int decode_block(BitReader& bits, const HuffmanTable& dc, const HuffmanTable& ac,
+int decode_block(BitReader& reader, const HuffmanTable& dc, const HuffmanTable& ac,
                  int16_t* predictor, int16_t* block) {
-    bits.fill(32);
+    BitWindow bits = reader.window();
+    reader.top_up(bits);
     const int s = decode_symbol(bits, dc);
     if (s < 0 || s > 15) {
+        reader.put_back(bits);
         return -1;
     }
     const int32_t diff = s == 0 ? 0 : bits.take_signed(s);
     *predictor = static_cast<int16_t>(static_cast<uint16_t>(*predictor + diff));
     block[0] = *predictor;
-    int last = 0;
-    for (int k = 1; k < 64; ++k) {
-        bits.fill(32);
-        const int fast = ac.fast_ac[bits.peek(8)];
+    // `next` is the zig-zag index after the last coefficient set (1 for none).
+    uint32_t next = 1;
+    for (uint32_t k = 1; k < 64;) {
+        reader.top_up(bits);
+        const int32_t fast = ac.fast_ac[bits.peek(kFastBits)];
         if (fast != 0) {
-            bits.skip(fast & 15);
-            k += (fast >> 4) & 15;
-            if (k > 63) {
-                break;
+            bits.skip(fast & 0xFF);
+            k += (static_cast<uint32_t>(fast) >> 8) & 0xFF;  // past the coefficient set
+            if (k > 64) {
+                break;  // the end of the block, or a run past it
             }
-            block[kZigzag[k]] = static_cast<int16_t>(fast >> 8);
-            last = k;
+            block[kZigzagBefore[k]] = static_cast<int16_t>(fast >> 16);
+            next = k;
             continue;
         }
         const int rs = decode_symbol(bits, ac);
         if (rs < 0) {
+            reader.put_back(bits);
             return -1;
         }
-        const int r = rs >> 4;
+        const uint32_t r = static_cast<uint32_t>(rs) >> 4;
         const int size = rs & 15;
         if (size == 0) {
             if (r != 15) {
                 break;  // end of block
             }
-            k += 15;
+            k += 16;
             continue;
         }
         k += r;
@@ -235,8 +270,10 @@ int decode_block(BitReader& bits, const HuffmanTable& dc, const HuffmanTable& ac
             break;  // a run past the block's end ends it
         }
         block[kZigzag[k]] = static_cast<int16_t>(bits.take_signed(size));
-        last = k;
+        next = ++k;
     }
+    const int last = static_cast<int>(next) - 1;
+    reader.put_back(bits);
     return last;
 }
 
@@ -260,23 +297,24 @@ void decode_dc_refine(BitReader& bits, uint32_t al, int16_t* block) {
     }
 }
 
-bool decode_ac_first(BitReader& bits, const HuffmanTable& ac, ProgressiveScan& scan,
-                     int16_t* block) {
+bool decode_ac_first(BitReader& bits, const HuffmanTable& ac, ProgressiveScan& scan, int16_t* block,
+                     uint8_t& last) {
     if (scan.eob_run > 0) {
         --scan.eob_run;
         return true;
     }
     for (uint32_t k = scan.ss; k <= scan.se; ++k) {
         bits.fill(32);
-        const int fast = ac.fast_ac[bits.peek(8)];
+        const int32_t fast = ac.fast_ac[bits.peek(kFastBits)];
         if (fast != 0) {
-            bits.skip(fast & 15);
-            k += static_cast<uint32_t>(fast >> 4) & 15;
+            bits.skip(fast & 0xFF);
+            k += ((static_cast<uint32_t>(fast) >> 8) & 0xFF) - 1;
             if (k > scan.se) {
-                break;
+                break;  // the end of the band, this block's only, or a run past it
             }
             block[kZigzag[k]] = static_cast<int16_t>(
-                static_cast<uint16_t>(static_cast<uint32_t>(fast >> 8) << scan.al));
+                static_cast<uint16_t>(static_cast<uint32_t>(fast >> 16) << scan.al));
+            last = std::max(last, static_cast<uint8_t>(k));
             continue;
         }
         const int rs = decode_symbol(bits, ac);
@@ -304,6 +342,7 @@ bool decode_ac_first(BitReader& bits, const HuffmanTable& ac, ProgressiveScan& s
         }
         block[kZigzag[k]] =
             static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(value) << scan.al));
+        last = std::max(last, static_cast<uint8_t>(k));
     }
     return true;
 }
@@ -312,8 +351,11 @@ namespace {
 
 // A correction bit for a coefficient already non-zero: it adds the next lower
 // bit in the direction of its sign, once.
-inline void refine_nonzero(BitReader& bits, int16_t* coefficient, int32_t p1) {
-    if (bits.take(1) != 0 && (*coefficient & p1) == 0) {
+inline void refine_nonzero(BitReader& reader, BitWindow& bits, int16_t* coefficient, int32_t p1) {
+    reader.top_up(bits);
+    const bool one = bits.peek(1) != 0;
+    bits.skip(1);
+    if (one && (*coefficient & p1) == 0) {
         const int32_t v = *coefficient >= 0 ? *coefficient + p1 : *coefficient - p1;
         *coefficient = static_cast<int16_t>(static_cast<uint16_t>(v));
     }
@@ -321,57 +363,66 @@ inline void refine_nonzero(BitReader& bits, int16_t* coefficient, int32_t p1) {
 
 }  // namespace
 
-bool decode_ac_refine(BitReader& bits, const HuffmanTable& ac, ProgressiveScan& scan,
-                      int16_t* block) {
+bool decode_ac_refine(BitReader& reader, const HuffmanTable& ac, ProgressiveScan& scan,
+                      int16_t* block, uint8_t& last) {
     const int32_t p1 = int32_t{1} << scan.al;
+    BitWindow bits = reader.window();
     uint32_t k = scan.ss;
     if (scan.eob_run == 0) {
         for (; k <= scan.se; ++k) {
-            bits.fill(32);
+            reader.top_up(bits);
             const int rs = decode_symbol(bits, ac);
             if (rs < 0) {
+                reader.put_back(bits);
                 return false;
             }
-            int r = rs >> 4;
+            uint32_t r = static_cast<uint32_t>(rs) >> 4;
             int32_t value = 0;
             if ((rs & 15) != 0) {
                 // A newly non-zero coefficient of magnitude 1 << al; its sign bit.
-                value = bits.take(1) != 0 ? p1 : -p1;
+                value = bits.peek(1) != 0 ? p1 : -p1;
+                bits.skip(1);
             } else if (r != 15) {
-                scan.eob_run = 1u << r;
+                scan.eob_run = uint32_t{1} << r;
                 if (r > 0) {
-                    scan.eob_run += bits.take(r);
+                    scan.eob_run += bits.peek(static_cast<int>(r));
+                    bits.skip(static_cast<int>(r));
                 }
                 break;
             }
             // Skip r zero coefficients (and, for r = 15, one more), refining
-            // the non-zero ones passed on the way.
-            while (k <= scan.se) {
-                int16_t* c = &block[kZigzag[k]];
-                if (*c != 0) {
-                    bits.fill(1);
-                    refine_nonzero(bits, c, p1);
-                } else if (--r < 0) {
+            // the non-zero ones passed on the way; beyond `last` all are zero.
+            for (; k <= scan.se; ++k) {
+                if (k > last) {
+                    k += r;
                     break;
                 }
-                ++k;
+                int16_t* c = &block[kZigzag[k]];
+                if (*c != 0) {
+                    refine_nonzero(reader, bits, c, p1);
+                } else if (r-- == 0) {
+                    break;
+                }
             }
             if (value != 0 && k <= scan.se) {
                 block[kZigzag[k]] = static_cast<int16_t>(value);
+                last = std::max(last, static_cast<uint8_t>(k));
             }
         }
     }
     if (scan.eob_run > 0) {
-        // The rest of the band lies in an end-of-band run: correction bits only.
-        for (; k <= scan.se; ++k) {
+        // The rest of the band lies in an end-of-band run: correction bits
+        // only, for the coefficients already non-zero.
+        const uint32_t end = std::min<uint32_t>(scan.se, last);
+        for (; k <= end; ++k) {
             int16_t* c = &block[kZigzag[k]];
             if (*c != 0) {
-                bits.fill(1);
-                refine_nonzero(bits, c, p1);
+                refine_nonzero(reader, bits, c, p1);
             }
         }
         --scan.eob_run;
     }
+    reader.put_back(bits);
     return true;
 }
 

@@ -15,9 +15,9 @@
 // -128 to 895 come out exact and clamped; wilder ones (only corrupt data makes
 // them) wrap, which keeps every index inside the table.
 //
-// The SSE2 path computes the same sums with multiply-add instructions on pairs
-// of coefficients and gives the same bytes; the plain path serves machines
-// without SSE2 and checks it.
+// The SIMD paths (imaging/simd/, chosen in jpeg_kernels.cpp) compute the same
+// sums with multiply-add instructions on pairs of coefficients and give the
+// same bytes; this plain version serves the other machines and checks them.
 #pragma once
 
 #include <array>
@@ -48,9 +48,6 @@ inline constexpr std::array<uint8_t, 1408> kRangeLimit = make_range_limit();
 
 // Dequantises the coefficients (natural order; each product kept to 16 bits)
 // and writes the 8 x 8 samples, rows `stride` bytes apart.
-void idct_islow(const int16_t* block, const uint16_t* quant, uint8_t* out, size_t stride);
-
-// The same without SIMD.
 void idct_islow_plain(const int16_t* block, const uint16_t* quant, uint8_t* out, size_t stride);
 
 // A block whose only non-zero coefficient is the DC term: 64 equal samples.
