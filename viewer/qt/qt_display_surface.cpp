@@ -30,8 +30,6 @@ QImage::Format image_format(int32_t bits) {
             return QImage::Format_Mono;
         case 8:
             return QImage::Format_Indexed8;
-        case 16:
-            return QImage::Format_Grayscale16;
         case 24:
             return QImage::Format_BGR888;
         default:
@@ -39,8 +37,30 @@ QImage::Format image_format(int32_t bits) {
     }
 }
 
+// A block of 16-bit gray rows, upright, by each sample's high byte: the level
+// that Export and pelora-cli write (Qt's own conversion would round instead).
+QImage high_bytes_image(const SurfaceRows& rows) {
+    QImage image(rows.width, rows.height, QImage::Format_Grayscale8);
+    if (image.isNull()) {
+        return image;
+    }
+    for (int32_t i = 0; i < rows.height; ++i) {
+        const uint8_t* samples = rows.row_start +
+                                 static_cast<size_t>(rows.height - 1 - i) * rows.row_bytes +
+                                 2 * static_cast<size_t>(rows.first_column);
+        uchar* out = image.scanLine(i);
+        for (int32_t x = 0; x < rows.width; ++x) {
+            out[x] = samples[2 * x + 1];  // little-endian: the high byte second
+        }
+    }
+    return image;
+}
+
 // Columns first_column .. first_column + width - 1 of a block of rows, upright.
 QImage upright_image(const SurfaceRows& rows) {
+    if (rows.bits_per_pixel == 16 && rows.width > 0 && rows.height > 0) {
+        return high_bytes_image(rows);
+    }
     const QImage::Format format = image_format(rows.bits_per_pixel);
     if (format == QImage::Format_Invalid || rows.width <= 0 || rows.height <= 0) {
         return QImage();
