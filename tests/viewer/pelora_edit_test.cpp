@@ -21,11 +21,11 @@
 
 #include "child_frame.h"
 #include "main_frame.h"
-#include "message_sink.h"
 #include "pelora_app.h"
 #include "pelora_view.h"
 #include "picture_files.h"
 #include "qt_display_surface.h"
+#include "recording_sink.h"
 #include "support/test_support.h"
 
 using namespace imaging;
@@ -63,14 +63,6 @@ Fixture& fixture() {
     static Fixture* instance = new Fixture;  // lives until the process ends
     return *instance;
 }
-
-class RecordingSink : public MessageSink {
-  public:
-    RecordingSink() { MessageSink::install(this); }
-    ~RecordingSink() override { MessageSink::install(nullptr); }
-    void show(QWidget*, const QString& text) override { messages << text; }
-    QStringList messages;
-};
 
 Rgb gradient(int32_t x, int32_t y) {
     return Rgb{static_cast<uint8_t>(x), static_cast<uint8_t>(y), static_cast<uint8_t>(x ^ y)};

@@ -31,6 +31,7 @@
 #include "picture_files.h"
 #include "picture_formats.h"
 #include "qt_display_surface.h"
+#include "recording_sink.h"
 #include "support/test_support.h"
 
 using namespace imaging;
@@ -82,14 +83,6 @@ Fixture& fixture() {
     static Fixture* instance = new Fixture;  // lives until the process ends
     return *instance;
 }
-
-class RecordingSink : public MessageSink {
-  public:
-    RecordingSink() { MessageSink::install(this); }
-    ~RecordingSink() override { MessageSink::install(nullptr); }
-    void show(QWidget*, const QString& text) override { messages << text; }
-    QStringList messages;
-};
 
 QStringList menu_titles(QMainWindow& window) {
     QStringList titles;

@@ -7,19 +7,26 @@ using namespace imaging;
 
 namespace {
 
-// What each command takes, in the words of the advice.
-const char* command_needs(PictureCommand command) {
-    switch (command) {
-        case PictureCommand::RGBToPalette:
-            return "a true-colour picture (24 bits per pixel)";
-        case PictureCommand::ColorToGray:
-            return "a picture of 8 or 24 bits per pixel";
-        case PictureCommand::ReduceTo4Colors:
-            return "a palette picture (8 bits per pixel)";
-        case PictureCommand::Resize:
-            return "a picture of 1, 8 or 24 bits per pixel";
+struct CommandFacts {
+    PictureCommand command;
+    const char* name;   // as the Edit menu shows it
+    const char* needs;  // what it takes, in the words of the advice
+};
+
+constexpr CommandFacts kCommands[] = {
+    {PictureCommand::RGBToPalette, "RGBToPalette", "a true-colour picture (24 bits per pixel)"},
+    {PictureCommand::ColorToGray, "ColorToGray", "a picture of 8 or 24 bits per pixel"},
+    {PictureCommand::ReduceTo4Colors, "ReduceTo4Colors", "a palette picture (8 bits per pixel)"},
+    {PictureCommand::Resize, "Resize", "a picture of 1, 8 or 24 bits per pixel"},
+};
+
+const CommandFacts& facts_of(PictureCommand command) {
+    for (const CommandFacts& facts : kCommands) {
+        if (facts.command == command) {
+            return facts;
+        }
     }
-    return "another kind of picture";
+    return kCommands[0];  // every command is in the table
 }
 
 std::string bits_text(int32_t bits) {
@@ -43,7 +50,7 @@ std::string depth_remedy(PictureCommand command, int32_t bits) {
 
 std::string depth_advice(PictureCommand command, const ImageDesc& picture) {
     const int32_t bits = image_bits(picture);
-    std::string text = std::string(command_name(command)) + " needs " + command_needs(command) +
+    std::string text = std::string(command_name(command)) + " needs " + facts_of(command).needs +
                        "; this picture has " + bits_text(bits) + ".";
     const std::string remedy = depth_remedy(command, bits);
     return remedy.empty() ? text : text + "\n" + remedy;
@@ -52,17 +59,7 @@ std::string depth_advice(PictureCommand command, const ImageDesc& picture) {
 }  // namespace
 
 const char* command_name(PictureCommand command) {
-    switch (command) {
-        case PictureCommand::RGBToPalette:
-            return "RGBToPalette";
-        case PictureCommand::ColorToGray:
-            return "ColorToGray";
-        case PictureCommand::ReduceTo4Colors:
-            return "ReduceTo4Colors";
-        case PictureCommand::Resize:
-            return "Resize";
-    }
-    return "";
+    return facts_of(command).name;
 }
 
 std::string command_error_text(ImgStatus status) {
