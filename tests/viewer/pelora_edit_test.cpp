@@ -294,7 +294,7 @@ std::vector<std::string> names_in(const std::filesystem::path& folder) {
 
 TEST_F(EditTest, CancelledExportLeavesTheOldFileAndNoTemporaryFile) {
     RecordingSink sink;
-    test_pictures::write_rgb_bmp(dir / "large.bmp", 3000, 2000, noise);
+    test_pictures::write_rgb_bmp(dir / "large.bmp", 2000, 1500, noise);
     CChildFrame* child = frame.open_file(qpath(dir / "large.bmp"));
     frame.set_export_moment(std::chrono::milliseconds(0));
     TempDir out;

@@ -6,6 +6,7 @@
 #include <QProgressDialog>
 #include <QTimer>
 #include <algorithm>
+#include <system_error>
 
 namespace {
 
@@ -25,12 +26,16 @@ int progress_value(uint32_t rows) {
 ExportJob::ExportJob(const imaging::ImageDesc& picture, std::string path, ExportFormat format)
     : path_(std::move(path)), format_(format) {
     if (copy_.copy_from(picture) != imaging::IMG_OK) {
-        original_ = &picture;  // no room for a copy: written in wait(), on this thread
+        unstarted_ = &picture;  // no room for a copy
         return;
     }
-    written_ = std::async(std::launch::async, [this] {
-        return export_picture(copy_.desc(), path_, format_, &progress_);
-    });
+    try {
+        written_ = std::async(std::launch::async, [this] {
+            return export_picture(copy_.desc(), path_, format_, &progress_);
+        });
+    } catch (const std::system_error&) {
+        unstarted_ = &copy_.desc();  // no thread to be had
+    }
 }
 
 ExportJob::~ExportJob() {
@@ -55,8 +60,8 @@ ExportJob::Result ExportJob::result(const std::string& error) const {
 
 ExportJob::Result ExportJob::wait(QWidget* window, const QString& label,
                                   std::chrono::milliseconds moment) {
-    if (original_ != nullptr) {
-        return result(export_picture(*original_, path_, format_, &progress_));
+    if (unstarted_ != nullptr) {
+        return result(export_picture(*unstarted_, path_, format_, &progress_));
     }
     if (written_.wait_for(std::min(kQuiet, moment)) != std::future_status::ready) {
         wait_without_input(moment);

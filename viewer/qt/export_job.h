@@ -1,8 +1,8 @@
 // One export, written on a worker thread while the window stays alive.
 //
 // The job writes a copy of the picture, so the document may be edited or
-// closed meanwhile (a picture too large to copy is written from the document
-// itself, and the window waits for it). wait() returns once the file is
+// closed meanwhile (a picture too large to copy, or a system out of threads,
+// has it written from the document itself while the window waits). wait() returns once the file is
 // written, the write failed, or the user cancelled it:
 //   - an export that ends within a moment shows nothing;
 //   - until then the window repaints but takes no input;
@@ -49,8 +49,9 @@ class ExportJob {
     void wait_with_dialog(QWidget* window, const QString& label);
     Result result(const std::string& error) const;
 
-    ImageHolder copy_;                              // what the worker writes
-    const imaging::ImageDesc* original_ = nullptr;  // written in wait() when no copy could be made
+    ImageHolder copy_;  // what the worker writes
+    // What wait() writes on this thread, when no copy or no worker could be had.
+    const imaging::ImageDesc* unstarted_ = nullptr;
     std::string path_;
     ExportFormat format_;
     ExportProgress progress_;
