@@ -6,14 +6,14 @@
 
 BUILD_PACKAGES=(
     build-essential cmake ninja-build pkg-config
-    libxml2-dev zlib1g-dev libpng-dev
+    libxml2-dev zlib1g-dev
     qt6-base-dev
 )
 
 TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-dev
-    libgif-dev libjpeg-dev libstb-dev libspng-dev libtiff-dev
+    libgif-dev libjpeg-dev libpng-dev libstb-dev libspng-dev libtiff-dev
     libvips-dev libimagequant-dev
     xvfb xauth x11-apps x11-utils imagemagick openbox xdotool
     desktop-file-utils shared-mime-info

@@ -253,7 +253,9 @@ TEST_F(DocumentTest, ReduceToFourColorsOnTrueColourReportsAndKeepsThePicture) {
     const BitmapInfoHeader* before = document.image().header;
     EXPECT_EQ(document.run_command(PictureCommand::ReduceTo4Colors), IMG_ERR_BPP);
     ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0], "Error: 4294967270, 0xFFFFFFE6");
+    EXPECT_EQ(host.messages[0],
+              "Error: 4294967270, 0xFFFFFFE6\nReduceTo4Colors needs a palette picture (8 bits per "
+              "pixel); this picture has 24 bits per pixel.\nRun RGBToPalette first.");
     EXPECT_EQ(document.image().header, before);
     EXPECT_EQ(host.updates, 1);  // title and views are refreshed even on failure
 }

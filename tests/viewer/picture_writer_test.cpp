@@ -214,32 +214,79 @@ TEST(ExportBmp, ColourTableCoversEveryIndexThePixelsUse) {
 
 // Each depth written as PNG and read back through libpng gives the colours of
 // the PPM written from the same picture (16-bit gray: its exact samples).
+// Pictures of levels (true colour, 16-bit gray, a gray-ramp palette) go
+// through the row filters, palettes of colours not: every filter, several
+// IDAT chunks (the large true-colour case) and both kinds of palette.
 TEST(ExportPng, ReadsBackAsThePictureAtEachDepth) {
     TempDir dir;
-    for (int32_t bits : {1, 8, 16, 24}) {
-        Picture picture(21, 6, bits);
-        for (uint32_t y = 0; y < 6; ++y) {
-            for (uint32_t b = 0; b < picture.image.row_bytes; ++b) {
-                image_row(picture.image, y)[b] = static_cast<uint8_t>(y * 37 + b * 11);
+    struct Case {
+        int32_t bits, width, height;
+        bool colour_palette;
+    };
+    for (const Case c :
+         {Case{1, 21, 6, false}, Case{8, 21, 6, false}, Case{16, 170, 90, false},
+          Case{24, 21, 6, false}, Case{24, 600, 300, false}, Case{8, 333, 120, true}}) {
+        Picture picture(c.width, c.height, c.bits);
+        // Rows that each filter codes best: noise, a copy of the row above, one
+        // value, the mean of left and above, the row above moved one pixel on.
+        uint32_t noise = 1;
+        const size_t step = std::max(c.bits / 8, 1);
+        for (uint32_t y = 0; y < uint32_t(c.height); ++y) {
+            uint8_t* row = image_row(picture.image, y);
+            const uint8_t* above = y > 0 ? image_row(picture.image, y - 1) : nullptr;
+            for (size_t b = 0; b < picture.image.row_bytes; ++b) {
+                noise = noise * 1103515245u + 12345u;
+                const uint8_t up = above != nullptr ? above[b] : 0;
+                const uint8_t left = b >= step ? row[b - step] : 0;
+                const uint8_t kinds[5] = {uint8_t(noise >> 23), up, 77, uint8_t((left + up) / 2),
+                                          b >= step && above != nullptr ? above[b - step] : up};
+                row[b] = kinds[(y / 3) % 5];
             }
         }
-        picture.image.color_count = bits == 8 ? 3 : picture.image.color_count;
-        const auto path = dir / ("p" + std::to_string(bits) + ".png");
+        picture.image.color_count = c.bits == 8 ? 3 : picture.image.color_count;
+        for (int i = 0; c.colour_palette && i < 256; ++i) {
+            picture.image.palette[i] = PaletteEntry{uint8_t(i * 7), uint8_t(255 - i), 9, 0};
+        }
+        const auto path = dir / "p.png";
         ASSERT_EQ(export_picture(picture.image, path.string(), ExportFormat::Png), "");
         png_image png{};
         png.version = PNG_IMAGE_VERSION;
         ASSERT_TRUE(png_image_begin_read_from_file(&png, path.c_str())) << png.message;
-        png.format = bits == 16 ? PNG_FORMAT_LINEAR_Y : PNG_FORMAT_RGB;
+        png.format = c.bits == 16 ? PNG_FORMAT_LINEAR_Y : PNG_FORMAT_RGB;
         std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(png));
-        ASSERT_TRUE(png_image_finish_read(&png, nullptr, pixels.data(), 0, nullptr));
-        if (bits == 16) {
-            for (uint32_t y = 0; y < 6; ++y) {
-                EXPECT_EQ(0, std::memcmp(pixels.data() + 42 * y, image_row(picture.image, y), 42));
+        ASSERT_TRUE(png_image_finish_read(&png, nullptr, pixels.data(), 0, nullptr)) << png.message;
+        if (c.bits == 16) {
+            const size_t row = 2 * size_t(c.width);
+            for (uint32_t y = 0; y < uint32_t(c.height); ++y) {
+                ASSERT_EQ(0,
+                          std::memcmp(pixels.data() + row * y, image_row(picture.image, y), row));
             }
             continue;
         }
         const std::vector<uint8_t> ppm = exported(picture.image, ExportFormat::Ppm);
-        EXPECT_EQ(pixels, std::vector<uint8_t>(ppm.end() - 21 * 6 * 3, ppm.end())) << bits;
+        EXPECT_EQ(pixels, std::vector<uint8_t>(ppm.end() - ptrdiff_t(pixels.size()), ppm.end()))
+            << c.bits << " bits, " << c.width << " wide";
+    }
+}
+
+// A cancelled export writes nothing: the old file stays, no temporary file.
+TEST(ExportPicture, CancelledWriteLeavesThePathAsItWas) {
+    TempDir dir;
+    Picture picture(40, 30, 24);
+    for (ExportFormat format :
+         {ExportFormat::Ppm, ExportFormat::Bmp, ExportFormat::PhoneImage, ExportFormat::Png}) {
+        const std::string path = (dir / "old").string();
+        test_support::write_text(path, "old");
+        ExportProgress progress;
+        progress.cancel();
+        EXPECT_EQ(export_picture(picture.image, path, format, &progress),
+                  "cannot write " + path + ": Operation canceled");
+        EXPECT_EQ(test_support::read_text(path), "old");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+        ExportProgress watched;
+        EXPECT_EQ(export_picture(picture.image, path, format, &watched), "");
+        EXPECT_EQ(watched.rows_done(), 30u);
+        EXPECT_EQ(watched.rows_total(), 30u);
     }
 }
 

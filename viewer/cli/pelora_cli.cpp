@@ -140,6 +140,7 @@ int run_convert(const std::string& input, const std::string& output, bool partia
     }
     StderrHost host;
     CPeloraDoc document(&host);
+    document.history().set_budget(0);  // nothing is undone here: no steps kept
     document.open_file(input);
     const OpenOutcome& outcome = document.open_outcome();
     if (!loaded_cleanly(outcome) && !(partial && outcome.picture_read())) {

@@ -1,7 +1,6 @@
 #include "document.h"
 
 #include <algorithm>
-#include <cinttypes>
 #include <cstdio>
 
 #include "imaging/convert/color_to_gray.h"
@@ -36,13 +35,6 @@ void split_file_name(const std::string& path, std::string* name, std::string* ex
     *extension = dot == std::string::npos ? std::string() : name->substr(dot);
 }
 
-std::string command_error_text(ImgStatus status) {
-    const auto value = static_cast<uint32_t>(status);
-    char text[64];
-    std::snprintf(text, sizeof text, "Error: %" PRIu32 ", 0x%08" PRIX32, value, value);
-    return text;
-}
-
 CPeloraDoc::CPeloraDoc(DocumentHost* host) : host_(host) {
     image_alloc(image_.get(), kDefaultWidth, kDefaultHeight, kDefaultBits);
 }
@@ -58,6 +50,8 @@ void CPeloraDoc::report_open_failure(ImgStatus status) {
 }
 
 void CPeloraDoc::open_file(const std::string& path) {
+    path_ = path;
+    history_.clear();  // another file: nothing of the last one to undo
     std::string extension;
     split_file_name(path, &name_, &extension);
     const ReaderEntry* reader = viewer::choose_picture_reader(path, extension);
@@ -137,18 +131,100 @@ ImgStatus CPeloraDoc::run_command(PictureCommand command) {
             status = resize_command();
             break;
     }
-    finish_command(status);
+    finish_command(command, status);
     return status;
 }
 
-void CPeloraDoc::finish_command(ImgStatus status) {
-    if (status != IMG_OK) {
-        report(command_error_text(status));
+void CPeloraDoc::finish_command(PictureCommand command, ImgStatus status) {
+    // A command that changed the picture, even one that failed part way, is
+    // one step to undo.
+    if (command_changed_) {
+        history_.record(before_command_, image_.storage_bytes(), command_name(command));
     }
+    before_command_.reset();
+    command_changed_ = false;
+    if (status != IMG_OK) {
+        report(command_failure_message(command, status, image_.desc()));
+    }
+    picture_replaced();
+}
+
+void CPeloraDoc::picture_replaced() {
     SetTitle();
     if (host_ != nullptr) {
         host_->update_all_views();
     }
+}
+
+void CPeloraDoc::replace_picture(ImageHolder& result) {
+    ImageHolder previous;
+    image_.take_over(result, previous);
+    // The picture before the command is the step back; a later stage of the
+    // same command replaces only its own intermediate picture.
+    if (!command_changed_ && history_.could_keep(previous.storage_bytes())) {
+        before_command_.swap(previous);
+    }
+    command_changed_ = true;
+}
+
+bool CPeloraDoc::undo() {
+    if (!history_.undo(image_)) {
+        return false;
+    }
+    picture_replaced();
+    return true;
+}
+
+bool CPeloraDoc::redo() {
+    if (!history_.redo(image_)) {
+        return false;
+    }
+    picture_replaced();
+    return true;
+}
+
+namespace {
+
+// Passes a document's messages on, but not its title or views: the document
+// that reloads a file for another one.
+class MessagesOnly : public DocumentHost {
+  public:
+    explicit MessagesOnly(DocumentHost* host) : host_(host) {}
+    void show_message(const std::string& text) override {
+        if (host_ != nullptr) {
+            host_->show_message(text);
+        }
+    }
+
+  private:
+    DocumentHost* host_;
+};
+
+}  // namespace
+
+void CPeloraDoc::revert() {
+    if (path_.empty()) {
+        return;  // a new document has no file to go back to
+    }
+    MessagesOnly messages(host_);
+    CPeloraDoc reloaded(&messages);
+    reloaded.history_.set_budget(0);
+    reloaded.open_file(path_);
+    if (!reloaded.outcome_.picture_read()) {
+        return;  // reported; the picture stays
+    }
+    // The file's picture with the file's own attributes: exchanged, not
+    // taken over.
+    ImageHolder previous;
+    previous.swap(image_);
+    image_.swap(reloaded.image_);
+    history_.record(previous, image_.storage_bytes(), "Revert");
+    history_.mark_saved();
+    width_ = reloaded.width_;
+    height_ = reloaded.height_;
+    reader_ = reloaded.reader_;
+    outcome_ = reloaded.outcome_;
+    picture_replaced();
 }
 
 ImgStatus CPeloraDoc::rgb_to_palette_command() {
@@ -159,7 +235,7 @@ ImgStatus CPeloraDoc::rgb_to_palette_command() {
         status = rgb_to_palette(256, image_.get(), result.get(), 2);
     }
     if (status == IMG_OK) {
-        image_.take_over(result);
+        replace_picture(result);
     }
     return status;
 }
@@ -167,7 +243,14 @@ ImgStatus CPeloraDoc::rgb_to_palette_command() {
 ImgStatus CPeloraDoc::color_to_gray_command() {
     const ImageDesc& picture = image_.desc();
     if (image_bits(picture) == 8) {
-        return color_to_gray(image_.get(), image_.get());  // in place
+        // In place: the step back is a copy, when the history can hold one.
+        if (history_.could_keep(image_.storage_bytes()) &&
+            before_command_.copy_from(picture) != IMG_OK) {
+            return IMG_ERR_MEMORY;
+        }
+        const ImgStatus status = color_to_gray(image_.get(), image_.get());
+        command_changed_ = status == IMG_OK;
+        return status;
     }
     ImageHolder result;
     ImgStatus status = image_alloc(result.get(), image_width(picture), image_height(picture), 8);
@@ -175,7 +258,7 @@ ImgStatus CPeloraDoc::color_to_gray_command() {
         status = color_to_gray(image_.get(), result.get());
     }
     if (status == IMG_OK) {
-        image_.take_over(result);
+        replace_picture(result);
     }
     return status;
 }
@@ -195,7 +278,7 @@ ImgStatus CPeloraDoc::reduce_to_4_colors_command() {
     if (status != IMG_OK) {
         return status;
     }
-    image_.take_over(reduced);
+    replace_picture(reduced);
 
     // Stage two: each of the four colours to its nearest gray level.
     ImageHolder grays;
@@ -211,7 +294,7 @@ ImgStatus CPeloraDoc::reduce_to_4_colors_command() {
     }
     grays.get()->type_flags &= ~IMAGE_GRAY;
     image_sync_palette(grays.get());
-    image_.take_over(grays);
+    replace_picture(grays);
     return IMG_OK;
 }
 
@@ -230,7 +313,7 @@ ImgStatus CPeloraDoc::resize_command() {
         status = image_resize(image_.get(), result.get(), 1);
     }
     if (status == IMG_OK) {
-        image_.take_over(result);
+        replace_picture(result);
     }
     return status;
 }

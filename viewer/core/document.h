@@ -6,6 +6,8 @@
 // (viewer::choose_picture_reader), and opens the file through picture_open
 // (the reader's size, a picture of at least 16 x 16, the load). Each picture command converts into
 // a temporary picture and, on success, the document frees its picture and takes the new one over.
+// Each change of the picture (a command, or reloading the file) can be undone
+// and redone (edit_history.h).
 //
 // The document reports through its DocumentHost: the unsupported-format and
 // command-failure messages, and an open that fails or reads only part of its
@@ -16,20 +18,14 @@
 #include <string>
 
 #include "document_host.h"
+#include "edit_history.h"
 #include "image_holder.h"
 #include "imaging/readers/picture_open.h"
+#include "picture_command.h"
 #include "viewer/core/picture_formats.h"
 
 using imaging::ImageDesc;
 using imaging::ImgStatus;
-
-// The picture commands of the Edit menu, by command number.
-enum class PictureCommand : int {
-    RGBToPalette = 32771,
-    ColorToGray = 32772,
-    ReduceTo4Colors = 32773,
-    Resize = 32774,
-};
 
 // How far the last open got (its stage and status, and whether the picture
 // holds what was read of the file), and the file's extension, for tools that
@@ -56,6 +52,22 @@ class CPeloraDoc {
     // precondition was not met and it did nothing).
     ImgStatus run_command(PictureCommand command);
 
+    // Takes the last change back, or does the last one taken back again; the
+    // title and views follow. False when there is nothing to undo or redo.
+    bool undo();
+    bool redo();
+
+    // Reads the picture from its file again. The picture it replaces can be
+    // brought back with Undo; a file that cannot be read (the failure is
+    // reported) leaves the picture as it is.
+    void revert();
+
+    // The steps of undo and redo, and whether the picture differs from its
+    // file's. Its budget may be changed (0: no steps are kept).
+    const EditHistory& history() const { return history_; }
+    EditHistory& history() { return history_; }
+    bool modified() const { return history_.modified(); }
+
     const ImageDesc& image() const { return image_.desc(); }
     // The picture for drawing: display gives a palette picture without colours
     // its default gray palette before making a screen palette from it.
@@ -63,6 +75,8 @@ class CPeloraDoc {
     int32_t width() const { return width_; }
     int32_t height() const { return height_; }
     const std::string& name() const { return name_; }
+    // The file opened last, as given to open_file; empty for a new document.
+    const std::string& path() const { return path_; }
     const std::string& title() const { return title_; }
     // The reader of the last file whose load ran; null before.
     const imaging::ReaderEntry* reader() const { return reader_; }
@@ -75,10 +89,18 @@ class CPeloraDoc {
     ImgStatus resize_command();
     void report(const std::string& text);
     void report_open_failure(ImgStatus status);
-    void finish_command(ImgStatus status);
+    void finish_command(PictureCommand command, ImgStatus status);
+    void replace_picture(ImageHolder& result);
+    void picture_replaced();
 
     DocumentHost* host_;
     ImageHolder image_;
+    EditHistory history_;
+    // While a command runs: the picture before its first change (kept for
+    // undo when the history can hold it), and whether it changed.
+    ImageHolder before_command_;
+    bool command_changed_ = false;
+    std::string path_;
     int32_t width_ = 256;
     int32_t height_ = 240;
     std::string name_;
@@ -86,9 +108,6 @@ class CPeloraDoc {
     const imaging::ReaderEntry* reader_ = nullptr;
     OpenOutcome outcome_;
 };
-
-// The "Error: %u, 0x%08lX" text of a failed picture command.
-std::string command_error_text(ImgStatus status);
 
 // Splits a path into the file name with extension (no folder) and the
 // extension: the last '.' of the file name and what follows, or empty.

@@ -2,13 +2,15 @@
 //
 // An ImageHolder owns the storage of its descriptor and frees it when it goes
 // away. take_over() is the one way a finished picture changes hands: the old
-// picture is freed, the record of the other holder is copied in (the storage is
-// shared, not duplicated) and the other holder is left empty, so exactly one
-// owner ever frees each block. The phone-image attributes (screen location,
+// picture is freed (or handed to the caller, who keeps it to undo the change),
+// the record of the other holder is copied in (the storage is shared, not
+// duplicated) and the other holder is left empty, so exactly one owner ever
+// frees each block. The phone-image attributes (screen location,
 // depth, title and prompt) stay: a conversion changes the pixels of a picture,
 // not where on the phone it goes, so an export after it writes them again.
 #pragma once
 
+#include <cstddef>
 #include <cstring>
 
 #include "imaging/image.h"
@@ -25,13 +27,13 @@ class ImageHolder {
     ImageDesc* get() { return &image_; }
     const ImageDesc& desc() const { return image_; }
 
-    // Frees this holder's picture and takes the other's over.
-    void take_over(ImageHolder& other) {
-        ImageDesc attributes;
-        imaging::image_copy_desc(&image_, &attributes);
-        imaging::image_free(&image_);
-        imaging::image_copy_desc(&other.image_, &image_);
-        imaging::image_zero(&other.image_);
+    // Takes the other's picture over, leaving the other holder empty; this
+    // holder's old picture goes to `previous`.
+    void take_over(ImageHolder& other, ImageHolder& previous) {
+        previous.reset();
+        previous.swap(*this);
+        swap(other);
+        const ImageDesc& attributes = previous.image_;
         image_.location_x = attributes.location_x;
         image_.location_y = attributes.location_y;
         image_.depth = attributes.depth;
@@ -39,7 +41,30 @@ class ImageHolder {
         std::memcpy(image_.prompt, attributes.prompt, sizeof image_.prompt);
     }
 
+    // Frees this holder's picture and takes the other's over.
+    void take_over(ImageHolder& other) {
+        ImageHolder previous;
+        take_over(other, previous);
+    }
+
     void reset() { imaging::image_free(&image_); }
+
+    bool empty() const { return image_.header == nullptr; }
+
+    // Exchanges the two pictures, attributes and all.
+    void swap(ImageHolder& other) {
+        ImageDesc mine;
+        imaging::image_copy_desc(&image_, &mine);
+        imaging::image_copy_desc(&other.image_, &image_);
+        imaging::image_copy_desc(&mine, &other.image_);
+    }
+
+    // Replaces this holder's picture by a copy of `source` with storage of its
+    // own. IMG_ERR_MEMORY (and an empty holder) when there is no room for it.
+    imaging::ImgStatus copy_from(const ImageDesc& source);
+
+    // Bytes of the picture's storage block (0 when empty).
+    size_t storage_bytes() const;
 
   private:
     ImageDesc image_;

@@ -3,11 +3,8 @@
 
 #include "picture_writer.h"
 
-#include <png.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <csetjmp>
 #include <cstdint>
 #include <cstring>
 #include <system_error>
@@ -15,6 +12,7 @@
 
 #include "imaging/simd/byte_rows.h"
 #include "output/output_file.h"
+#include "png_encoder.h"
 
 using namespace imaging;
 using output::OutputFile;
@@ -125,7 +123,7 @@ uint32_t palette_needed(const ImageDesc& image, const Geometry& g) {
 
 // ---- PPM ----
 
-int write_ppm(const ImageDesc& image, OutputFile& file) {
+int write_ppm(const ImageDesc& image, OutputFile& file, ExportProgress& progress) {
     const Geometry g = geometry_of(image);
     const std::string head =
         "P6\n" + std::to_string(g.width) + " " + std::to_string(g.height) + "\n255\n";
@@ -138,6 +136,9 @@ int write_ppm(const ImageDesc& image, OutputFile& file) {
     std::vector<uint8_t> block(row_size * block_rows);
     for (uint32_t y = 0; y < g.height && file.error() == 0;) {
         const uint32_t rows = std::min(block_rows, g.height - y);
+        if (!progress.advance(y)) {
+            return ECANCELED;
+        }
         for (uint32_t k = 0; k < rows; ++k) {
             row_to_rgb(image, g, y + k, block.data() + row_size * k);
         }
@@ -161,7 +162,7 @@ void put_u32(uint8_t* p, uint32_t v) {
 
 // File header and 40-byte information header, then the colour table, then
 // the rows bottom-up, each padded to a multiple of 4 bytes.
-int write_bmp(const ImageDesc& image, OutputFile& file) {
+int write_bmp(const ImageDesc& image, OutputFile& file, ExportProgress& progress) {
     const Geometry g = geometry_of(image);
     const int out_bits = g.bits == 16 ? 8 : g.bits;  // 16-bit gray is written as 8-bit gray
     const uint32_t colors = out_bits == 24 ? 0 : g.bits == 16 ? 256 : palette_needed(image, g);
@@ -192,6 +193,9 @@ int write_bmp(const ImageDesc& image, OutputFile& file) {
     std::vector<uint8_t> row(row_size, 0);  // the padding stays zero
     const size_t used = (size_t{g.width} * out_bits + 7) / 8;
     for (uint32_t stored = 0; stored < g.height && file.error() == 0; ++stored) {
+        if (!progress.advance(stored)) {
+            return ECANCELED;
+        }
         const uint8_t* source = image_row(image, g.height - 1 - stored);
         if (g.bits == 16) {
             for (uint32_t x = 0; x < g.width; ++x) {
@@ -271,7 +275,7 @@ bool is_blank(const std::string& text) {
 // The document: attributes, then Data with four pixels per byte (the first in
 // the lowest two bits), two hex digits per byte, high digit first, in lines
 // of at most 64 digits. Pixels run on from row to row without padding.
-int write_phone_image(const ImageDesc& image, OutputFile& file) {
+int write_phone_image(const ImageDesc& image, OutputFile& file, ExportProgress& progress) {
     const Geometry g = geometry_of(image);
     std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<TarvoIPPhoneImage>\n";
     // An element must carry text: empty (or blank) titles and prompts are left out.
@@ -306,6 +310,9 @@ int write_phone_image(const ImageDesc& image, OutputFile& file) {
         in_byte = 0;
     };
     for (uint32_t y = 0; y < g.height && file.error() == 0; ++y) {
+        if (!progress.advance(y)) {
+            return ECANCELED;
+        }
         row_to_rgb(image, g, y, rgb.data());
         for (uint32_t x = 0; x < g.width; ++x) {
             byte |= static_cast<uint8_t>(phone_value(&rgb[3 * size_t{x}]) << (2 * in_byte));
@@ -328,107 +335,77 @@ int write_phone_image(const ImageDesc& image, OutputFile& file) {
 
 // ---- PNG ----
 
-// libpng reports errors by calling back and never returning: its error
-// handler jumps to the setjmp in encode_png. That function's frame and the
-// libpng frames in between hold only trivially destructible objects, so the
-// jump skips no destructor.
-struct PngSink {
-    std::FILE* stream;
-    int error;  // errno of a failed write
-};
-
-void png_write_to_sink(png_structp png, png_bytep data, size_t length) {
-    auto* sink = static_cast<PngSink*>(png_get_io_ptr(png));
-    if (std::fwrite(data, 1, length, sink->stream) != length) {
-        sink->error = errno != 0 ? errno : EIO;
-        png_error(png, "write failed");
-    }
-}
-
-void png_flush_nothing(png_structp) {}
-
-[[noreturn]] void png_fail(png_structp png, png_const_charp) {
-    png_longjmp(png, 1);
-}
-
-void png_ignore_warning(png_structp, png_const_charp) {}
-
-// What encode_png writes: the header fields and the colour table.
-struct PngLayout {
-    int bit_depth;
-    int color_type;
-    bool bgr;   // 24-bit rows are blue, green, red
-    bool swap;  // 16-bit samples are little-endian
-    png_color palette[256];
-    int palette_count;
-};
-
-// Returns false when libpng failed (the sink says whether writing did).
-bool encode_png(png_structp png, png_infop info, const ImageDesc& image, const Geometry& g,
-                const PngLayout& layout) {
-    if (setjmp(png_jmpbuf(png))) {
-        return false;
-    }
-    png_set_IHDR(png, info, g.width, g.height, layout.bit_depth, layout.color_type,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    if (layout.palette_count > 0) {
-        png_set_PLTE(png, info, layout.palette, layout.palette_count);
-    }
-    png_write_info(png, info);
-    if (layout.bgr) {
-        png_set_bgr(png);
-    }
-    if (layout.swap) {
-        png_set_swap(png);
-    }
-    for (uint32_t y = 0; y < g.height; ++y) {
-        png_write_row(png, image_row(image, y));
-    }
-    png_write_end(png, nullptr);
-    return true;
-}
-
-int write_png(const ImageDesc& image, OutputFile& file) {
-    const Geometry g = geometry_of(image);
-    PngLayout layout{};
+// The header for the picture: palette pictures keep their indices and colour
+// table; the samples of a palette that is the gray ramp are levels too.
+PngHeader png_header(const ImageDesc& image, const Geometry& g, uint8_t* palette) {
+    PngHeader header;
+    header.width = g.width;
+    header.height = g.height;
     switch (g.bits) {
         case 1:
         case 8: {
-            layout.bit_depth = g.bits;
-            layout.color_type = PNG_COLOR_TYPE_PALETTE;
-            layout.palette_count = static_cast<int>(palette_needed(image, g));
-            for (int i = 0; i < layout.palette_count; ++i) {
+            header.bit_depth = static_cast<uint8_t>(g.bits);
+            header.color_type = PngColorType::Palette;
+            header.palette = palette;
+            header.palette_entries = static_cast<int>(palette_needed(image, g));
+            for (int i = 0; i < header.palette_entries; ++i) {
                 const PaletteEntry& e = image.palette[i];
-                layout.palette[i] = png_color{e.red, e.green, e.blue};
+                palette[3 * i] = e.red;
+                palette[3 * i + 1] = e.green;
+                palette[3 * i + 2] = e.blue;
             }
+            header.levels = g.bits == 8 && palette_is_gray(&image) != 0;
             break;
         }
         case 16:
-            layout.bit_depth = 16;
-            layout.color_type = PNG_COLOR_TYPE_GRAY;
-            layout.swap = true;
+            header.bit_depth = 16;
+            header.color_type = PngColorType::Gray;
             break;
         default:
-            layout.bit_depth = 8;
-            layout.color_type = PNG_COLOR_TYPE_RGB;
-            layout.bgr = true;
+            header.bit_depth = 8;
+            header.color_type = PngColorType::Rgb;
             break;
     }
-    png_structp png =
-        png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, png_fail, png_ignore_warning);
-    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-    if (info == nullptr) {
-        png_destroy_write_struct(&png, nullptr);
-        return ENOMEM;
+    return header;
+}
+
+// Picture row y in the file's byte order: 24-bit rows from blue, green, red
+// to red, green, blue; 16-bit samples from little- to big-endian. Palette
+// rows are already in order.
+const uint8_t* png_row(const ImageDesc& image, const Geometry& g, uint32_t y,
+                       std::vector<uint8_t>& buffer) {
+    const uint8_t* row = image_row(image, y);
+    if (g.bits == 24) {
+        for (uint32_t x = 0; x < g.width; ++x) {
+            buffer[3 * x] = row[3 * x + 2];
+            buffer[3 * x + 1] = row[3 * x + 1];
+            buffer[3 * x + 2] = row[3 * x];
+        }
+        return buffer.data();
     }
-    PngSink sink{file.stream(), 0};
-    png_set_write_fn(png, &sink, png_write_to_sink, png_flush_nothing);
-    const bool encoded = encode_png(png, info, image, g, layout);
-    png_destroy_write_struct(&png, &info);
-    if (encoded) {
-        return 0;
+    if (g.bits == 16) {
+        for (uint32_t x = 0; x < g.width; ++x) {
+            buffer[2 * x] = row[2 * x + 1];
+            buffer[2 * x + 1] = row[2 * x];
+        }
+        return buffer.data();
     }
-    return sink.error != 0 ? sink.error : ENOMEM;  // libpng fails otherwise only for memory
+    return row;
+}
+
+int write_png(const ImageDesc& image, OutputFile& file, ExportProgress& progress) {
+    const Geometry g = geometry_of(image);
+    uint8_t palette[3 * 256];
+    PngEncoder encoder(file);
+    int error = encoder.begin(png_header(image, g, palette));
+    std::vector<uint8_t> buffer(g.bits >= 16 ? encoder.row_bytes() : 0);
+    for (uint32_t y = 0; y < g.height && error == 0; ++y) {
+        if (!progress.advance(y)) {
+            return ECANCELED;
+        }
+        error = encoder.write_row(png_row(image, g, y, buffer));
+    }
+    return error != 0 ? error : encoder.finish();
 }
 
 }  // namespace
@@ -448,7 +425,10 @@ bool export_format_for_path(const std::string& path, ExportFormat* format) {
     return true;
 }
 
-std::string export_picture(const ImageDesc& image, const std::string& path, ExportFormat format) {
+std::string export_picture(const ImageDesc& image, const std::string& path, ExportFormat format,
+                           ExportProgress* progress) {
+    ExportProgress unwatched;
+    ExportProgress& watch = progress != nullptr ? *progress : unwatched;
     const std::string failure = "cannot write " + path + ": ";
     if (const char* problem = picture_problem(image)) {
         return failure + problem;
@@ -462,20 +442,24 @@ std::string export_picture(const ImageDesc& image, const std::string& path, Expo
         case OutputFile::Opened::kNotAFile:
             return failure + "it is a pipe, socket or block device";
     }
+    watch.begin(static_cast<uint32_t>(image_height(image)));
     int error = 0;
     switch (format) {
         case ExportFormat::Ppm:
-            error = write_ppm(image, file);
+            error = write_ppm(image, file, watch);
             break;
         case ExportFormat::Bmp:
-            error = write_bmp(image, file);
+            error = write_bmp(image, file, watch);
             break;
         case ExportFormat::PhoneImage:
-            error = write_phone_image(image, file);
+            error = write_phone_image(image, file, watch);
             break;
         case ExportFormat::Png:
-            error = write_png(image, file);
+            error = write_png(image, file, watch);
             break;
+    }
+    if (error == 0) {
+        watch.advance(watch.rows_total());
     }
     if (error == 0) {
         error = file.commit();  // else the file is abandoned, the path unchanged

@@ -37,6 +37,13 @@ class DocumentObject : public QObject, private DocumentHost {
 
     void run_command(PictureCommand command);
 
+    // Undo, redo and revert (document.h); each change ends with pictureChanged.
+    void undo() { document_.undo(); }
+    void redo() { document_.redo(); }
+    void revert() { document_.revert(); }
+    // Bytes the document's pictures may take, its steps of undo included.
+    void set_history_budget(size_t bytes) { document_.history().set_budget(bytes); }
+
     const CPeloraDoc& document() const { return document_; }
     const ImageDesc& image() const { return document_.image(); }
     ImageDesc* picture_for_display() { return document_.image_for_display(); }

@@ -4,6 +4,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -26,6 +27,7 @@
 #include "pelora_view.h"
 #include "picture_status_bar.h"
 #include "qt_display_surface.h"
+#include "viewer_settings.h"
 #include "viewer/core/picture_formats.h"
 
 namespace {
@@ -95,6 +97,26 @@ QString export_filter(const ExportEntry& entry) {
                        {QStringLiteral("*") + QString::fromLatin1(entry.suffix)});
 }
 
+const ExportEntry& export_entry(ExportFormat format) {
+    for (const ExportEntry& entry : kExportFormats) {
+        if (entry.format == format) {
+            return entry;
+        }
+    }
+    return kExportFormats[0];
+}
+
+// The type of the last export, by its extension; a phone image at first.
+const ExportEntry& remembered_export_type() {
+    const QString type = viewer_settings::export_type();
+    for (const ExportEntry& entry : kExportFormats) {
+        if (type == QLatin1String(entry.suffix)) {
+            return entry;
+        }
+    }
+    return kExportFormats[0];
+}
+
 }  // namespace
 
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), mdi_area_(new QMdiArea(this)) {
@@ -136,9 +158,21 @@ void CMainFrame::create_actions() {
     previous_picture_action_->setShortcut(QKeySequence(Qt::Key_Backspace));
     connect(previous_picture_action_, &QAction::triggered, this, [this] { browse_folder(-1); });
 
+    revert_action_ = new QAction(tr("&Revert"), this);
+    connect(revert_action_, &QAction::triggered, this, &CMainFrame::revert_active);
+
     export_action_ = new QAction(tr("&Export..."), this);
     export_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
     connect(export_action_, &QAction::triggered, this, &CMainFrame::export_with_dialog);
+
+    undo_action_ = new QAction(tr("&Undo"), this);
+    undo_action_->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)});
+    connect(undo_action_, &QAction::triggered, this, &CMainFrame::undo_active);
+    redo_action_ = new QAction(tr("&Redo"), this);
+    redo_action_->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    connect(redo_action_, &QAction::triggered, this, &CMainFrame::redo_active);
 
     copy_action_ = new QAction(tr("&Copy"), this);
     copy_action_->setShortcuts(QKeySequence::Copy);  // Ctrl+C and Ctrl+Insert
@@ -200,6 +234,7 @@ void CMainFrame::create_menus() {
     file_menu_ = new QMenu(tr("&File"), this);
     file_menu_->addAction(open_action_);
     file_menu_->addAction(close_action_);
+    file_menu_->addAction(revert_action_);
     file_menu_->addAction(export_action_);
     file_menu_->addSeparator();
     file_menu_->addAction(next_picture_action_);
@@ -210,6 +245,9 @@ void CMainFrame::create_menus() {
     file_menu_->addAction(exit_action_);
 
     edit_menu_ = new QMenu(tr("&Edit"), this);
+    edit_menu_->addAction(undo_action_);
+    edit_menu_->addAction(redo_action_);
+    edit_menu_->addSeparator();
     edit_menu_->addAction(copy_action_);
     edit_menu_->addSeparator();
     for (QAction* action : command_actions_) {
@@ -251,6 +289,7 @@ void CMainFrame::update_menus() {
         menuBar()->addMenu(help_menu_);
     }
     close_action_->setEnabled(has_document);
+    update_history_actions();
     export_action_->setEnabled(has_document);
     const bool from_file = has_document && !active_view()->document().local_path().isEmpty();
     next_picture_action_->setEnabled(from_file);
@@ -269,6 +308,22 @@ void CMainFrame::update_menus() {
     fit_action_->setChecked(fit);
     status_bar_->follow(active_view());
     refresh_titles();
+}
+
+void CMainFrame::update_history_actions() {
+    const CPeloraView* view = active_view();
+    const CPeloraDoc* document = view != nullptr ? &view->document().document() : nullptr;
+    const EditHistory* history = document != nullptr ? &document->history() : nullptr;
+    undo_action_->setEnabled(history != nullptr && history->can_undo());
+    redo_action_->setEnabled(history != nullptr && history->can_redo());
+    // The menu names the change each would take back or do again.
+    undo_action_->setText(history != nullptr && history->can_undo()
+                              ? tr("&Undo %1").arg(QString::fromStdString(history->undo_name()))
+                              : tr("&Undo"));
+    redo_action_->setText(history != nullptr && history->can_redo()
+                              ? tr("&Redo %1").arg(QString::fromStdString(history->redo_name()))
+                              : tr("&Redo"));
+    revert_action_->setEnabled(document != nullptr && !view->document().file_identity().isEmpty());
 }
 
 void CMainFrame::update_window_menu() {
@@ -348,6 +403,9 @@ CChildFrame* CMainFrame::add_view(const std::shared_ptr<DocumentObject>& documen
     auto* frame = new CChildFrame(view);
     mdi_area_->addSubWindow(frame);
     connect(document.get(), &DocumentObject::titleChanged, this, &CMainFrame::refresh_titles);
+    // Undo, redo and revert follow every change of the picture.
+    connect(document.get(), &DocumentObject::pictureChanged, this, &CMainFrame::update_menus,
+            Qt::UniqueConnection);
     connect(frame, &QObject::destroyed, this, &CMainFrame::update_menus, Qt::QueuedConnection);
     // Qt restores the program's title after a maximised child; then ours returns.
     connect(frame, &QMdiSubWindow::windowStateChanged, this, &CMainFrame::update_main_title,
@@ -469,8 +527,11 @@ QStringList CMainFrame::open_filters() {
 void CMainFrame::open_with_dialog() {
     // The any-case patterns are for matching; the dialog shows the names only.
     const QStringList paths = QFileDialog::getOpenFileNames(
-        this, tr("Open"), QString(), open_filters().join(QStringLiteral(";;")), nullptr,
-        QFileDialog::HideNameFilterDetails);
+        this, tr("Open"), viewer_settings::open_folder(), open_filters().join(QStringLiteral(";;")),
+        nullptr, QFileDialog::HideNameFilterDetails);
+    if (!paths.isEmpty()) {
+        viewer_settings::remember_open(paths.first());
+    }
     for (const QString& path : paths) {
         open_file(path);
     }
@@ -498,15 +559,19 @@ void CMainFrame::export_with_dialog() {
     if (view == nullptr) {
         return;
     }
-    // Suggest the picture's own name and folder, as a phone image.
+    // Suggest the picture's own name, in the type and folder of the last
+    // export (else as a phone image, beside the picture).
+    const ExportEntry& type = remembered_export_type();
     const QString identity = view->document().file_identity();
-    QString start = tr("picture") + QLatin1String(".qap");
-    if (!identity.isEmpty()) {
-        const QFileInfo source(identity);
-        start = QFileInfo(source.absolutePath(), source.completeBaseName() + QLatin1String(".qap"))
-                    .filePath();
+    const QFileInfo source(identity);
+    QString folder = viewer_settings::export_folder();
+    if (folder.isEmpty() && !identity.isEmpty()) {
+        folder = source.absolutePath();
     }
-    QString filter = export_filters().first();
+    const QString name =
+        (identity.isEmpty() ? tr("picture") : source.completeBaseName()) + type.suffix;
+    const QString start = folder.isEmpty() ? name : QFileInfo(QDir(folder), name).filePath();
+    QString filter = export_filter(type);
     const QString path = QFileDialog::getSaveFileName(
         this, tr("Export"), start, export_filters().join(QStringLiteral(";;")), &filter);
     if (path.isEmpty()) {
@@ -517,6 +582,7 @@ void CMainFrame::export_with_dialog() {
     const QByteArray local = QFile::encodeName(path);
     ExportFormat format = export_format_of_filter(filter);
     if (export_format_for_path(std::string(local.constData(), size_t(local.size())), &format)) {
+        viewer_settings::remember_export(path, QString::fromLatin1(export_entry(format).suffix));
         export_active(path, format);
         return;
     }
@@ -534,6 +600,7 @@ void CMainFrame::export_with_dialog() {
                                   .arg(QFileInfo(target).fileName())) != QMessageBox::Yes) {
         return;
     }
+    viewer_settings::remember_export(target, QString::fromLatin1(export_entry(format).suffix));
     export_active(target, format);
 }
 
@@ -549,15 +616,50 @@ QString CMainFrame::export_active(const QString& path, ExportFormat format) {
             target += suffix;
         }
     }
-    const QByteArray local = QFile::encodeName(target);
-    const std::string error = export_picture(
-        view->document().image(), std::string(local.constData(), size_t(local.size())), format);
-    if (!error.empty()) {
-        MessageSink::current().show(
-            this, QStringLiteral("Error: ") + QFile::decodeName(QByteArray::fromStdString(error)));
-        return QString();
+    if (exporting_) {
+        return QString();  // one export at a time
     }
-    return target;
+    exporting_ = true;
+    const QByteArray local = QFile::encodeName(target);
+    ExportJob job(view->document().image(), std::string(local.constData(), size_t(local.size())),
+                  format);
+    const ExportJob::Result result =
+        job.wait(this, tr("Exporting %1...").arg(QFileInfo(target).fileName()), export_moment_);
+    exporting_ = false;
+    if (result.outcome == ExportJob::Outcome::Failed) {
+        MessageSink::current().show(this, QStringLiteral("Error: ") + result.error);
+    }
+    return result.outcome == ExportJob::Outcome::Written ? target : QString();
+}
+
+void CMainFrame::undo_active() {
+    if (CPeloraView* view = active_view()) {
+        view->document().undo();
+    }
+}
+
+void CMainFrame::redo_active() {
+    if (CPeloraView* view = active_view()) {
+        view->document().redo();
+    }
+}
+
+void CMainFrame::revert_active() {
+    CPeloraView* view = active_view();
+    if (view == nullptr) {
+        return;
+    }
+    DocumentObject& document = view->document();
+    if (document.document().modified() &&
+        QMessageBox::question(
+            this, tr("Revert"),
+            tr("Revert %1 to the file?\nIts changes are replaced by the picture the file holds; "
+               "Undo brings them back.")
+                .arg(QFile::decodeName(QByteArray::fromStdString(document.document().name())))) !=
+            QMessageBox::Yes) {
+        return;
+    }
+    document.revert();
 }
 
 void CMainFrame::copy_active() {

@@ -7,9 +7,11 @@
 
 #include <QMainWindow>
 #include <QStringList>
+#include <chrono>
 #include <memory>
 
 #include "document.h"
+#include "export_job.h"
 #include "picture_writer.h"
 
 class CChildFrame;
@@ -58,9 +60,19 @@ class CMainFrame : public QMainWindow {
     static ExportFormat export_format_of_filter(const QString& filter);
 
     // Writes the active picture to `path` in `format`, adding the format's
-    // extension when the name lacks it; failures are shown. Returns the path
-    // written, or an empty string.
+    // extension when the name lacks it; failures are shown. A long export
+    // shows its progress and can be cancelled (export_job.h). Returns the path
+    // written, or an empty string (failed, cancelled, or another export runs).
     QString export_active(const QString& path, ExportFormat format);
+
+    // How long an export runs before its progress shows.
+    void set_export_moment(std::chrono::milliseconds moment) { export_moment_ = moment; }
+
+    // Takes back or does again the active document's last change; reloads
+    // its file, asking first when it has changes.
+    void undo_active();
+    void redo_active();
+    void revert_active();
 
     // Puts the active picture on the clipboard.
     void copy_active();
@@ -73,6 +85,7 @@ class CMainFrame : public QMainWindow {
     void create_actions();
     void create_menus();
     void update_menus();
+    void update_history_actions();
     void update_window_menu();
     void refresh_titles();
     void open_with_dialog();
@@ -93,9 +106,12 @@ class CMainFrame : public QMainWindow {
 
     QAction* open_action_;
     QAction* close_action_;
+    QAction* revert_action_;
     QAction* next_picture_action_;
     QAction* previous_picture_action_;
     QAction* export_action_;
+    QAction* undo_action_;
+    QAction* redo_action_;
     QAction* copy_action_;
     QAction* zoom_in_action_;
     QAction* zoom_out_action_;
@@ -121,4 +137,6 @@ class CMainFrame : public QMainWindow {
     PictureStatusBar* status_bar_;
     bool document_menus_shown_ = true;
     bool closing_down_ = false;  // children are being destroyed: menus stay as they are
+    bool exporting_ = false;     // an export is running: no second one starts
+    std::chrono::milliseconds export_moment_ = ExportJob::kMoment;
 };

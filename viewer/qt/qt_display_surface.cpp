@@ -30,8 +30,6 @@ QImage::Format image_format(int32_t bits) {
             return QImage::Format_Mono;
         case 8:
             return QImage::Format_Indexed8;
-        case 16:
-            return QImage::Format_Grayscale16;
         case 24:
             return QImage::Format_BGR888;
         default:
@@ -39,9 +37,31 @@ QImage::Format image_format(int32_t bits) {
     }
 }
 
-// The stored rows wrapped in place, the bottom row first, with their colours:
-// valid only while the rows are.
+// 16-bit gray rows as 8-bit levels by each sample's high byte, in the stored
+// layout (the bottom row first): the levels that Export and pelora-cli write
+// (Qt's own conversion from 16-bit gray would round instead).
+QImage high_bytes_image(const SurfaceRows& rows) {
+    const int32_t columns = rows.first_column + rows.width;
+    QImage image(columns, rows.height, QImage::Format_Grayscale8);
+    if (image.isNull()) {
+        return image;
+    }
+    for (int32_t i = 0; i < rows.height; ++i) {
+        const uint8_t* samples = rows.row_start + static_cast<size_t>(i) * rows.row_bytes;
+        uchar* out = image.scanLine(i);
+        for (int32_t x = 0; x < columns; ++x) {
+            out[x] = samples[2 * x + 1];  // little-endian: the high byte second
+        }
+    }
+    return image;
+}
+
+// The stored rows, the bottom row first, with their colours: wrapped in place
+// (valid only while the rows are), or for 16-bit gray converted to 8 bits.
 QImage stored_image(const SurfaceRows& rows) {
+    if (rows.bits_per_pixel == 16 && rows.width > 0 && rows.height > 0) {
+        return high_bytes_image(rows);
+    }
     const QImage::Format format = image_format(rows.bits_per_pixel);
     if (format == QImage::Format_Invalid || rows.width <= 0 || rows.height <= 0) {
         return QImage();
