@@ -68,6 +68,36 @@ CPeloraDoc::CPeloraDoc(DocumentHost* host) : host_(host) {
     image_alloc(image_.get(), kDefaultWidth, kDefaultHeight, kDefaultBits);
 }
 
+std::string describe_large_picture(const LargePicture& picture) {
+    const double kib = static_cast<double>(picture.bytes) / 1024.0;
+    char size[64];
+    if (kib >= 1024.0 * 1024.0) {
+        std::snprintf(size, sizeof size, "%.1f GiB", kib / (1024.0 * 1024.0));
+    } else if (kib >= 1024.0) {
+        std::snprintf(size, sizeof size, "%.0f MiB", kib / 1024.0);
+    } else {
+        std::snprintf(size, sizeof size, "%.0f KiB", kib);
+    }
+    return picture.name + " is " + std::to_string(picture.width) + " x " +
+           std::to_string(picture.height) + " pixels and needs " + size + " of memory.";
+}
+
+// A picture the allocation refuses anyway (over 2 GiB) is let through to fail
+// there with its own status; any other is the host's to decide.
+bool CPeloraDoc::allow_large_picture(const PictureInfo& info, const void* document) {
+    const auto& self = *static_cast<const CPeloraDoc*>(document);
+    LargePicture picture;
+    picture.name = self.name_;
+    picture.width = std::max(info.width, kMinimumPictureSide);
+    picture.height = std::max(info.height, kMinimumPictureSide);
+    picture.bytes = image_storage_bytes(picture.width, picture.height, info.bits_per_pixel);
+    picture.max_pixels = self.max_pixels_;
+    if (picture.bytes == 0) {
+        return true;
+    }
+    return self.host_ != nullptr && self.host_->open_large_picture(picture);
+}
+
 void CPeloraDoc::report(const std::string& text) {
     if (host_ != nullptr) {
         host_->show_message(text);
@@ -93,8 +123,17 @@ void CPeloraDoc::open_file(const std::string& path) {
         return;
     }
 
-    const PictureOpen opened = picture_open(*reader, path.c_str(), image_.get());
+    OpenLimits limits;
+    limits.max_pixels = max_pixels_;
+    limits.allow_above_limit = &CPeloraDoc::allow_large_picture;
+    limits.context = this;
+    const PictureOpen opened = picture_open(*reader, path.c_str(), image_.get(), limits);
     outcome_.status = opened.status;
+    if (opened.stage == OpenStage::kLimit) {
+        outcome_.stage = OpenOutcome::Stage::TooLarge;  // the host has told the user
+        SetTitle();
+        return;
+    }
     if (opened.stage == OpenStage::kInfo) {
         outcome_.stage = OpenOutcome::Stage::InfoFailed;
         report_open_failure(opened.status);

@@ -26,12 +26,18 @@ enum class PictureCommand : int {
     Resize = 32774,
 };
 
+// The pixel limit above which a picture is opened only when the host agrees:
+// 16384 x 16384, as a decoder's guard against a small file that declares a
+// huge picture (such a picture takes 256 MiB at 8 bits per pixel).
+inline constexpr int64_t kDefaultMaxPixels = int64_t{16384} * 16384;
+
 // How far the last open got, for tools that report it.
 struct OpenOutcome {
     enum class Stage {
         NotOpened,    // new document, nothing opened yet
         Unsupported,  // extension not in the table
         InfoFailed,   // the information call failed
+        TooLarge,     // above the pixel limit, and the host did not let it in
         AllocFailed,  // the picture could not be allocated
         Loaded,       // the load call ran; `status` is its result
     };
@@ -55,7 +61,14 @@ class CPeloraDoc {
     CPeloraDoc& operator=(const CPeloraDoc&) = delete;
 
     // Loads the picture at `path` (the framework's open), then rebuilds the title.
+    // A picture of more pixels than max_pixels() is opened only when the host
+    // agrees (DocumentHost::open_large_picture); else the document keeps what it
+    // held.
     void open_file(const std::string& path);
+
+    // The pixel limit for opening (0: none); kDefaultMaxPixels to begin with.
+    int64_t max_pixels() const { return max_pixels_; }
+    void set_max_pixels(int64_t limit) { max_pixels_ = limit; }
 
     // Rebuilds the title from the picture and hands it to the host. The text
     // passed in is ignored: the title always describes the current picture.
@@ -81,6 +94,7 @@ class CPeloraDoc {
     ImgStatus color_to_gray_command();
     ImgStatus reduce_to_4_colors_command();
     ImgStatus resize_command();
+    static bool allow_large_picture(const imaging::PictureInfo& info, const void* document);
     void report(const std::string& text);
     void report_open_failure(ImgStatus status);
     void finish_command(ImgStatus status);
@@ -93,6 +107,7 @@ class CPeloraDoc {
     std::string title_;
     PictureFormat format_ = PictureFormat::None;
     OpenOutcome outcome_;
+    int64_t max_pixels_ = kDefaultMaxPixels;
 };
 
 // The "Error: %u, 0x%08lX" text of a failed picture command.
