@@ -683,22 +683,45 @@ ImgStatus load_pixels(ReaderFile& file, const Directory& dir, ImageDesc& image) 
     return strip_pass(source, pass, dir, rows);
 }
 
+// Reads the ColorMap's SHORT values into values (kMaxColorMapValues of them,
+// zeroed); returns how many the file holds, fewer than its count when the file
+// ends inside the map.
+uint32_t read_color_map(ReaderFile& file, const ByteOrder& order, const ListField& map,
+                        uint32_t* values) {
+    if (map.count <= 2) {  // held in the entry itself
+        return read_list(file, order, map, values, map.count) ? map.count : 0;
+    }
+    uint8_t bytes[2 * kMaxColorMapValues];
+    if (!file.seek(order.u32(map.value))) {
+        return 0;
+    }
+    const auto held = static_cast<uint32_t>(file.read(bytes, 2 * size_t{map.count}) / 2);
+    for (uint32_t i = 0; i < held; ++i) {
+        values[i] = order.u16(bytes + 2 * i);
+    }
+    return held;
+}
+
 // Loads the ColorMap into the palette; returns the entries loaded (0 when
 // the image has none). Only palette images (photometric 3, one sample and an
-// optional extra one) with 1 to 768 values have one; the entries are cut to
-// the image's colour table, and a map the file does not hold whole gives
-// none. The caller holds the lock.
-int32_t palette_pass(ReaderFile& file, const Directory& dir, ImageDesc& image) {
+// optional extra one) with 1 to 768 SHORT values have one; the entries are cut
+// to the image's colour table. The caller holds the lock.
+//
+// Tolerance: a ColorMap the file cuts off gives its entries from the values
+// it holds, the missing ones 0, and *cut is set (the load then reports
+// IMG_ERR_LZW); one the file holds nothing of gives no entries.
+int32_t palette_pass(ReaderFile& file, const Directory& dir, ImageDesc& image, bool* cut) {
     const TiffInfo& info = dir.info;
     const ListField& map = dir.color_map;
     if (info.photometric != kPalette ||
         (info.samples_per_pixel != 1 && info.samples_per_pixel != 2) || !map.present ||
-        map.count < 1 || map.count > kMaxColorMapValues) {
+        map.count < 1 || map.count > kMaxColorMapValues || map.type != kShort) {
         return 0;
     }
-    uint32_t values[kMaxColorMapValues];
-    ListField shorts = map;
-    if (shorts.type != kShort || !read_list(file, dir.order, shorts, values, map.count)) {
+    uint32_t values[kMaxColorMapValues] = {};
+    const uint32_t held = read_color_map(file, dir.order, map, values);
+    *cut = held < map.count;
+    if (held == 0) {
         return 0;
     }
     const uint32_t n = map.count / 3;
@@ -749,7 +772,11 @@ ImgStatus tiff_load(const char* path, ImageDesc* image) {
         status = load_pixels(file, dir, *image);
     }
     if (status == IMG_OK || status == IMG_ERR_LZW) {
-        palette_finish(image, palette_pass(file, dir, *image));
+        bool cut = false;
+        palette_finish(image, palette_pass(file, dir, *image, &cut));
+        if (cut) {
+            status = IMG_ERR_LZW;  // the picture stays, with the palette it could read
+        }
     }
     return status;
 }
