@@ -123,6 +123,8 @@ class MarkupScanner {
     bool stopped() const { return tally_.excess.found() || pos_ >= text_.size(); }
     bool at(std::string_view s) const { return text_.substr(pos_, s.size()) == s; }
     void skip_past(std::string_view end);
+    // Past a comment or processing instruction here; false when none is.
+    bool skip_comment_or_instruction();
     void skip_spaces();
     std::string_view name_token();
     std::string_view quoted();
@@ -140,6 +142,19 @@ class MarkupScanner {
 void MarkupScanner::skip_past(std::string_view end) {
     const size_t found = text_.find(end, pos_);
     pos_ = found == std::string_view::npos ? text_.size() : found + end.size();
+}
+
+bool MarkupScanner::skip_comment_or_instruction() {
+    if (at("<!--")) {
+        pos_ += 4;
+        skip_past("-->");
+        return true;
+    }
+    if (at("<?")) {
+        skip_past("?>");
+        return true;
+    }
+    return false;
 }
 
 void MarkupScanner::skip_spaces() {
@@ -178,13 +193,11 @@ void MarkupScanner::scan_content() {
             return;
         }
         pos_ = open;
-        if (at("<!--")) {
-            pos_ += 4;
-            skip_past("-->");
-        } else if (at("<![CDATA[")) {
+        if (skip_comment_or_instruction()) {
+            continue;
+        }
+        if (at("<![CDATA[")) {
             skip_past("]]>");
-        } else if (at("<?")) {
-            skip_past("?>");
         } else if (at("<!DOCTYPE")) {
             pos_ += 9;
             scan_doctype();
@@ -255,12 +268,10 @@ void MarkupScanner::scan_doctype() {
 
 void MarkupScanner::scan_declarations() {
     while (!stopped()) {
-        if (at("<!--")) {
-            pos_ += 4;
-            skip_past("-->");
-        } else if (at("<?")) {
-            skip_past("?>");
-        } else if (at("<!ATTLIST")) {
+        if (skip_comment_or_instruction()) {
+            continue;
+        }
+        if (at("<!ATTLIST")) {
             pos_ += 9;
             scan_attribute_list();
         } else if (at("<!ENTITY")) {

@@ -81,24 +81,29 @@ void clear_texts_and_pixels(PhoneImage& image) {
     image.pixel_values.clear();
 }
 
-}  // namespace
-
-void phone_image_load(PhoneImage& image, const std::string& path) {
+// Reads a whole document into the record with read(destination), then throws
+// its failure.
+template <typename Read>
+void read_record(PhoneImage& image, Read read) {
     clear_texts_and_pixels(image);
     RecordDestination destination(image);
-    const phoneimage::StepResult result =
-        phoneimage::read_file(path, destination, phoneimage::ReadMode::load);
+    const phoneimage::StepResult result = read(destination);
     destination.finish();
     throw_if_failed(result);
 }
 
+}  // namespace
+
+void phone_image_load(PhoneImage& image, const std::string& path) {
+    read_record(image, [&](RecordDestination& destination) {
+        return phoneimage::read_file(path, destination, phoneimage::ReadMode::load);
+    });
+}
+
 void phone_image_load_document(PhoneImage& image, const xmldom::Document& document) {
-    clear_texts_and_pixels(image);
-    RecordDestination destination(image);
-    const phoneimage::StepResult result =
-        phoneimage::read_document(document, destination, phoneimage::ReadMode::load);
-    destination.finish();
-    throw_if_failed(result);
+    read_record(image, [&](RecordDestination& destination) {
+        return phoneimage::read_document(document, destination, phoneimage::ReadMode::load);
+    });
 }
 
 void phone_image_check_root(const xmldom::NodeList* top_level) {

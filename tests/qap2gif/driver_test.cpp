@@ -59,6 +59,17 @@ class Qap2Gif : public ::testing::Test {
         test_support::write_text(path(name), text);
         return path(name);
     }
+    // A 300 x 300 picture whose GIF takes more than 1000 bytes.
+    static std::vector<uint8_t> big_values() {
+        std::vector<uint8_t> values(300 * 300);
+        for (size_t i = 0; i < values.size(); ++i) {
+            values[i] = static_cast<uint8_t>((i * 7 + i / 300) % 4);
+        }
+        return values;
+    }
+    std::string big_document() const {
+        return write("big.qap", phone_document::image_document(300, 300, 2, big_values()));
+    }
     std::string four_by_one() const {
         return write("in.qap", document("<Width>4</Width><Height>1</Height><Depth>2</Depth>"
                                         "<Data>E4</Data>"));
@@ -212,11 +223,8 @@ TEST_F(Qap2Gif, OutputNamingTheInputIsRefused) {
 // Writes that fail on a regular file (here: beyond the file size limit) leave
 // no partial file behind, and an existing file as it was.
 TEST_F(Qap2Gif, FailedWriteLeavesThePathAsItWas) {
-    std::vector<uint8_t> values(300 * 300);
-    for (size_t i = 0; i < values.size(); ++i) {
-        values[i] = static_cast<uint8_t>((i * 7 + i / 300) % 4);
-    }
-    const std::string in = write("big.qap", phone_document::image_document(300, 300, 2, values));
+    const std::vector<uint8_t> values = big_values();
+    const std::string in = big_document();
     const std::string created = path("created.gif");
     const std::string existing = path("existing.gif");
     test_support::write_text(existing, "old contents");
@@ -263,11 +271,7 @@ TEST_F(Qap2Gif, FailedWriteLeavesThePathAsItWas) {
 // place; when that write fails, the message says its old contents are lost.
 // Root, whom folders do not stop, converts as another user here.
 TEST_F(Qap2Gif, FileInALockedFolderIsWrittenInPlace) {
-    std::vector<uint8_t> values(300 * 300);
-    for (size_t i = 0; i < values.size(); ++i) {
-        values[i] = static_cast<uint8_t>((i * 7 + i / 300) % 4);
-    }
-    const std::string in = write("big.qap", phone_document::image_document(300, 300, 2, values));
+    const std::string in = big_document();
     const std::string out = path("locked/out.gif");
     fs::create_directory(path("locked"));
     test_support::write_text(out, "old contents");

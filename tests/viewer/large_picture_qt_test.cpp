@@ -15,13 +15,10 @@
 
 namespace {
 
-// Messages are recorded; questions still go to message boxes.
-class RecordingSink : public MessageSink {
-  public:
-    RecordingSink() { MessageSink::install(this); }
-    ~RecordingSink() override { MessageSink::install(nullptr); }
-    void show(QWidget*, const QString& text) override { messages << text; }
-    QStringList messages;
+// Messages are counted instead of shown; questions still go to message boxes.
+struct CountingSink : MessageSink {
+    void show(QWidget*, const QString&) override { ++shown; }
+    int shown = 0;
 };
 
 // Clicks `button` of the next message box that comes up; its text goes to *text.
@@ -49,7 +46,8 @@ TEST(LargePicture, PeloraAsksBeforeOpeningAndNamesSizeAndMemory) {
     const QString path = QString::fromStdString((dir / "huge.bmp").string());
     const QString question =
         "huge.bmp is 17000 x 17000 pixels and needs 276 MiB of memory. Open it all the same?";
-    RecordingSink sink;
+    CountingSink sink;
+    MessageSink::install(&sink);
 
     QString asked;
     answer_next_box(QMessageBox::No, &asked);
@@ -66,7 +64,8 @@ TEST(LargePicture, PeloraAsksBeforeOpeningAndNamesSizeAndMemory) {
     EXPECT_EQ(asked, question);
     EXPECT_TRUE(accepted.file_was_read());
     EXPECT_EQ(accepted.image().header->biWidth, 17000);
-    EXPECT_EQ(sink.messages, QStringList());  // declining is not an error to report
+    EXPECT_EQ(sink.shown, 0);  // declining is not an error to report
+    MessageSink::install(nullptr);
 }
 
 }  // namespace
