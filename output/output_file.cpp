@@ -112,19 +112,22 @@ int own_descriptor(const std::string& link) {
     return std::stoi(number);
 }
 
+// Follows the links from path hop by hop. Once a hop lies in procfs, what it
+// names is a process's open file, or nothing when that descriptor is closed:
+// never a link to replace.
 LinkTarget follow_link(const std::string& path) {
     LinkTarget target;
     std::string current = path;
     for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-        struct stat info {};
-        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
-            break;
-        }
         const std::string folder = folder_of(current);
         struct statfs fs {};
         if (::statfs(openable_folder(folder).c_str(), &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC) {
             target.open_file = true;
             target.own_descriptor = own_descriptor(current);
+            break;
+        }
+        struct stat info {};
+        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
             break;
         }
         char text[PATH_MAX];

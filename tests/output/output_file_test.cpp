@@ -146,7 +146,16 @@ TEST(OutputFile, LinksToPipesAndDescriptorsAreWrittenThrough) {
     }
     close(log);
     EXPECT_EQ(test_support::read_text(dir / "log"), "first\nmore\nmore\n");
-    EXPECT_EQ(entries(dir.path()), 3u);
+    // A link to a descriptor that is closed names no file to replace it with.
+    int closed = 1000;
+    while (fcntl(closed, F_GETFD) != -1) {
+        ++closed;
+    }
+    fs::create_symlink("/proc/self/fd/" + std::to_string(closed), dir / "to-closed");
+    EXPECT_EQ(file.open((dir / "to-closed").string()), OutputFile::Opened::kFailed);
+    EXPECT_EQ(file.error(), EBADF);
+    EXPECT_TRUE(fs::is_symlink(dir / "to-closed"));
+    EXPECT_EQ(entries(dir.path()), 4u);
 }
 
 // A file the user may write in a folder that takes no new file from the user
