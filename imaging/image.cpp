@@ -44,8 +44,16 @@ int64_t compute_row_bytes(int32_t width, int32_t bits) {
     return row;
 }
 
-ImgStatus allocate(ImageDesc* image, int32_t width, int32_t height, int32_t bits) {
-    image_zero(image);
+// How an image of a size is stored: one block of header, colour table and rows.
+struct StorageLayout {
+    int32_t bits = 0;         // as stored: 4-bit pictures take a byte per pixel
+    int32_t color_count = 0;  // colour table entries
+    int64_t row_bytes = 0;
+    int64_t table_bytes = 0;  // header and colour table
+    int64_t pixel_bytes = 0;  // rows
+};
+
+ImgStatus plan_storage(int32_t width, int32_t height, int32_t bits, StorageLayout* layout) {
     if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24) {
         return IMG_ERR_BPP;
     }
@@ -55,17 +63,32 @@ ImgStatus allocate(ImageDesc* image, int32_t width, int32_t height, int32_t bits
     if (width == 0 || height == 0) {
         return IMG_ERR_RANGE;
     }
-    const int32_t color_count = bits < 16 ? (1 << bits) : 0;
-    const int64_t row_bytes = compute_row_bytes(width, bits);
-    if (row_bytes == 0 || height < 0) {
+    layout->bits = bits;
+    layout->color_count = bits < 16 ? (1 << bits) : 0;
+    layout->row_bytes = compute_row_bytes(width, bits);
+    if (layout->row_bytes == 0 || height < 0) {
         return IMG_ERR_MEMORY;  // no sensible size: refuse rather than wrap
     }
-    const int64_t table_bytes = sizeof(BitmapInfoHeader) + 4 * int64_t{color_count};
-    int64_t pixel_bytes = 0;
-    if (!checked_mul(row_bytes, int64_t{height}, &pixel_bytes) ||
-        pixel_bytes > kMaxBlockBytes - table_bytes) {
+    layout->table_bytes = sizeof(BitmapInfoHeader) + 4 * int64_t{layout->color_count};
+    if (!checked_mul(layout->row_bytes, int64_t{height}, &layout->pixel_bytes) ||
+        layout->pixel_bytes > kMaxBlockBytes - layout->table_bytes) {
         return IMG_ERR_MEMORY;
     }
+    return IMG_OK;
+}
+
+ImgStatus allocate(ImageDesc* image, int32_t width, int32_t height, int32_t bits) {
+    image_zero(image);
+    StorageLayout layout;
+    const ImgStatus status = plan_storage(width, height, bits, &layout);
+    if (status != IMG_OK) {
+        return status;
+    }
+    bits = layout.bits;
+    const int32_t color_count = layout.color_count;
+    const int64_t row_bytes = layout.row_bytes;
+    const int64_t table_bytes = layout.table_bytes;
+    const int64_t pixel_bytes = layout.pixel_bytes;
     auto* block = static_cast<uint8_t*>(std::calloc(1, table_bytes + pixel_bytes));
     if (block == nullptr) {
         return IMG_ERR_MEMORY;
@@ -96,6 +119,14 @@ ImgStatus allocate(ImageDesc* image, int32_t width, int32_t height, int32_t bits
 }
 
 }  // namespace
+
+int64_t image_storage_bytes(int32_t width, int32_t height, int32_t bits) {
+    StorageLayout layout;
+    if (plan_storage(width, height, bits, &layout) != IMG_OK) {
+        return 0;
+    }
+    return layout.table_bytes + layout.pixel_bytes;
+}
 
 ImgStatus image_alloc(ImageDesc* image, int32_t width, int32_t height, int32_t bits) {
     // Section storage does not exist here; both kinds end in plain memory.

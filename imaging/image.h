@@ -100,6 +100,9 @@ bool use_section_bitmaps();
 // Allocation and release.
 ImgStatus image_alloc(ImageDesc* image, int32_t width, int32_t height, int32_t bits);
 ImgStatus image_alloc_memory(ImageDesc* image, int32_t width, int32_t height, int32_t bits);
+// The bytes image_alloc takes for such an image (header, colour table and
+// rows), or 0 for a size it refuses.
+int64_t image_storage_bytes(int32_t width, int32_t height, int32_t bits);
 ImgStatus image_free(ImageDesc* image);
 ImgStatus image_zero(ImageDesc* image);
 void image_copy_desc(const ImageDesc* source, ImageDesc* destination);

@@ -49,36 +49,61 @@ class RecordDestination final : public phoneimage::ReadDestination {
         (field == phoneimage::TextField::title ? image_.title : image_.prompt).assign(text);
     }
 
+    // Each Data element replaces the values of the one before. They stay
+    // packed, four to a byte, until finish(): the record holds one byte per
+    // value, which need not be held beside the document being read.
     void set_pixels(phoneimage::PixelData&& pixels) override {
-        // Each Data element replaces the values of the one before.
-        image_.pixel_values.resize(pixels.size());
-        pixels.copy_values(0, pixels.size(), image_.pixel_values.data(), 0);
+        pixels_ = std::move(pixels);
+        has_pixels_ = true;
+    }
+
+    // Expands the last Data's values into the record.
+    void finish() {
+        if (has_pixels_) {
+            image_.pixel_values.clear();
+            image_.pixel_values.shrink_to_fit();
+            image_.pixel_values.resize(pixels_.size());
+            pixels_.copy_values(0, pixels_.size(), image_.pixel_values.data(), 0);
+            pixels_ = phoneimage::PixelData();
+            has_pixels_ = false;
+        }
     }
 
   private:
     PhoneImage& image_;
+    phoneimage::PixelData pixels_;
+    bool has_pixels_ = false;
 };
+
+void clear_texts_and_pixels(PhoneImage& image) {
+    image.title.clear();
+    image.prompt.clear();
+    image.pixel_values.clear();
+}
+
+// Reads a whole document into the record with read(destination), then throws
+// its failure.
+template <typename Read>
+void read_record(PhoneImage& image, Read read) {
+    clear_texts_and_pixels(image);
+    RecordDestination destination(image);
+    const phoneimage::StepResult result = read(destination);
+    destination.finish();
+    throw_if_failed(result);
+}
 
 }  // namespace
 
 void phone_image_load(PhoneImage& image, const std::string& path) {
-    image.title.clear();
-    image.prompt.clear();
-    image.pixel_values.clear();
-    xmldom::Document document;
-    const phoneimage::StepResult loaded = phoneimage::load_document(path, document);
-    if (!loaded.ok()) {
-        throw loaded.text();
-    }
-    phone_image_load_document(image, document);
+    read_record(image, [&](RecordDestination& destination) {
+        return phoneimage::read_file(path, destination, phoneimage::ReadMode::load);
+    });
 }
 
 void phone_image_load_document(PhoneImage& image, const xmldom::Document& document) {
-    image.title.clear();
-    image.prompt.clear();
-    image.pixel_values.clear();
-    RecordDestination destination(image);
-    throw_if_failed(phoneimage::read_document(document, destination, phoneimage::ReadMode::load));
+    read_record(image, [&](RecordDestination& destination) {
+        return phoneimage::read_document(document, destination, phoneimage::ReadMode::load);
+    });
 }
 
 void phone_image_check_root(const xmldom::NodeList* top_level) {
@@ -87,7 +112,9 @@ void phone_image_check_root(const xmldom::NodeList* top_level) {
 
 void phone_image_read_element(PhoneImage& image, const xmldom::Node* node) {
     RecordDestination destination(image);
-    throw_if_failed(phoneimage::read_element(&destination, node));
+    const phoneimage::StepResult result = phoneimage::read_element(&destination, node);
+    destination.finish();
+    throw_if_failed(result);
 }
 
 int32_t phone_image_parse_number(std::string_view name, std::string_view text) {
@@ -100,5 +127,7 @@ int32_t phone_image_parse_number(std::string_view name, std::string_view text) {
 void phone_image_decode_data(PhoneImage& image, std::string_view text) {
     phoneimage::PixelData pixels;
     throw_if_failed(phoneimage::decode_data(text, &pixels));
-    RecordDestination(image).set_pixels(std::move(pixels));
+    RecordDestination destination(image);
+    destination.set_pixels(std::move(pixels));
+    destination.finish();
 }

@@ -15,6 +15,7 @@ namespace phoneimage {
 namespace {
 
 constexpr std::string_view kRootName = "TarvoIPPhoneImage";
+constexpr const char* kRootAttributesMessage = "No attributes are allowed for TarvoIpPhoneImage.";
 
 // Hex digit values by byte, -1 for everything else.
 constexpr std::array<int8_t, 256> make_hex_table() {
@@ -119,8 +120,7 @@ StepResult check_root(const xmldom::NodeList* top_level) {
     }
     const xmldom::Node& root = *top_level->item(0);
     if (root.attribute_count() > 0) {
-        return StepResult::fixed(IMG_ERR_XML_ROOT,
-                                 "No attributes are allowed for TarvoIpPhoneImage.");
+        return StepResult::fixed(IMG_ERR_XML_ROOT, kRootAttributesMessage);
     }
     if (root.type() != xmldom::kElementNode) {
         return StepResult::composed(IMG_ERR_XML_ROOT,
@@ -252,48 +252,83 @@ StepResult read_element(ReadDestination* destination, const xmldom::Node* node) 
                                 concat({"Saw an unrecognized input element: ", name}));
 }
 
-StepResult read_document(const xmldom::Document& document, ReadDestination& destination,
-                         ReadMode mode) {
-    const xmldom::NodeList top_level = document.child_nodes();
-    StepResult result = check_root(&top_level);
-    if (!result.ok()) {
-        return result;
-    }
-    // The document does not change while it is read, so the root's child list
-    // is taken once.
-    const xmldom::NodeList children = top_level.item(0)->child_nodes();
-    for (size_t i = 0; i < children.length(); ++i) {
-        const xmldom::Node* child = children.item(i);
-        if (mode == ReadMode::information && child->local_name() == "Data") {
-            break;
-        }
-        result = read_element(&destination, child);
-        if (!result.ok()) {
-            return result;
-        }
-    }
-    return {};
-}
+namespace {
 
-StepResult load_document(const std::string& path, xmldom::Document& document) {
-    if (document.load_file(path, kMaxDocumentBytes)) {
-        return {};
+// The reading loop, fed either from a parsed document or while a document is
+// streamed: the root check, then each child of the root in turn. The first
+// failure ends the reading; in information mode the first Data element does.
+class DocumentReader final : public xmldom::DocumentVisitor {
+  public:
+    DocumentReader(ReadDestination& destination, ReadMode mode)
+        : destination_(destination), mode_(mode) {}
+
+    void top_level(const xmldom::NodeList& nodes) override {
+        result_ = check_root(&nodes);
+        reading_ = result_.ok();
     }
+
+    void child(const xmldom::Node& node) override {
+        if (!reading_) {
+            return;
+        }
+        if (mode_ == ReadMode::information && node.local_name() == "Data") {
+            reading_ = false;
+            return;
+        }
+        result_ = read_element(&destination_, &node);
+        reading_ = result_.ok();
+    }
+
+    StepResult result() && { return std::move(result_); }
+
+  private:
+    ReadDestination& destination_;
+    ReadMode mode_;
+    StepResult result_;
+    bool reading_ = false;
+};
+
+// Why a document that could not be read is refused. Too many attributes on
+// the root element break the root's own rule, whatever else is wrong.
+StepResult load_failure(const xmldom::Document& document) {
     if (document.oversize_bytes() != 0) {
         return StepResult::composed(IMG_ERR_XML_LOAD,
                                     "File is too large for a phone image: " +
                                         std::to_string(document.oversize_bytes()) + " bytes.");
     }
+    if (document.markup_excess().kind == xmldom::MarkupExcess::Kind::root_attributes) {
+        return StepResult::fixed(IMG_ERR_XML_ROOT, kRootAttributesMessage);
+    }
     return StepResult::composed(IMG_ERR_XML_LOAD, document.parse_error_reason());
 }
 
-StepResult read_file(const std::string& path, ReadDestination& destination, ReadMode mode) {
-    xmldom::Document document;
-    StepResult result = load_document(path, document);
-    if (!result.ok()) {
-        return result;
+}  // namespace
+
+StepResult read_document(const xmldom::Document& document, ReadDestination& destination,
+                         ReadMode mode) {
+    DocumentReader reader(destination, mode);
+    const xmldom::NodeList top_level = document.child_nodes();
+    reader.top_level(top_level);
+    // The document does not change while it is read, so the root's child list
+    // is taken once.
+    const xmldom::NodeList children =
+        top_level.length() == 1 ? top_level.item(0)->child_nodes() : xmldom::NodeList();
+    for (size_t i = 0; i < children.length(); ++i) {
+        reader.child(*children.item(i));
     }
-    return read_document(document, destination, mode);
+    return std::move(reader).result();
+}
+
+StepResult read_file(const std::string& path, ReadDestination& destination, ReadMode mode) {
+    // The document is read as it is parsed, each child of the root dropped once
+    // read, but a document that does not parse is refused as a whole: a parse
+    // failure anywhere counts before a rule broken earlier.
+    xmldom::Document document;
+    DocumentReader reader(destination, mode);
+    if (!document.stream_file(path, kMaxDocumentBytes, reader)) {
+        return load_failure(document);
+    }
+    return std::move(reader).result();
 }
 
 }  // namespace phoneimage

@@ -109,7 +109,8 @@ StepResult parse_number(std::string_view name, std::string_view text, ImgStatus 
 // with IMG_ERR_XML_DATA, the message naming the whole (UTF-8) character.
 StepResult decode_data(std::string_view text, PixelData* pixels);
 
-// The root check, then each child of the root in turn until the first failure.
+// The root check, then each child of the root in turn until the first failure
+// (in information mode, until the first Data element).
 StepResult read_document(const xmldom::Document& document, ReadDestination& destination,
                          ReadMode mode);
 
@@ -117,13 +118,15 @@ StepResult read_document(const xmldom::Document& document, ReadDestination& dest
 // Data holds over 250 million pixels), and a bound on what the parser builds.
 inline constexpr uint64_t kMaxDocumentBytes = uint64_t{64} << 20;
 
-// Reads and parses the file into document: IMG_ERR_XML_LOAD with the parser's
-// reason when it cannot be read or parsed, or with "File is too large for a
-// phone image: N bytes." for a file over kMaxDocumentBytes, refused before it
-// is read. Lets xmldom::DomError through.
-StepResult load_document(const std::string& path, xmldom::Document& document);
-
-// load_document, then read_document. Lets xmldom::DomError through.
+// Reads the file and its document as the document is parsed (xmldom's
+// streaming), the root check and then each child of the root in turn, until
+// the first failure. A document that cannot be read or parsed fails with
+// IMG_ERR_XML_LOAD and the parser's reason, also when a rule broken earlier in
+// it was seen first; a file over kMaxDocumentBytes with "File is too large for
+// a phone image: N bytes.", refused before it is read; a root element with
+// more attributes than the parser is let to check with the root rule
+// (IMG_ERR_XML_ROOT), before it is parsed. What was read before a failure
+// stays in destination. Lets xmldom::DomError through.
 StepResult read_file(const std::string& path, ReadDestination& destination, ReadMode mode);
 
 }  // namespace phoneimage

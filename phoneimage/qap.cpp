@@ -18,6 +18,7 @@
 #include <memory>
 #include <new>
 
+#include "imaging/readers/picture_open.h"
 #include "phone_image_reader.h"
 
 using namespace imaging;
@@ -239,4 +240,68 @@ ImgStatus qap_info(const char* path, QapInfo* info) {
 
 ImgStatus qap_load(const char* path, ImageDesc* image) {
     return phone_image_read_document(path, image, kQapReadLoad);
+}
+
+namespace {
+
+// The widest and tallest picture an 8-bit image takes whole (image_check
+// lets its area reach column and row 32767).
+constexpr int32_t kMaxPictureSide = 32768;
+
+// What the load will lay: the document's last Width and Height and the
+// number of values of its last Data, read from the whole document as the load
+// reads it (Width and Height may follow Data).
+class PictureSize final : public phoneimage::ReadDestination {
+  public:
+    void set_number(phoneimage::NumberField field, int32_t value) override {
+        if (field == phoneimage::NumberField::width) {
+            width = value;
+        } else if (field == phoneimage::NumberField::height) {
+            height = value;
+        }
+    }
+    void set_text(phoneimage::TextField /*field*/, std::string_view /*text*/) override {}
+    void set_pixels(PixelData&& pixels) override { values = pixels.size(); }
+
+    // The document's Height, lowered to the rows the values reach. Rows run
+    // Width values long; without a Width the load lays them as wide as the
+    // narrowest picture it allocates.
+    int32_t rows_filled() const {
+        if (height <= 0) {
+            return height;
+        }
+        const uint64_t stride = width > 0 ? static_cast<uint64_t>(width)
+                                          : static_cast<uint64_t>(imaging::kMinimumPictureSide);
+        const uint64_t rows = (values + stride - 1) / stride;
+        return static_cast<int32_t>(std::min<uint64_t>(rows, static_cast<uint64_t>(height)));
+    }
+
+    int32_t width = 0;
+    int32_t height = 0;
+    uint64_t values = 0;
+};
+
+}  // namespace
+
+ImgStatus qap_picture_info(const char* path, imaging::PictureInfo* info) {
+    PictureSize size;
+    ImgStatus read_status = IMG_OK;
+    try {
+        read_status = phoneimage::read_file(path, size, ReadMode::load).status;
+    } catch (const std::bad_alloc&) {
+        return IMG_ERR_MEMORY;
+    } catch (...) {
+        read_status = IMG_ERR_XML_LOAD;  // the parser could not be set up: the load says so
+    }
+    const bool too_large = size.width > kMaxPictureSide || size.height > kMaxPictureSide;
+    if (read_status == IMG_ERR_XML_LOAD || read_status == IMG_ERR_XML_ROOT ||
+        (read_status != IMG_OK && too_large)) {
+        size = PictureSize{};  // the load reports the document's error
+    } else if (too_large) {
+        return IMG_ERR_RANGE;
+    }
+    info->width = size.width;
+    info->height = size.rows_filled();
+    info->bits_per_pixel = 4;  // four gray levels, held one per byte
+    return IMG_OK;
 }

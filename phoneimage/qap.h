@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "imaging/image.h"
+#include "imaging/readers/reader_table.h"
 
 using imaging::ImageDesc;
 using imaging::ImgStatus;
@@ -30,6 +31,15 @@ ImgStatus qap_info(const char* path, QapInfo* info);
 // IMG_ERR_LZW when Data ends before Width x Height pixels (the rows it reaches
 // are laid and the palette set all the same).
 ImgStatus qap_load(const char* path, ImageDesc* image);
+
+// The size to open a document at: its Width, and its Height lowered to the
+// rows its Data reaches, so that a document declaring a huge picture with
+// little Data gets no more memory than its values fill (the load then reports
+// IMG_ERR_LZW). A document whose Width or Height no image can take is refused
+// with IMG_ERR_RANGE before anything is allocated for it; one that does not
+// parse or breaks a rule gets no size (0 x 0), and the load reports its error.
+// The bits per pixel are 4: four gray levels, held one per byte.
+ImgStatus qap_picture_info(const char* path, imaging::PictureInfo* info);
 
 // Reading modes of phone_image_read_document.
 inline constexpr int32_t kQapReadInformation = 0;  // attributes only; stops before Data

@@ -1,166 +1,25 @@
-// The document object model over libxml2.
+// The document object model: nodes over the parse's node records, and the
+// reading of files. The parse itself is in xml_parse.cpp.
 //
-// Parsing is done from memory with a parser context of our own: the file's
-// bytes are read here (so a path never reaches libxml2, which would otherwise
-// read standard input for "-" and decompress gzip files), and every message the
-// parser raises is routed to a handler that keeps the first one instead of
-// printing it.
+// The file's bytes are read here, so that a path never reaches libxml2, which
+// would otherwise read standard input for "-" and decompress gzip files.
 
 #include "xml_dom.h"
 
 #include <fcntl.h>
-#include <libxml/parser.h>
-#include <libxml/tree.h>
-#include <libxml/xmlerror.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <memory>
-#include <mutex>
 #include <system_error>
+
+#include "xml_parse.h"
 
 namespace xmldom {
 
 namespace {
-
-bool is_xml_space(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-std::string_view trim_xml_space(std::string_view text) {
-    while (!text.empty() && is_xml_space(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && is_xml_space(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
-std::string_view raw_content(const xmlNode* node) {
-    if (node->content == nullptr) {
-        return {};
-    }
-    return std::string_view(reinterpret_cast<const char*>(node->content));
-}
-
-// Whether a node of the tree takes part in node lists.
-bool is_reported(const xmlNode* node) {
-    switch (node->type) {
-        case XML_ELEMENT_NODE:
-        case XML_CDATA_SECTION_NODE:
-        case XML_ENTITY_REF_NODE:
-            return true;
-        case XML_TEXT_NODE:
-            return !trim_xml_space(raw_content(node)).empty();
-        default:
-            return false;  // comments, processing instructions, DTD and the like
-    }
-}
-
-NodeList reported_children(const xmlNode* first) {
-    std::vector<Node> nodes;
-    for (const xmlNode* child = first; child != nullptr; child = child->next) {
-        if (is_reported(child)) {
-            nodes.emplace_back(child);
-        }
-    }
-    return NodeList(std::move(nodes));
-}
-
-// The parser's messages for one parse. Only the first message counts; the
-// parse fails when the parser reports a fatal error (the document is not well
-// formed) or a reference to an undeclared entity, which libxml2 lets pass as a
-// lesser error when the document names an external DTD.
-struct ParseMessages {
-    bool failed = false;
-    std::string failure;      // first message that fails the parse
-    std::string first_error;  // first error of any kind, for a failure without one
-};
-
-// The parse in progress on this thread. libxml2 keeps its message handlers per
-// thread too, so parses on different threads do not disturb each other.
-thread_local ParseMessages* current_messages = nullptr;
-
-std::string one_line(const char* message) {
-    std::string text = message != nullptr ? message : "";
-    for (char& c : text) {
-        if (c == '\n' || c == '\r') {
-            c = ' ';
-        }
-    }
-    while (!text.empty() && is_xml_space(text.back())) {
-        text.pop_back();
-    }
-    return text;
-}
-
-void keep_message(void* /*context*/, xmlErrorPtr error) {
-    ParseMessages* messages = current_messages;
-    if (messages == nullptr || error == nullptr) {
-        return;
-    }
-    const bool fails = error->level == XML_ERR_FATAL || error->code == XML_ERR_UNDECLARED_ENTITY ||
-                       error->code == XML_WAR_UNDECLARED_ENTITY;
-    if (error->level >= XML_ERR_ERROR && messages->first_error.empty()) {
-        messages->first_error = one_line(error->message);
-    }
-    if (fails && !messages->failed) {
-        messages->failed = true;
-        messages->failure = one_line(error->message);
-    }
-}
-
-void drop_message(void* /*context*/, const char* /*format*/, ...) {}
-
-// Routes every libxml2 message raised on this thread to keep_message while it
-// lives: messages tied to the parser context through the context's own
-// handler, and those libxml2 raises without a context (encoding conversion,
-// memory) through the thread's handlers, which are restored afterwards.
-class MessageRouting {
-  public:
-    explicit MessageRouting(ParseMessages& messages)
-        : saved_structured_(xmlStructuredError),
-          saved_structured_context_(xmlStructuredErrorContext),
-          saved_generic_(xmlGenericError),
-          saved_generic_context_(xmlGenericErrorContext),
-          saved_messages_(current_messages) {
-        current_messages = &messages;
-        xmlSetStructuredErrorFunc(nullptr, keep_message);
-        xmlSetGenericErrorFunc(nullptr, drop_message);
-    }
-    ~MessageRouting() {
-        xmlSetStructuredErrorFunc(saved_structured_context_, saved_structured_);
-        xmlSetGenericErrorFunc(saved_generic_context_, saved_generic_);
-        current_messages = saved_messages_;
-    }
-    MessageRouting(const MessageRouting&) = delete;
-    MessageRouting& operator=(const MessageRouting&) = delete;
-
-  private:
-    xmlStructuredErrorFunc saved_structured_;
-    void* saved_structured_context_;
-    xmlGenericErrorFunc saved_generic_;
-    void* saved_generic_context_;
-    ParseMessages* saved_messages_;
-};
-
-struct ParserContextDeleter {
-    void operator()(xmlParserCtxt* context) const { xmlFreeParserCtxt(context); }
-};
-
-void init_library_once() {
-    static std::once_flag once;
-    std::call_once(once, [] { xmlInitParser(); });
-}
-
-// What the parser may do: no network, no DTD loading or validation, and no
-// substitution of entities (entity references stay nodes). Text of any
-// length up to libxml2's default limits.
-constexpr int kParseOptions = XML_PARSE_NONET;
 
 std::string read_failure(const std::string& path, const std::string& why) {
     return "Unable to read file " + path + ": " + why;
@@ -234,16 +93,7 @@ bool read_plain_file(const std::string& path, size_t limit, std::vector<uint8_t>
 }  // namespace
 
 int32_t Node::type() const {
-    switch (node_->type) {
-        case XML_ELEMENT_NODE:
-            return kElementNode;
-        case XML_CDATA_SECTION_NODE:
-            return kCdataSectionNode;
-        case XML_ENTITY_REF_NODE:
-            return kEntityReferenceNode;
-        default:
-            return kTextNode;
-    }
+    return node_->type;
 }
 
 std::string_view Node::type_name() const {
@@ -260,111 +110,86 @@ std::string_view Node::type_name() const {
 }
 
 std::string_view Node::local_name() const {
-    if (node_->type != XML_ELEMENT_NODE || node_->name == nullptr) {
-        return {};
-    }
-    std::string_view name(reinterpret_cast<const char*>(node_->name));
-    // A declared prefix is already split off by the parser; an undeclared one
-    // stays in the name.
-    const size_t colon = name.rfind(':');
-    if (colon != std::string_view::npos) {
-        name.remove_prefix(colon + 1);
-    }
-    return name;
+    return node_->type == kElementNode ? std::string_view(node_->name) : std::string_view();
 }
 
 std::string_view Node::text() const {
-    if (node_->type != XML_TEXT_NODE && node_->type != XML_CDATA_SECTION_NODE) {
-        return {};
-    }
-    return trim_xml_space(raw_content(node_));
+    return node_->type == kTextNode || node_->type == kCdataSectionNode
+               ? std::string_view(node_->text)
+               : std::string_view();
 }
 
 NodeList Node::child_nodes() const {
-    if (node_->type != XML_ELEMENT_NODE) {
-        return NodeList();
+    std::vector<Node> nodes;
+    nodes.reserve(node_->children.size());
+    for (const auto& child : node_->children) {
+        nodes.emplace_back(child.get());
     }
-    return reported_children(node_->children);
+    return NodeList(std::move(nodes));
 }
 
 size_t Node::attribute_count() const {
-    if (node_->type != XML_ELEMENT_NODE) {
-        return 0;
-    }
-    size_t count = 0;
-    for (const xmlAttr* attribute = node_->properties; attribute != nullptr;
-         attribute = attribute->next) {
-        ++count;
-    }
-    for (const xmlNs* ns = node_->nsDef; ns != nullptr; ns = ns->next) {
-        ++count;
-    }
-    return count;
+    return node_->attribute_count;
 }
 
-Document::~Document() {
-    release();
-}
+Document::Document() = default;
 
-void Document::release() {
-    if (doc_ != nullptr) {
-        xmlFreeDoc(doc_);
-        doc_ = nullptr;
-    }
-}
+Document::~Document() = default;
 
-bool Document::parse(std::span<const uint8_t> bytes) {
-    release();
+void Document::reset() {
+    top_.reset();
     reason_.clear();
-    if (bytes.size() > static_cast<size_t>(INT_MAX)) {
-        reason_ = "Document too large";
+    oversize_bytes_ = 0;
+    excess_ = MarkupExcess{};
+}
+
+bool Document::build(std::span<const uint8_t> bytes, DocumentVisitor* visitor,
+                     std::vector<uint8_t>* owner) {
+    auto top = std::make_unique<NodeData>();
+    ParseOutcome outcome = parse_document(bytes, *top, visitor, owner);
+    if (!outcome.parsed) {
+        reason_ = std::move(outcome.reason);
+        excess_ = std::move(outcome.excess);
         return false;
     }
-    init_library_once();
-
-    ParseMessages messages;
-    MessageRouting routing(messages);
-    std::unique_ptr<xmlParserCtxt, ParserContextDeleter> context(xmlNewParserCtxt());
-    if (context == nullptr || context->sax == nullptr) {
-        throw DomError("cannot create an XML parser");
+    if (visitor == nullptr) {
+        top_ = std::move(top);
     }
-    context->sax->serror = keep_message;
-
-    static const char kEmpty[] = "";
-    const char* data = bytes.empty() ? kEmpty : reinterpret_cast<const char*>(bytes.data());
-    xmlDocPtr doc = xmlCtxtReadMemory(context.get(), data, static_cast<int>(bytes.size()), nullptr,
-                                      nullptr, kParseOptions);
-    const bool parsed = doc != nullptr && context->wellFormed && !messages.failed;
-    if (!parsed) {
-        if (doc != nullptr) {
-            xmlFreeDoc(doc);
-        }
-        reason_ = !messages.failure.empty()       ? messages.failure
-                  : !messages.first_error.empty() ? messages.first_error
-                                                  : std::string("Document is not well-formed");
-        return false;
-    }
-    doc_ = doc;
     return true;
 }
 
-bool Document::load_file(const std::string& path, uint64_t max_bytes) {
-    release();
-    reason_.clear();
-    oversize_bytes_ = 0;
+bool Document::parse(std::span<const uint8_t> bytes) {
+    reset();
+    return build(bytes, nullptr);
+}
+
+bool Document::stream(std::span<const uint8_t> bytes, DocumentVisitor& visitor) {
+    reset();
+    return build(bytes, &visitor);
+}
+
+bool Document::read(const std::string& path, uint64_t max_bytes, std::vector<uint8_t>& bytes) {
     const auto limit = static_cast<size_t>(std::min<uint64_t>(max_bytes, INT_MAX));
+    return read_plain_file(path, limit, bytes, reason_, &oversize_bytes_);
+}
+
+bool Document::load_file(const std::string& path, uint64_t max_bytes) {
+    reset();
     std::vector<uint8_t> bytes;
-    if (!read_plain_file(path, limit, bytes, reason_, &oversize_bytes_)) {
-        return false;
-    }
-    return parse(bytes);
+    return read(path, max_bytes, bytes) && build(bytes, nullptr, &bytes);
+}
+
+bool Document::stream_file(const std::string& path, uint64_t max_bytes, DocumentVisitor& visitor) {
+    reset();
+    std::vector<uint8_t> bytes;
+    return read(path, max_bytes, bytes) && build(bytes, &visitor, &bytes);
 }
 
 NodeList Document::child_nodes() const {
-    if (doc_ == nullptr) {
+    if (top_ == nullptr) {
         return NodeList();
     }
-    return reported_children(doc_->children);
+    return Node(top_.get()).child_nodes();
 }
 
 }  // namespace xmldom

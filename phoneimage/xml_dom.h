@@ -1,6 +1,10 @@
 // A small read-only XML document object model over libxml2, offering just what
 // the phone-image reader needs: a document's top-level nodes, and for a node its
-// children, attribute count, type, local name and text.
+// children, attribute count, type, local name and text. A document is either
+// kept whole (parse, load_file) or streamed (stream, stream_file): the
+// top-level element's children are then handed over one at a time as the
+// parser completes them and dropped afterwards, so that memory stays bounded
+// by the largest child rather than by the document.
 //
 // The model's view of a document:
 //   - Node lists hold elements, text, CDATA sections and entity references only.
@@ -13,26 +17,30 @@
 //     predefined entities and character references are expanded. A reference to
 //     an entity declared in the document's own DTD stays an entity-reference
 //     node; a reference to an undeclared entity is a parse error.
-//   - A parse failure's reason is the parser's first error message on one line.
-//     The parser never prints anything.
+//   - A document whose markup goes over the limits of markup_limits.h is
+//     refused before it is parsed.
+//   - A parse failure's reason is the parser's first error message on one line;
+//     the parse stops there. The parser never prints anything.
 //
-// Nodes and node lists are views into their Document and are valid while it
-// lives.
+// Nodes and node lists are views into their Document (or, while streaming,
+// into the node handed over) and are valid while it lives.
 #pragma once
 
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-struct _xmlNode;
-struct _xmlDoc;
+#include "markup_limits.h"
 
 namespace xmldom {
+
+struct NodeData;
 
 // Node type numbers, as the DOM standard numbers them.
 inline constexpr int32_t kElementNode = 1;
@@ -51,7 +59,7 @@ class NodeList;
 
 class Node {
   public:
-    explicit Node(const _xmlNode* node) : node_(node) {}
+    explicit Node(const NodeData* node) : node_(node) {}
 
     // kElementNode, kTextNode, kCdataSectionNode or kEntityReferenceNode.
     int32_t type() const;
@@ -68,7 +76,7 @@ class Node {
     size_t attribute_count() const;
 
   private:
-    const _xmlNode* node_;
+    const NodeData* node_;
 };
 
 class NodeList {
@@ -86,9 +94,25 @@ class NodeList {
     std::vector<Node> nodes_;
 };
 
+// Receives a streamed document as the parser completes it.
+class DocumentVisitor {
+  public:
+    // The top-level nodes once the top-level element's start tag has been read:
+    // the element with its name and attributes, its children still to come.
+    virtual void top_level(const NodeList& nodes) = 0;
+    // Each reported child of the top-level element, once complete. The node
+    // is dropped when the call returns. Its own child list is kept short: at
+    // most its first two reported children (enough to tell one from several),
+    // and those without children of their own.
+    virtual void child(const Node& node) = 0;
+
+  protected:
+    ~DocumentVisitor() = default;
+};
+
 class Document {
   public:
-    Document() = default;
+    Document();
     ~Document();
     Document(const Document&) = delete;
     Document& operator=(const Document&) = delete;
@@ -106,21 +130,35 @@ class Document {
     // grow meanwhile); oversize_bytes() then gives its size.
     bool load_file(const std::string& path, uint64_t max_bytes = INT_MAX);
 
+    // Like parse and load_file, but the document is handed to visitor as it is
+    // read and not kept: child_nodes() stays empty. A false result (the
+    // document does not parse, or cannot be read) may come after the visitor
+    // has seen part of the document.
+    bool stream(std::span<const uint8_t> bytes, DocumentVisitor& visitor);
+    bool stream_file(const std::string& path, uint64_t max_bytes, DocumentVisitor& visitor);
+
     // The size of the file the last load_file refused as too large, else 0.
     uint64_t oversize_bytes() const { return oversize_bytes_; }
 
     // The reason of the last failure, on one line; empty after a success.
     const std::string& parse_error_reason() const { return reason_; }
 
+    // The markup limit the last document went over, when that refused it.
+    const MarkupExcess& markup_excess() const { return excess_; }
+
     // The reported top-level nodes (for a parsed document: the root element).
     NodeList child_nodes() const;
 
   private:
-    void release();
+    void reset();
+    bool read(const std::string& path, uint64_t max_bytes, std::vector<uint8_t>& bytes);
+    bool build(std::span<const uint8_t> bytes, DocumentVisitor* visitor,
+               std::vector<uint8_t>* owner = nullptr);
 
-    _xmlDoc* doc_ = nullptr;
+    std::unique_ptr<NodeData> top_;  // holds the top-level nodes
     std::string reason_;
     uint64_t oversize_bytes_ = 0;
+    MarkupExcess excess_;
 };
 
 }  // namespace xmldom

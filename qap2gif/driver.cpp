@@ -2,11 +2,12 @@
 //
 // The output file is opened only after the document was read and checked, so
 // an input error never creates or truncates it. A regular output is written
-// to a temporary file and renamed into place once complete (output_file.h):
-// a failed write or close is reported and leaves an existing file as it was.
-// A character device is written directly; a pipe, socket or block device is
-// refused. An output that is the input file itself is refused before anything
-// is written.
+// to a new file put in place once complete (output_file.h): a failed write or
+// close is reported and leaves an existing file as it was (one that had to be
+// written in place is reported lost). A character device, or what a symbolic
+// link leads to when that is a device, a pipe or an open file, is written
+// directly; a pipe, socket or block device named directly is refused. An
+// output that is the input file itself is refused before anything is written.
 
 #include "driver.h"
 
@@ -50,7 +51,12 @@ void write_gif_file(const PhoneImage& image, const std::string& input_path,
     }
     const int error = writer.write(file.stream()) == 1 ? file.commit() : writer.error();
     if (error != 0) {
-        throw write_failure(output_path, error);  // the file is abandoned unchanged
+        // The file is abandoned unchanged, unless it had to be written in place.
+        std::string message = write_failure(output_path, error);
+        if (file.in_place()) {
+            message = message + " " + output::kInPlaceLoss;
+        }
+        throw message;
     }
 }
 

@@ -376,10 +376,67 @@ ImgStatus pixel_pass(ReaderFile& file, const PcxInfo& info, Layout layout, Image
     return IMG_OK;
 }
 
+// Where the run-length data of the whole picture ends: the offset past the
+// byte that completes its last scanline, or 0 when the file ends first.
+uint64_t pixel_data_end(ReaderFile& file, const PcxInfo& info) {
+    ChunkReader chunk;
+    if (!file.seek(kHeaderBytes) || chunk.start(file, 2) != IMG_OK) {
+        return 0;
+    }
+    // height 1..65536, planes 1..4, bytes per line 1..65535: no overflow.
+    uint64_t left = uint64_t{static_cast<uint32_t>(info.height)} *
+                    static_cast<uint32_t>(info.planes) * static_cast<uint32_t>(info.bytes_per_line);
+    uint64_t offset = kHeaderBytes;
+    while (left > 0) {
+        uint8_t code = 0;
+        uint8_t value = 0;
+        if (!chunk.byte(&code)) {
+            return 0;
+        }
+        uint64_t count = 1;
+        if (code > 0xC0) {
+            count = code & 0x3F;
+            if (!chunk.byte(&value)) {
+                return 0;
+            }
+            ++offset;
+        }
+        ++offset;
+        left -= std::min(left, count);
+    }
+    return offset;
+}
+
+// Whether the 256-colour palette was cut off: its marker follows the pixel
+// data (after zeros some writers pad the data with), but the file ends before
+// the palette's 768 bytes do.
+bool trailing_palette_cut(ReaderFile& file, const PcxInfo& info) {
+    const uint64_t end = pixel_data_end(file, info);
+    if (end == 0 || !file.seek(end)) {
+        return false;
+    }
+    ChunkReader chunk;
+    if (chunk.start(file, 1) != IMG_OK) {
+        return false;
+    }
+    uint64_t marker = end;
+    for (uint8_t byte = 0; chunk.byte(&byte); ++marker) {
+        if (byte == kPaletteMarker) {
+            return file.size() - marker < kTrailingPaletteBytes;
+        }
+        if (byte != 0) {
+            return false;
+        }
+    }
+    return false;
+}
+
 // Reads the palette into the image; returns its entry count. Versions 2 and 5
 // carry one: 256 entries behind the marker at the end of the file for 8-bit
-// files (when the marker is there), else up to 16 from the header.
-int32_t palette_pass(ReaderFile& file, const HeaderFacts& facts, Layout layout, ImageDesc& image) {
+// files (when the marker is there), else up to 16 from the header. Sets *cut
+// when the file ends inside the 256-colour palette.
+int32_t palette_pass(ReaderFile& file, const HeaderFacts& facts, Layout layout, ImageDesc& image,
+                     bool* cut) {
     const PcxInfo& info = facts.info;
     if ((info.version != 2 && info.version != 5) || layout == Layout::kTrueColour) {
         return 0;
@@ -396,8 +453,10 @@ int32_t palette_pass(ReaderFile& file, const HeaderFacts& facts, Layout layout, 
             entries = trailing + 1;
         } else {
             // Tolerance: an 8-bit file without the marker takes the 16
-            // entries of its header palette.
+            // entries of its header palette; so does one whose palette the
+            // file cuts off, which is reported damaged.
             count = 16;
+            *cut = trailing_palette_cut(file, info);
         }
     }
     count = std::min(count, static_cast<uint32_t>(palette_capacity(image_bits(image))));
@@ -411,8 +470,10 @@ int32_t palette_pass(ReaderFile& file, const HeaderFacts& facts, Layout layout, 
 // The palette pass and the entries it leaves for the palette's finishing: a
 // two-entry palette of one colour counts as none; 16-colour files without a
 // palette get the default 16 colours, the others the gray ramp.
-int32_t load_palette(ReaderFile& file, const HeaderFacts& facts, Layout layout, ImageDesc& image) {
-    int32_t count = palette_pass(file, facts, layout, image);
+PaletteRead load_palette(ReaderFile& file, const HeaderFacts& facts, Layout layout,
+                         ImageDesc& image) {
+    bool cut = false;
+    int32_t count = palette_pass(file, facts, layout, image, &cut);
     if (count == 2 && std::memcmp(&image.palette[0], &image.palette[1], 3) == 0) {
         count = 0;
     }
@@ -423,7 +484,7 @@ int32_t load_palette(ReaderFile& file, const HeaderFacts& facts, Layout layout, 
         }
         count = 16;
     }
-    return count;
+    return PaletteRead{count, cut};
 }
 
 // The reader's operations, run by the shared front door (reader_driver.h).
@@ -450,7 +511,7 @@ struct PcxReader {
         }
         return imaging::pixel_pass(file, header.facts.info, header.layout, image);
     }
-    static int32_t palette_pass(ReaderFile& file, const Header& header, ImageDesc& image) {
+    static PaletteRead palette_pass(ReaderFile& file, const Header& header, ImageDesc& image) {
         return load_palette(file, header.facts, header.layout, image);
     }
 };

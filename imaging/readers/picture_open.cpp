@@ -38,6 +38,13 @@ PictureOpen picture_open(const ReaderEntry& reader, const char* path, ImageDesc*
     }
     int32_t width = std::max(result.info.width, kMinimumPictureSide);
     int32_t height = std::max(result.info.height, kMinimumPictureSide);
+    if (limits.max_pixels > 0 && int64_t{width} * height > limits.max_pixels &&
+        (limits.allow_above_limit == nullptr ||
+         !limits.allow_above_limit(result.info, limits.context))) {
+        result.stage = OpenStage::kLimit;
+        result.status = IMG_ERR_RANGE;
+        return result;
+    }
     if (limits.clip_above_pixels > 0 && int64_t{width} * height > limits.clip_above_pixels) {
         width = kMinimumPictureSide;
         height = kMinimumPictureSide;

@@ -1,5 +1,6 @@
 // Opening a picture file as the viewer does: the reader's information call,
-// the allocation (each side raised to at least 16 pixels), then the load. The
+// the pixel limit, the allocation (each side raised to at least 16 pixels),
+// then the load. The
 // viewer's document, the fuzz targets and the tests all open pictures through
 // this one function.
 #pragma once
@@ -19,6 +20,7 @@ enum class OpenStage {
     kNotOpened,    // nothing was opened (a new picture)
     kUnsupported,  // no reader takes the file
     kInfo,         // the information call failed
+    kLimit,        // the picture is above the pixel limit and was not let in
     kAllocation,   // the picture could not be allocated
     kLoad,         // the load call ran; the status is its result
 };
@@ -41,6 +43,12 @@ struct OpenLimits {
     // image instead, which still runs the whole header parse and a clipped
     // pixel pass. Fuzz targets use it to stay fast.
     int64_t clip_above_pixels = 0;
+    // Pictures of more pixels than this (0: no limit) are opened only when
+    // allow_above_limit, called with `context`, lets them in; otherwise the
+    // open stops with IMG_ERR_RANGE at kLimit, before anything is allocated
+    // and with the image as it was.
+    int64_t max_pixels = 0;
+    bool (*allow_above_limit)(const PictureInfo& info, const void* context) = nullptr;
     // Called between the allocation and the load when set, with `context`
     // (tests and fuzz targets use it to choose a smaller area of interest).
     void (*before_load)(ImageDesc* image, const void* context) = nullptr;

@@ -18,7 +18,8 @@
 //       the record the information call hands out once the header is parsed
 //   static ImgStatus pixel_pass(ReaderFile&, Header&, ImageDesc&);
 //   static int32_t palette_pass(ReaderFile&, const Header&, ImageDesc&);
-//       reads the colour table into the image; returns the entries it holds
+//       reads the colour table into the image; returns the entries it holds,
+//       or a PaletteRead when the file may end inside its colour table
 //
 // and, where the format needs them:
 //
@@ -40,7 +41,8 @@
 // the status of image_check; then lock and open (IMG_ERR_OPEN), header,
 // check, pixel pass, and the palette pass with palette_finish. The first
 // failing stage's status is returned; a failing pixel pass still returns its
-// own status after the palette pass.
+// own status after the palette pass. A colour table the file cuts off turns a
+// successful load into IMG_ERR_LZW: the picture keeps what could be read.
 #pragma once
 
 #include <cstdint>
@@ -59,7 +61,21 @@ enum class ReaderLocking {
     kNone,          // keeps no shared state and takes no lock
 };
 
+// What a palette pass read: the entries the image holds, and whether the file
+// ended inside its colour table.
+struct PaletteRead {
+    int32_t count = 0;
+    bool cut = false;
+};
+
 namespace reader_driver {
+
+inline PaletteRead palette_read(int32_t count) {
+    return PaletteRead{count, false};
+}
+inline PaletteRead palette_read(PaletteRead read) {
+    return read;
+}
 
 // One call's file and, for readers with shared state, their lock. The lock is
 // declared first, so the file is closed before it is released.
@@ -147,7 +163,11 @@ ImgStatus load_stages(ReaderFile& file, typename Reader::Header& header, ImageDe
     }
     status = Reader::pixel_pass(file, header, image);
     if (palette_follows<Reader>(status)) {
-        palette_finish(&image, Reader::palette_pass(file, header, image));
+        const PaletteRead palette = palette_read(Reader::palette_pass(file, header, image));
+        palette_finish(&image, palette.count);
+        if (palette.cut && status == IMG_OK) {
+            status = IMG_ERR_LZW;
+        }
     }
     return status;
 }

@@ -132,6 +132,34 @@ TEST_F(Pcx, PalettesOfTheLayouts) {
     EXPECT_EQ(image.color_count, 16);
     EXPECT_EQ(rgb(image, 0, 0), 0u);
     EXPECT_EQ(reader_corpus::entry(image, 0), 0x010203u);
+    // With its trailing palette whole, cut at each point inside it (its
+    // marker after the pixel data, runs in those included), and with other
+    // bytes after the data.
+    std::vector<uint8_t> data = {0xC3, 7, 0xC2, 9, 4};  // 7 7 7, then 9 9 and 4 over two rows
+    const size_t pixel_bytes = data.size();
+    data.push_back(0x0C);
+    for (int i = 0; i < 768; ++i) {
+        data.push_back(static_cast<uint8_t>(i));
+    }
+    const auto whole = pcx(8, 1, 3, 2, 3, data, 5, {1, 2, 3});
+    ASSERT_EQ(load(whole, 3, 2, 8), IMG_OK);
+    EXPECT_EQ(image.color_count, 256);
+    EXPECT_EQ(reader_corpus::entry(image, 1), 0x030405u);
+    for (const size_t kept : {size_t{1}, size_t{2}, size_t{400}, size_t{768}}) {
+        const std::vector<uint8_t> cut(whole.begin(),
+                                       whole.begin() + ptrdiff_t(128 + pixel_bytes + kept));
+        ASSERT_EQ(load(cut, 3, 2, 8), IMG_ERR_LZW) << kept;
+        EXPECT_EQ(pixels(0, 2, 3), (std::vector<uint32_t>{7, 7, 7, 9, 9, 4})) << kept;
+        EXPECT_EQ(image.color_count, 16) << kept;
+        EXPECT_EQ(reader_corpus::entry(image, 0), 0x010203u) << kept;
+    }
+    std::vector<uint8_t> padded(whole.begin(), whole.begin() + ptrdiff_t(128 + pixel_bytes));
+    padded.insert(padded.end(), {0, 0});
+    EXPECT_EQ(load(padded, 3, 2, 8), IMG_OK);  // no palette at all
+    padded.insert(padded.end(), {0x0C, 1, 2, 3});
+    EXPECT_EQ(load(padded, 3, 2, 8), IMG_ERR_LZW);  // a palette cut after padding
+    padded[padded.size() - 5] = 1;
+    EXPECT_EQ(load(padded, 3, 2, 8), IMG_OK);  // other bytes: no palette
     // 2 bits in one plane is no layout.
     EXPECT_EQ(load(pcx(2, 1, 4, 1, 1, {0}), 4, 1, 8), IMG_ERR_PCX);
 }

@@ -682,7 +682,7 @@ TEST_F(Tiff, LargeDirectoriesAndTruncation) {
 
     // A palette file cut at each boundary: in the header, after it, in the
     // strip data before the directory, in the directory: unreadable; in the
-    // colour map: pixels without their palette (the gray ramp).
+    // colour map: the pixels with the entries it holds, reported damaged.
     TiffFile p;
     p.width = 4;
     p.height = 2;
@@ -694,7 +694,21 @@ TEST_F(Tiff, LargeDirectoriesAndTruncation) {
         const auto part = std::vector<uint8_t>(bytes.begin(), bytes.begin() + ptrdiff_t(cut));
         EXPECT_EQ(load(part, 4, 2, 8), IMG_ERR_TIFF_STRUCTURE) << cut;
     }
-    ASSERT_EQ(load(std::vector<uint8_t>(bytes.begin(), bytes.end() - 1), 4, 2, 8), IMG_OK);
+    ASSERT_EQ(load(std::vector<uint8_t>(bytes.begin(), bytes.end() - 1), 4, 2, 8), IMG_ERR_LZW);
+    EXPECT_EQ(row(1, 4), (std::vector<uint8_t>{5, 6, 7, 8}));
+    EXPECT_EQ(image.color_count, 256);
+    EXPECT_EQ(image.palette[254].blue, 0x40);
+    EXPECT_EQ(image.palette[255].blue, 0);  // its value is past the end
+    // Cut among the greens: reds whole, greens up to the cut, no blues.
+    ASSERT_EQ(load(std::vector<uint8_t>(bytes.begin(), bytes.end() - 2 * 256 - 2 * 156), 4, 2, 8),
+              IMG_ERR_LZW);
+    EXPECT_EQ(image.palette[99].red, 0x40);
+    EXPECT_EQ(image.palette[99].green, 0x40);
+    EXPECT_EQ(image.palette[100].green, 0);
+    EXPECT_EQ(image.palette[0].blue, 0);
+    // Cut before the map: pixels with the gray ramp.
+    ASSERT_EQ(load(std::vector<uint8_t>(bytes.begin(), bytes.end() - 2 * 768), 4, 2, 8),
+              IMG_ERR_LZW);
     EXPECT_EQ(image.type_flags, IMAGE_GRAY);
     // The second strip cut short: the first row and the palette stay.
     p.strips[1].resize(2);

@@ -147,6 +147,29 @@ TEST(PhoneImageMessages, FileAndRootFailures) {
               fixed("Multiple top-level objects in XML file!"));
 }
 
+// Read from a file, the document is streamed: a parse failure anywhere counts
+// before a rule broken earlier, and markup built to make the parser's work
+// grow with the square of the document is refused at once, an attribute-laden
+// root with the root's own rule.
+TEST(PhoneImageMessages, StreamedFileFailures) {
+    TempDir dir;
+    PhoneImage image;
+    const auto load = [&](const std::string& text) {
+        test_support::write_text(dir / "doc.qap", text);
+        return thrown_by([&] { phone_image_load(image, (dir / "doc.qap").string()); });
+    };
+    EXPECT_EQ(load("<TarvoIPPhoneImage><Foo>1</Foo><Width>1</Width>"),
+              composed("Premature end of data in tag TarvoIPPhoneImage line 1"));
+    std::string attributes;
+    for (int i = 0; i < 200000; ++i) {
+        attributes += " a" + std::to_string(i) + "=\"1\"";
+    }
+    EXPECT_EQ(load("<TarvoIPPhoneImage" + attributes + "><Width>1</Width></TarvoIPPhoneImage>"),
+              fixed("No attributes are allowed for TarvoIpPhoneImage."));
+    EXPECT_EQ(load(document("<Title" + attributes + ">x</Title>")),
+              composed("Element Title has more than 256 attributes."));
+}
+
 TEST(PhoneImageMessages, ElementFailures) {
     EXPECT_EQ(failure_of(document("<Title/>")), composed("No data associated with tag Title."));
     EXPECT_EQ(failure_of(document("<Title>  \n </Title>")),

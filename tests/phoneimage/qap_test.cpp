@@ -232,17 +232,23 @@ TEST_F(Qap, PictureLiesInTheTopLeftCorner) {
     struct Case {
         std::string what;
         std::string children;
-        int32_t allocated;  // 0: as the viewer allocates
+        int32_t allocated;  // 0: as the viewer allocates, opened_width x opened_height
         uint32_t row_length, width, height;
         size_t count;
         ImgStatus status = IMG_OK;
+        int32_t opened_width = 16, opened_height = 16;
     };
     const Case cases[] = {
         {"smaller than 16", "<Width>5</Width><Height>3</Height>" + data(15), 0, 5, 5, 3, 15},
         {"size after Data", data(24) + "<Width>6</Width><Height>4</Height>", 0, 6, 6, 4, 24},
         {"no Width", data(256), 0, 16, 16, 16, 256},
+        // The picture is opened as high as its values reach (at least 16 rows).
         {"Data falls short", "<Width>20</Width><Height>20</Height>" + data(30), 0, 20, 20, 20, 30,
-         IMG_ERR_LZW},
+         IMG_ERR_LZW, 20, 16},
+        {"Data fills 17 of 30 rows", "<Width>20</Width><Height>30</Height>" + data(330), 0, 20, 20,
+         30, 330, IMG_ERR_LZW, 20, 17},
+        {"huge size, little Data", "<Width>32000</Width><Height>32000</Height>" + data(4), 0, 32000,
+         32000, 32000, 4, IMG_ERR_LZW, 32000, 16},
         {"no Data", "<Width>16</Width>", 0, 16, 0, 0, 0},
         {"larger than allocated", "<Width>40</Width><Height>1000</Height>" + data(1600), 16, 40, 40,
          1000, 1600, IMG_ERR_LZW},
@@ -257,11 +263,8 @@ TEST_F(Qap, PictureLiesInTheTopLeftCorner) {
             ASSERT_EQ(image_alloc(&image, c.allocated, c.allocated, 4), IMG_OK);
             ASSERT_EQ(qap_load(path.c_str(), &image), c.status);
         }
-        const QapInfo zero{};
-        QapInfo info = zero;
-        qap_info(path.c_str(), &info);
-        const int32_t width = c.allocated ? c.allocated : std::max(16, info.width);
-        const int32_t height = c.allocated ? c.allocated : std::max(16, info.height);
+        const int32_t width = c.allocated ? c.allocated : c.opened_width;
+        const int32_t height = c.allocated ? c.allocated : c.opened_height;
         ASSERT_EQ(image.header->biWidth, width);
         ASSERT_EQ(image.header->biHeight, height);
         ASSERT_EQ(image.area_right, static_cast<uint32_t>(width - 1));
@@ -277,7 +280,8 @@ TEST_F(Qap, PictureLiesInTheTopLeftCorner) {
 }
 
 // A 133 x 65 picture cut at each boundary of its Data: the rows the values
-// reach are laid, the palette is loaded, and the load reports the early end.
+// reach are opened and laid, the palette is loaded, and the load reports the
+// early end.
 // A document cut inside its markup does not parse.
 TEST_F(Qap, TruncatedDataIsReportedWithWhatItHolds) {
     const std::vector<uint8_t> values = random_values(133 * 65, 3);
@@ -301,7 +305,10 @@ TEST_F(Qap, TruncatedDataIsReportedWithWhatItHolds) {
         ASSERT_EQ(open_like_viewer(write(text)), cut.status);
         EXPECT_EQ(image.color_count, 4);
         EXPECT_EQ(image.palette[3].red, 255);
-        for (size_t i = 0; i < 133 * 65; ++i) {
+        // Opened as high as the values reach, at least 16 rows.
+        const size_t rows = std::max<size_t>(16, (cut.values + 132) / 133);
+        ASSERT_EQ(image.header->biHeight, static_cast<int32_t>(rows));
+        for (size_t i = 0; i < 133 * rows; ++i) {
             const auto x = static_cast<uint32_t>(i % 133);
             const auto y = static_cast<uint32_t>(i / 133);
             ASSERT_EQ(at(x, y), i < cut.values ? 3 - values[i] : 3) << i;  // not reached: white

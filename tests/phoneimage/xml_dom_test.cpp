@@ -211,4 +211,127 @@ TEST(XmlDomLoadFile, CompressedFilesAreNotInflated) {
     EXPECT_EQ(stderr_text, "");
 }
 
+// What a streamed document hands over, one line per event: a node's type,
+// name and text, then its children, each with its own child count.
+class Recorder final : public xmldom::DocumentVisitor {
+  public:
+    void top_level(const xmldom::NodeList& nodes) override {
+        events.push_back("top " + std::to_string(nodes.length()) + " " +
+                         std::string(nodes.item(0)->local_name()) + " " +
+                         std::to_string(nodes.item(0)->attribute_count()));
+    }
+    void child(const xmldom::Node& node) override {
+        std::string event = describe(node) + " [";
+        const xmldom::NodeList children = node.child_nodes();
+        for (size_t i = 0; i < children.length(); ++i) {
+            event += " " + describe(*children.item(i)) + "/" +
+                     std::to_string(children.item(i)->child_nodes().length());
+        }
+        events.push_back(event + " ]");
+    }
+    std::vector<std::string> events;
+
+  private:
+    static std::string describe(const xmldom::Node& node) {
+        return std::string(node.type_name()) + ":" + std::string(node.local_name()) +
+               std::string(node.text());
+    }
+};
+
+TEST(XmlDomStream, ChildrenOfTheRootArriveOneAtATimeAndAreNotKept) {
+    const std::string text =
+        "<!DOCTYPE r [<!ENTITY e \"<x/>\">]><r a='1'>\n<a> 1 </a>text<!--c-->more\n"
+        "<b><c><d/></c> <e/><f/></b><![CDATA[x]]><![CDATA[y]]>&e;&e;</r>";
+    xmldom::Document document;
+    Recorder recorder;
+    ASSERT_TRUE(document.stream(
+        std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()), recorder));
+    // A child keeps its first two reported children, and those none of theirs.
+    const std::vector<std::string> expected = {
+        "top 1 r 1",
+        "element:a [ text:1/0 ]",
+        "text:text [ ]",
+        "text:more [ ]",
+        "element:b [ element:c/0 element:e/0 ]",
+        "cdatasection:xy [ ]",
+        "entityreference: [ ]",
+        "entityreference: [ ]",
+    };
+    EXPECT_EQ(recorder.events, expected);
+    EXPECT_EQ(document.child_nodes().length(), 0u);
+
+    // Parsed whole, the same document keeps every node.
+    ASSERT_TRUE(parse(document, text));
+    xmldom::NodeList top;
+    const xmldom::NodeList children = root_of(document, top).child_nodes();
+    ASSERT_EQ(children.length(), 7u);
+    EXPECT_EQ(children.item(3)->child_nodes().length(), 3u);
+    EXPECT_EQ(children.item(3)->child_nodes().item(0)->child_nodes().length(), 1u);
+}
+
+std::string attributes(int count, const std::string& quote = "'") {
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        text += " a" + std::to_string(i) + "=" + quote + "1" + quote;
+    }
+    return text;
+}
+
+std::string repeated(const std::string& text, int count) {
+    std::string out;
+    for (int i = 0; i < count; ++i) {
+        out += text;
+    }
+    return out;
+}
+
+TEST(XmlDomLimits, MarkupOverTheLimitsIsRefusedBeforeItIsParsed) {
+    using Kind = xmldom::MarkupExcess::Kind;
+    std::string definitions;
+    for (int i = 0; i < 17; ++i) {
+        definitions += " a" + std::to_string(i) + (i % 2 ? " CDATA #IMPLIED" : " CDATA 'v'");
+    }
+    std::string utf16;
+    for (char c : "<r" + attributes(257) + "/>") {
+        utf16 += c;
+        utf16 += '\0';
+    }
+    struct Row {
+        std::string what;
+        std::string document;
+        Kind kind;
+        std::string reason;
+    };
+    const Row rows[] = {
+        {"root", "<r" + attributes(257) + "/>", Kind::root_attributes,
+         "Element r has more than 256 attributes."},
+        {"256 attributes", "<r" + attributes(256) + "/>", Kind::none, ""},
+        {"child", "<r><c a='>'" + attributes(256) + "/></r>", Kind::element_attributes,
+         "Element c has more than 256 attributes."},
+        {"namespaces", "<r>" + repeated("<c xmlns:p='u'/>", 257) + "</r>",
+         Kind::namespace_declarations, "Document declares more than 256 namespaces."},
+        {"attribute definitions", "<!DOCTYPE r [<!ATTLIST r" + definitions + ">]><r/>",
+         Kind::attribute_definitions, "Document type declaration defines more than 16 attributes."},
+        {"definitions in a parameter entity",
+         "<!DOCTYPE r [<!ENTITY % p \"<!ATTLIST r" + definitions + ">\"> %p;]><r/>",
+         Kind::attribute_definitions, "Document type declaration defines more than 16 attributes."},
+        {"start tag behind character references in an entity",
+         "<!DOCTYPE r [<!ENTITY e \"&#60;c" + attributes(257, "&#34;") + "/>\">]><r>&e;</r>",
+         Kind::element_attributes, "Element c has more than 256 attributes."},
+        {"markup in comments, CDATA and instructions",
+         "<r><!-- <c" + attributes(300) + "> --><![CDATA[<c" + attributes(300) + ">]]><?p <c" +
+             attributes(300) + "> ?></r>",
+         Kind::none, ""},
+        {"UTF-16", "\xff\xfe" + utf16, Kind::root_attributes,
+         "Element r has more than 256 attributes."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        xmldom::Document document;
+        EXPECT_EQ(parse(document, row.document), row.kind == Kind::none);
+        EXPECT_EQ(document.markup_excess().kind, row.kind);
+        EXPECT_EQ(document.parse_error_reason(), row.reason);
+    }
+}
+
 }  // namespace

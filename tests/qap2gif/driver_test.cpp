@@ -1,8 +1,10 @@
 #include "driver.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -56,6 +58,17 @@ class Qap2Gif : public ::testing::Test {
     std::string write(const std::string& name, const std::string& text) const {
         test_support::write_text(path(name), text);
         return path(name);
+    }
+    // A 300 x 300 picture whose GIF takes more than 1000 bytes.
+    static std::vector<uint8_t> big_values() {
+        std::vector<uint8_t> values(300 * 300);
+        for (size_t i = 0; i < values.size(); ++i) {
+            values[i] = static_cast<uint8_t>((i * 7 + i / 300) % 4);
+        }
+        return values;
+    }
+    std::string big_document() const {
+        return write("big.qap", phone_document::image_document(300, 300, 2, big_values()));
     }
     std::string four_by_one() const {
         return write("in.qap", document("<Width>4</Width><Height>1</Height><Depth>2</Depth>"
@@ -170,6 +183,10 @@ TEST_F(Qap2Gif, OutputThatCannotBeOpened) {
     EXPECT_NE(
         result.out.find("Unable to open output file: " + dir.path().string() + ", errno = 21."),
         std::string::npos);
+    EXPECT_EQ(run({in, ""}).out, start_line(in, "") +
+                                     "Image is 4 x 1 with pixel size of 2 bits.\nException "
+                                     "thrown processing image: Unable to open output file: , "
+                                     "errno = 2.\n");
 }
 
 TEST_F(Qap2Gif, FullDeviceIsReportedAndLeftInPlace) {
@@ -206,11 +223,8 @@ TEST_F(Qap2Gif, OutputNamingTheInputIsRefused) {
 // Writes that fail on a regular file (here: beyond the file size limit) leave
 // no partial file behind, and an existing file as it was.
 TEST_F(Qap2Gif, FailedWriteLeavesThePathAsItWas) {
-    std::vector<uint8_t> values(300 * 300);
-    for (size_t i = 0; i < values.size(); ++i) {
-        values[i] = static_cast<uint8_t>((i * 7 + i / 300) % 4);
-    }
-    const std::string in = write("big.qap", phone_document::image_document(300, 300, 2, values));
+    const std::vector<uint8_t> values = big_values();
+    const std::string in = big_document();
     const std::string created = path("created.gif");
     const std::string existing = path("existing.gif");
     test_support::write_text(existing, "old contents");
@@ -253,10 +267,56 @@ TEST_F(Qap2Gif, FailedWriteLeavesThePathAsItWas) {
     EXPECT_EQ(full.names(), (std::vector<std::string>{"filler", "out.gif"}));
 }
 
+// A file the user may write in a folder that takes no new file is written in
+// place; when that write fails, the message says its old contents are lost.
+// Root, whom folders do not stop, converts as another user here.
+TEST_F(Qap2Gif, FileInALockedFolderIsWrittenInPlace) {
+    const std::string in = big_document();
+    const std::string out = path("locked/out.gif");
+    fs::create_directory(path("locked"));
+    test_support::write_text(out, "old contents");
+    ::chmod(out.c_str(), 0666);
+    ::chmod(path("locked").c_str(), 0555);
+    ::chmod(dir.path().c_str(), 0755);
+    int pipe_ends[2];
+    ASSERT_EQ(pipe(pipe_ends), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (::geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+            _exit(2);
+        }
+        std::string text = run({in, out}).out;
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = {1000, 1000};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        text += run({in, out}).out;
+        (void)!::write(pipe_ends[1], text.data(), text.size());
+        _exit(0);
+    }
+    ::close(pipe_ends[1]);
+    std::string text;
+    char buffer[512];
+    for (ssize_t got; (got = ::read(pipe_ends[0], buffer, sizeof buffer)) > 0;) {
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(pipe_ends[0]);
+    waitpid(pid, nullptr, 0);
+    ::chmod(path("locked").c_str(), 0755);
+    EXPECT_NE(text.find("Done!"), std::string::npos) << text;
+    EXPECT_NE(text.find("Unable to write output file: " + out +
+                        ", errno = 27. Its old contents are lost: it was written in place, as "
+                        "its folder takes no new file.\n"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(test_support::read_text(out).substr(0, 6), "GIF89a");
+    EXPECT_EQ(std::distance(fs::directory_iterator(path("locked")), fs::directory_iterator()), 1);
+}
+
 // One row per kind of existing output path: the message (none: "Done!") and
 // what the path holds afterwards.
 TEST_F(Qap2Gif, OutputPathsAreReplacedNotWrittenThrough) {
     const std::string in = four_by_one();
+    int fifo_reader = -1;
     test_support::write_text(path("target.txt"), "target");
     const bool root = ::geteuid() == 0;
     const auto is_gif = [&](const std::string& p) {
@@ -281,6 +341,20 @@ TEST_F(Qap2Gif, OutputPathsAreReplacedNotWrittenThrough) {
         {"symbolic link to a device",
          [](const std::string& p) { fs::create_symlink("/dev/null", p); }, "Done!",
          [](const std::string& p) { return fs::is_symlink(p); }},
+        {"symbolic link to a pipe",
+         [&](const std::string& p) {
+             ::mkfifo(path("fifo").c_str(), 0600);
+             fifo_reader = ::open(path("fifo").c_str(), O_RDONLY | O_NONBLOCK);
+             fs::create_symlink(path("fifo"), p);
+         },
+         "Done!",
+         [&](const std::string& p) {
+             std::vector<uint8_t> bytes(64);
+             const ssize_t got = ::read(fifo_reader, bytes.data(), bytes.size());
+             ::close(fifo_reader);
+             bytes.resize(got > 0 ? static_cast<size_t>(got) : 0);
+             return fs::is_symlink(p) && bytes == kFourByOneGif;
+         }},
         {"named pipe", [](const std::string& p) { ::mkfifo(p.c_str(), 0600); },
          "Output file is a pipe, socket or block device: ",
          [](const std::string& p) { return fs::is_fifo(p); }},

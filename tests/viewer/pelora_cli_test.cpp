@@ -257,6 +257,34 @@ TEST_F(PeloraCliTest, OutputPathsAreNeverDamaged) {
     EXPECT_EQ(full.names(), (std::vector<std::string>{"filler", "out.ppm"}));
 }
 
+// A picture above the pixel limit (16384 x 16384 unless --max-pixels says
+// otherwise, 0 for none) is refused before anything is allocated for it, with
+// its size, its memory and the option that sets the limit.
+TEST_F(PeloraCliTest, PicturesAboveThePixelLimitAreRefused) {
+    test_pictures::write_empty_rle8_bmp(dir / "huge.bmp", 32768, 32768);
+    test_pictures::write_rgb_bmp(dir / "sky.bmp", 320, 200, stripes);
+    const std::string sky_title = "sky.bmp (320 x 200 x 24, Color, No Palette, RGB image)\n";
+    RunResult r = cli({"info", path("huge.bmp"), path("sky.bmp")});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.out,
+              "huge.bmp (256 x 240 x 8, Gray, 256 colors in Palette)\n"
+              "info: -1 IMG_ERR_RANGE\n" +
+                  sky_title + "load: 0 IMG_OK\n");
+    EXPECT_EQ(r.err,
+              "Error: huge.bmp is 32768 x 32768 pixels and needs 1.0 GiB of memory. That is more "
+              "than 268435456 pixels; --max-pixels sets the limit.\n");
+    for (const char* limit : {"64000", "0"}) {
+        r = cli({"info", "--max-pixels", limit, path("sky.bmp")});
+        EXPECT_EQ(r.out, sky_title + "load: 0 IMG_OK\n") << limit;
+    }
+    r = cli({"convert", path("sky.bmp"), path("sky.ppm"), "--max-pixels", "63999"});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.err,
+              "Error: sky.bmp is 320 x 200 pixels and needs 188 KiB of memory. That is more than "
+              "63999 pixels; --max-pixels sets the limit.\n");
+    EXPECT_FALSE(std::filesystem::exists(path("sky.ppm")));
+}
+
 TEST_F(PeloraCliTest, UsageHelpAndVersion) {
     RunResult r = cli({});
     EXPECT_EQ(r.exit_status, 2);
@@ -273,8 +301,11 @@ TEST_F(PeloraCliTest, UsageHelpAndVersion) {
     EXPECT_NE(r.err.find("convert needs a file and an output"), std::string::npos);
     r = cli({"--help"});
     EXPECT_EQ(r.exit_status, 0);
-    EXPECT_NE(r.out.find("pelora-cli info FILE..."), std::string::npos);
+    EXPECT_NE(r.out.find("pelora-cli info [--max-pixels N] FILE..."), std::string::npos);
     EXPECT_NE(r.out.find("\nAlso named: .jpeg .jpe .jfif .tiff\n"), std::string::npos);
+    r = cli({"info", "--max-pixels", "many", path("a.bmp")});
+    EXPECT_EQ(r.exit_status, 2);
+    EXPECT_NE(r.err.find("--max-pixels needs a number of pixels"), std::string::npos);
     r = cli({"--version"});
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.out, "pelora-cli 1.0\n");

@@ -48,6 +48,36 @@ void write_indexed_bmp(const std::filesystem::path& path, int32_t width, int32_t
     image_free(&image);
 }
 
+void write_empty_rle8_bmp(const std::filesystem::path& path, int32_t width, int32_t height) {
+    std::vector<uint8_t> bytes;
+    const auto put = [&](uint32_t value, int size) {
+        for (int i = 0; i < size; ++i) {
+            bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+        }
+    };
+    constexpr uint32_t kTableBytes = 2 * 4;  // two colours
+    constexpr uint32_t kDataOffset = 14 + 40 + kTableBytes;
+    put(0x4D42, 2);           // "BM"
+    put(kDataOffset + 2, 4);  // file size
+    put(0, 4);                // reserved
+    put(kDataOffset, 4);      // offset of the pixel data
+    put(40, 4);               // BITMAPINFOHEADER
+    put(static_cast<uint32_t>(width), 4);
+    put(static_cast<uint32_t>(height), 4);
+    put(1, 2);  // planes
+    put(8, 2);  // bits per pixel
+    put(1, 4);  // BI_RLE8
+    put(2, 4);  // size of the pixel data
+    put(2835, 4);
+    put(2835, 4);
+    put(2, 4);  // colours used
+    put(0, 4);
+    put(0x000000, 4);  // black
+    put(0xFFFFFF, 4);  // white
+    put(0x0100, 2);    // 00 01: end of bitmap
+    test_support::write_file(path, bytes);
+}
+
 std::string phone_image_text(int32_t width, int32_t height,
                              const std::function<int(int32_t, int32_t)>& value,
                              const std::string& extra) {

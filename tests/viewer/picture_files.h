@@ -26,6 +26,10 @@ void write_indexed_bmp(const std::filesystem::path& path, int32_t width, int32_t
                        const PaletteEntry* palette, int32_t count,
                        const std::function<uint8_t(int32_t, int32_t)>& index);
 
+// An 8-bit run-length BMP (RLE8) that declares width x height and holds only
+// the end-of-bitmap code: a file of some bytes for a picture of any size.
+void write_empty_rle8_bmp(const std::filesystem::path& path, int32_t width, int32_t height);
+
 // A phone image of width x height whose pixel (x, y) has the phone value
 // value(x, y) (0 white .. 3 black), with optional extra elements before Data.
 std::string phone_image_text(int32_t width, int32_t height,

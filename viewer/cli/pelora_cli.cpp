@@ -1,10 +1,12 @@
 // pelora-cli: the viewer's document logic from the command line.
 //
-//   pelora-cli info FILE...
-//   pelora-cli convert FILE OUT [--partial] [--rgb-to-palette] [--color-to-gray]
-//                               [--reduce-to-4-colors] [--resize]...
+//   pelora-cli info [--max-pixels N] FILE...
+//   pelora-cli convert FILE OUT [--max-pixels N] [--partial] [--rgb-to-palette]
+//                               [--color-to-gray] [--reduce-to-4-colors] [--resize]...
 //
-// The options of convert may stand anywhere after the word convert.
+// The options may stand anywhere after the word info or convert. A picture of
+// more pixels than --max-pixels (16384 x 16384 unless given; 0 for no limit)
+// is refused before anything is allocated for it.
 //
 // Files open exactly as in the desktop viewer; messages the viewer would show
 // in a message box go to standard error. A conversion that fails at any step
@@ -29,8 +31,8 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 const char kUsage[] =
-    "Usage: pelora-cli info FILE...\n"
-    "       pelora-cli convert FILE OUT [--partial] [COMMAND]...\n"
+    "Usage: pelora-cli info [--max-pixels N] FILE...\n"
+    "       pelora-cli convert FILE OUT [--max-pixels N] [--partial] [COMMAND]...\n"
     "       pelora-cli --help | --version\n"
     "\n"
     "info     prints, for each FILE, the viewer's title for it and how its load ended\n"
@@ -39,6 +41,9 @@ const char kUsage[] =
     "         given, and writes the picture to OUT as .ppm, .bmp, .qap or .png.\n"
     "         Nothing is written when a step fails; --partial writes what was\n"
     "         decoded of a damaged FILE all the same (the exit status stays 1).\n"
+    "\n"
+    "--max-pixels N  refuses pictures of more than N pixels (0: no limit) before\n"
+    "                they are read; 268435456 (16384 x 16384) unless given.\n"
     "\n"
     "Commands (the viewer's Edit menu):\n"
     "  --rgb-to-palette      reduce a true-colour picture to 256 colours\n"
@@ -64,13 +69,29 @@ std::string usage_text() {
            "these formats opens as that format, whatever its name.\n";
 }
 
-// Messages go to standard error, one per line.
+// Messages go to standard error, one per line. A picture above the pixel
+// limit is refused, saying how to let it in.
 class StderrHost : public DocumentHost {
   public:
     void show_message(const std::string& text) override {
         std::fprintf(stderr, "%s\n", text.c_str());
     }
+    bool open_large_picture(const LargePicture& picture) override {
+        show_message("Error: " + describe_large_picture(picture) + " That is more than " +
+                     std::to_string(picture.max_pixels) + " pixels; --max-pixels sets the limit.");
+        return false;
+    }
 };
+
+// The value of --max-pixels: a decimal count of pixels.
+bool parse_pixel_count(const std::string& text, int64_t* count) {
+    if (text.empty() || text.size() > 18 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    *count = std::stoll(text);
+    return true;
+}
 
 int usage_error(const std::string& text) {
     std::fprintf(stderr, "pelora-cli: %s\n%s", text.c_str(), usage_text().c_str());
@@ -82,6 +103,7 @@ std::string outcome_line(const OpenOutcome& outcome) {
         case OpenStage::kUnsupported:
             return "unsupported: " + outcome.extension;
         case OpenStage::kInfo:
+        case OpenStage::kLimit:
         case OpenStage::kAllocation:
             return "info: " + std::to_string(outcome.status) + " " + status_name(outcome.status);
         case OpenStage::kLoad:
@@ -95,11 +117,12 @@ bool loaded_cleanly(const OpenOutcome& outcome) {
     return outcome.stage == OpenStage::kLoad && outcome.status == IMG_OK;
 }
 
-int run_info(const std::vector<std::string>& files) {
+int run_info(const std::vector<std::string>& files, int64_t max_pixels) {
     StderrHost host;
     int exit_status = kExitOk;
     for (const std::string& file : files) {
         CPeloraDoc document(&host);
+        document.set_max_pixels(max_pixels);
         document.open_file(file);
         std::printf("%s\n%s\n", document.title().c_str(),
                     outcome_line(document.open_outcome()).c_str());
@@ -127,7 +150,7 @@ bool parse_command(const std::string& option, PictureCommand* command) {
 }
 
 int run_convert(const std::string& input, const std::string& output, bool partial,
-                const std::vector<PictureCommand>& commands) {
+                const std::vector<PictureCommand>& commands, int64_t max_pixels) {
     ExportFormat format;
     if (!export_format_for_path(output, &format)) {
         return usage_error("cannot write " + output +
@@ -141,6 +164,7 @@ int run_convert(const std::string& input, const std::string& output, bool partia
     StderrHost host;
     CPeloraDoc document(&host);
     document.history().set_budget(0);  // nothing is undone here: no steps kept
+    document.set_max_pixels(max_pixels);
     document.open_file(input);
     const OpenOutcome& outcome = document.open_outcome();
     if (!loaded_cleanly(outcome) && !(partial && outcome.picture_read())) {
@@ -179,32 +203,39 @@ int main(int argc, char** argv) {
     }
 
     platform_detect();
+    // The words after the command: options anywhere, the rest files.
+    std::vector<std::string> paths;
+    std::vector<PictureCommand> commands;
+    bool partial = false;
+    int64_t max_pixels = kDefaultMaxPixels;
+    for (size_t i = 1; i < args.size(); ++i) {
+        PictureCommand command;
+        if (args[i].rfind("--", 0) != 0) {
+            paths.push_back(args[i]);
+        } else if (args[i] == "--max-pixels") {
+            if (i + 1 == args.size() || !parse_pixel_count(args[i + 1], &max_pixels)) {
+                return usage_error("--max-pixels needs a number of pixels");
+            }
+            ++i;
+        } else if (args[0] == "convert" && args[i] == "--partial") {
+            partial = true;
+        } else if (args[0] == "convert" && parse_command(args[i], &command)) {
+            commands.push_back(command);
+        } else {
+            return usage_error("unknown command " + args[i]);
+        }
+    }
     int status = kExitUsage;
     if (args[0] == "info") {
-        if (args.size() < 2) {
+        if (paths.empty()) {
             return usage_error("info needs at least one file");
         }
-        status = run_info(std::vector<std::string>(args.begin() + 1, args.end()));
+        status = run_info(paths, max_pixels);
     } else if (args[0] == "convert") {
-        std::vector<std::string> paths;
-        std::vector<PictureCommand> commands;
-        bool partial = false;
-        for (size_t i = 1; i < args.size(); ++i) {
-            PictureCommand command;
-            if (args[i].rfind("--", 0) != 0) {
-                paths.push_back(args[i]);
-            } else if (args[i] == "--partial") {
-                partial = true;
-            } else if (parse_command(args[i], &command)) {
-                commands.push_back(command);
-            } else {
-                return usage_error("unknown command " + args[i]);
-            }
-        }
         if (paths.size() != 2) {
             return usage_error("convert needs a file and an output");
         }
-        status = run_convert(paths[0], paths[1], partial, commands);
+        status = run_convert(paths[0], paths[1], partial, commands, max_pixels);
     } else {
         return usage_error("unknown command " + args[0]);
     }

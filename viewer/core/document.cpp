@@ -39,6 +39,36 @@ CPeloraDoc::CPeloraDoc(DocumentHost* host) : host_(host) {
     image_alloc(image_.get(), kDefaultWidth, kDefaultHeight, kDefaultBits);
 }
 
+std::string describe_large_picture(const LargePicture& picture) {
+    const double kib = static_cast<double>(picture.bytes) / 1024.0;
+    char size[64];
+    if (kib >= 1024.0 * 1024.0) {
+        std::snprintf(size, sizeof size, "%.1f GiB", kib / (1024.0 * 1024.0));
+    } else if (kib >= 1024.0) {
+        std::snprintf(size, sizeof size, "%.0f MiB", kib / 1024.0);
+    } else {
+        std::snprintf(size, sizeof size, "%.0f KiB", kib);
+    }
+    return picture.name + " is " + std::to_string(picture.width) + " x " +
+           std::to_string(picture.height) + " pixels and needs " + size + " of memory.";
+}
+
+// A picture the allocation refuses anyway (over 2 GiB) is let through to fail
+// there with its own status; any other is the host's to decide.
+bool CPeloraDoc::allow_large_picture(const PictureInfo& info, const void* document) {
+    const auto& self = *static_cast<const CPeloraDoc*>(document);
+    LargePicture picture;
+    picture.name = self.name_;
+    picture.width = std::max(info.width, kMinimumPictureSide);
+    picture.height = std::max(info.height, kMinimumPictureSide);
+    picture.bytes = image_storage_bytes(picture.width, picture.height, info.bits_per_pixel);
+    picture.max_pixels = self.max_pixels_;
+    if (picture.bytes == 0) {
+        return true;
+    }
+    return self.host_ != nullptr && self.host_->open_large_picture(picture);
+}
+
 void CPeloraDoc::report(const std::string& text) {
     if (host_ != nullptr) {
         host_->show_message(text);
@@ -64,7 +94,15 @@ void CPeloraDoc::open_file(const std::string& path) {
         return;
     }
 
-    outcome_ = OpenOutcome{picture_open(*reader, path.c_str(), image_.get()), extension};
+    OpenLimits limits;
+    limits.max_pixels = max_pixels_;
+    limits.allow_above_limit = &CPeloraDoc::allow_large_picture;
+    limits.context = this;
+    outcome_ = OpenOutcome{picture_open(*reader, path.c_str(), image_.get(), limits), extension};
+    if (outcome_.stage == OpenStage::kLimit) {
+        SetTitle();  // the host has told the user
+        return;
+    }
     if (outcome_.stage == OpenStage::kInfo) {
         report_open_failure(outcome_.status);
         SetTitle();
@@ -185,8 +223,8 @@ bool CPeloraDoc::redo() {
 
 namespace {
 
-// Passes a document's messages on, but not its title or views: the document
-// that reloads a file for another one.
+// Passes a document's messages and questions on, but not its title or views:
+// the document that reloads a file for another one.
 class MessagesOnly : public DocumentHost {
   public:
     explicit MessagesOnly(DocumentHost* host) : host_(host) {}
@@ -194,6 +232,9 @@ class MessagesOnly : public DocumentHost {
         if (host_ != nullptr) {
             host_->show_message(text);
         }
+    }
+    bool open_large_picture(const LargePicture& picture) override {
+        return host_ != nullptr && host_->open_large_picture(picture);
     }
 
   private:
@@ -209,6 +250,7 @@ void CPeloraDoc::revert() {
     MessagesOnly messages(host_);
     CPeloraDoc reloaded(&messages);
     reloaded.history_.set_budget(0);
+    reloaded.max_pixels_ = max_pixels_;
     reloaded.open_file(path_);
     if (!reloaded.outcome_.picture_read()) {
         return;  // reported; the picture stays

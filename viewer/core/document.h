@@ -27,6 +27,11 @@
 using imaging::ImageDesc;
 using imaging::ImgStatus;
 
+// The pixel limit above which a picture is opened only when the host agrees:
+// 16384 x 16384, as a decoder's guard against a small file that declares a
+// huge picture (such a picture takes 256 MiB at 8 bits per pixel).
+inline constexpr int64_t kDefaultMaxPixels = int64_t{16384} * 16384;
+
 // How far the last open got (its stage and status, and whether the picture
 // holds what was read of the file), and the file's extension, for tools that
 // report it.
@@ -42,7 +47,14 @@ class CPeloraDoc {
     CPeloraDoc& operator=(const CPeloraDoc&) = delete;
 
     // Loads the picture at `path` (the framework's open), then rebuilds the title.
+    // A picture of more pixels than max_pixels() is opened only when the host
+    // agrees (DocumentHost::open_large_picture); else the document keeps what it
+    // held.
     void open_file(const std::string& path);
+
+    // The pixel limit for opening (0: none); kDefaultMaxPixels to begin with.
+    int64_t max_pixels() const { return max_pixels_; }
+    void set_max_pixels(int64_t limit) { max_pixels_ = limit; }
 
     // Rebuilds the title from the picture and hands it to the host. The text
     // passed in is ignored: the title always describes the current picture.
@@ -87,6 +99,7 @@ class CPeloraDoc {
     ImgStatus color_to_gray_command();
     ImgStatus reduce_to_4_colors_command();
     ImgStatus resize_command();
+    static bool allow_large_picture(const imaging::PictureInfo& info, const void* document);
     void report(const std::string& text);
     void report_open_failure(ImgStatus status);
     void finish_command(PictureCommand command, ImgStatus status);
@@ -107,6 +120,7 @@ class CPeloraDoc {
     std::string title_;
     const imaging::ReaderEntry* reader_ = nullptr;
     OpenOutcome outcome_;
+    int64_t max_pixels_ = kDefaultMaxPixels;
 };
 
 // Splits a path into the file name with extension (no folder) and the

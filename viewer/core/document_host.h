@@ -4,7 +4,20 @@
 // command-line tool with standard error.
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+// A picture above the document's pixel limit, as it would be opened.
+struct LargePicture {
+    std::string name;  // the file name, without its folder
+    int32_t width = 0;
+    int32_t height = 0;
+    int64_t bytes = 0;       // the memory it takes
+    int64_t max_pixels = 0;  // the limit it is above
+};
+
+// "NAME is W x H pixels and needs N MiB of memory." (KiB, MiB or GiB).
+std::string describe_large_picture(const LargePicture& picture);
 
 class DocumentHost {
   public:
@@ -18,4 +31,12 @@ class DocumentHost {
 
     // The picture changed: every view of the document redraws.
     virtual void update_all_views() {}
+
+    // Asked before a picture above the document's pixel limit is opened: true
+    // opens it. A host that refuses tells the user why itself; the default
+    // refuses without a word.
+    virtual bool open_large_picture(const LargePicture& picture) {
+        (void)picture;
+        return false;
+    }
 };

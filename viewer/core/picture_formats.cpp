@@ -8,27 +8,6 @@
 namespace viewer {
 namespace {
 
-// The widest and tallest picture an 8-bit image takes whole (image_check
-// lets its area reach column and row 32767).
-constexpr int32_t kMaxPhonePictureSide = 32768;
-
-// qap_info for opening: a document whose Width or Height no image can take is
-// refused with IMG_ERR_RANGE before anything is allocated for it.
-imaging::ImgStatus phone_image_picture_info(const char* path, imaging::PictureInfo* info) {
-    QapInfo record{};
-    imaging::ImgStatus status = qap_info(path, &record);
-    if (status == imaging::IMG_OK &&
-        (record.width > kMaxPhonePictureSide || record.height > kMaxPhonePictureSide)) {
-        status = imaging::IMG_ERR_RANGE;
-    }
-    if (status == imaging::IMG_OK) {
-        info->width = record.width;
-        info->height = record.height;
-        info->bits_per_pixel = 4;  // four gray levels, held one per byte
-    }
-    return status;
-}
-
 // The root element's name, which the desktop's MIME definition of the phone
 // image also looks for among a file's first 256 bytes.
 constexpr std::string_view kRootName = "TarvoIPPhoneImage";
@@ -59,7 +38,7 @@ constexpr imaging::ReaderEntry kPhoneImageReader = {".qap",
                                                     {},
                                                     phone_image_signature,
                                                     "application/x-tarvo-phone-image",
-                                                    phone_image_picture_info,
+                                                    qap_picture_info,
                                                     qap_load,
                                                     nullptr};
 

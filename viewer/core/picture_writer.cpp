@@ -464,5 +464,12 @@ std::string export_picture(const ImageDesc& image, const std::string& path, Expo
     if (error == 0) {
         error = file.commit();  // else the file is abandoned, the path unchanged
     }
-    return error == 0 ? std::string() : failure + std::generic_category().message(error);
+    if (error == 0) {
+        return {};
+    }
+    std::string message = failure + std::generic_category().message(error);
+    if (file.in_place()) {
+        message = message + ". " + output::kInPlaceLoss;
+    }
+    return message;
 }

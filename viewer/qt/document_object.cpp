@@ -60,3 +60,11 @@ void DocumentObject::title_changed(const std::string& title) {
 void DocumentObject::update_all_views() {
     emit pictureChanged();
 }
+
+// A picture above the pixel limit opens only when the user agrees.
+bool DocumentObject::open_large_picture(const LargePicture& picture) {
+    const QString size =
+        QFile::decodeName(QByteArray::fromStdString(describe_large_picture(picture)));
+    return MessageSink::current().ask(QApplication::activeWindow(),
+                                      size + QLatin1Char(' ') + tr("Open it all the same?"));
+}

@@ -58,6 +58,7 @@ class DocumentObject : public QObject, private DocumentHost {
     void show_message(const std::string& text) override;
     void title_changed(const std::string& title) override;
     void update_all_views() override;
+    bool open_large_picture(const LargePicture& picture) override;
 
     CPeloraDoc document_;
     QByteArray identity_;

@@ -16,6 +16,12 @@ MessageSink* g_sink = &g_message_boxes;
 
 }  // namespace
 
+bool MessageSink::ask(QWidget* parent, const QString& text) {
+    return QMessageBox::question(parent, QStringLiteral("Pelora"), text,
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
 MessageSink& MessageSink::current() {
     return *g_sink;
 }

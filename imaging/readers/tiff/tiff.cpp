@@ -684,23 +684,46 @@ ImgStatus load_pixels(ReaderFile& file, const Directory& dir, ImageDesc& image) 
     return strip_pass(source, pass, dir, rows);
 }
 
+// Reads the ColorMap's SHORT values into values (kMaxColorMapValues of them,
+// zeroed); returns how many the file holds, fewer than its count when the file
+// ends inside the map.
+uint32_t read_color_map(ReaderFile& file, const ByteOrder& order, const ListField& map,
+                        uint32_t* values) {
+    if (map.count <= 2) {  // held in the entry itself
+        return read_list(file, order, map, values, map.count) ? map.count : 0;
+    }
+    uint8_t bytes[2 * kMaxColorMapValues];
+    if (!file.seek(order.u32(map.value))) {
+        return 0;
+    }
+    const auto held = static_cast<uint32_t>(file.read(bytes, 2 * size_t{map.count}) / 2);
+    for (uint32_t i = 0; i < held; ++i) {
+        values[i] = order.u16(bytes + 2 * i);
+    }
+    return held;
+}
+
 // Loads the ColorMap into the palette; returns the entries loaded (0 when
-// the image has none). Only palette images (photometric 3, one sample and an
-// optional extra one) with 1 to 768 values have one; the entries are cut to
-// the image's colour table, and a map the file does not hold whole gives
-// none. The caller holds the lock.
-int32_t palette_pass(ReaderFile& file, const Directory& dir, ImageDesc& image) {
+// the image has none) and whether the file cut the ColorMap off. Only palette images (photometric 3, one sample and an
+// optional extra one) with 1 to 768 SHORT values have one; the entries are cut
+// to the image's colour table. The caller holds the lock.
+//
+// Tolerance: a ColorMap the file cuts off gives its entries from the values
+// it holds, the missing ones 0, and is reported cut (the load then reports
+// IMG_ERR_LZW); one the file holds nothing of gives no entries.
+PaletteRead palette_pass(ReaderFile& file, const Directory& dir, ImageDesc& image) {
     const TiffInfo& info = dir.info;
     const ListField& map = dir.color_map;
     if (info.photometric != kPalette ||
         (info.samples_per_pixel != 1 && info.samples_per_pixel != 2) || !map.present ||
-        map.count < 1 || map.count > kMaxColorMapValues) {
-        return 0;
+        map.count < 1 || map.count > kMaxColorMapValues || map.type != kShort) {
+        return {};
     }
-    uint32_t values[kMaxColorMapValues];
-    ListField shorts = map;
-    if (shorts.type != kShort || !read_list(file, dir.order, shorts, values, map.count)) {
-        return 0;
+    uint32_t values[kMaxColorMapValues] = {};
+    const uint32_t held = read_color_map(file, dir.order, map, values);
+    const bool cut = held < map.count;
+    if (held == 0) {
+        return PaletteRead{0, cut};
     }
     const uint32_t n = map.count / 3;
     const uint32_t entries = std::min<uint32_t>(n, uint32_t(palette_capacity(image_bits(image))));
@@ -709,7 +732,7 @@ int32_t palette_pass(ReaderFile& file, const Directory& dir, ImageDesc& image) {
                                         static_cast<uint8_t>(values[n + i] >> 8),
                                         static_cast<uint8_t>(values[i] >> 8), 0};
     }
-    return static_cast<int32_t>(entries);
+    return PaletteRead{static_cast<int32_t>(entries), cut};
 }
 
 // The reader's operations, run by the shared front door (reader_driver.h).
@@ -729,7 +752,7 @@ struct TiffReader {
     static ImgStatus pixel_pass(ReaderFile& file, Header& header, ImageDesc& image) {
         return load_pixels(file, header, image);
     }
-    static int32_t palette_pass(ReaderFile& file, const Header& header, ImageDesc& image) {
+    static PaletteRead palette_pass(ReaderFile& file, const Header& header, ImageDesc& image) {
         return imaging::palette_pass(file, header, image);
     }
 };
