@@ -60,8 +60,10 @@ TEST_F(Tga, PacketsCrossRows) {
 }
 
 TEST_F(Tga, PixelConversions) {
-    ASSERT_EQ(load(tga(2, 16, 2, 1, 0, {0xFF, 0x7F, 0x00, 0x80}), 2, 1, 24), IMG_OK);
-    EXPECT_EQ(pixels(0, 1, 2), (std::vector<uint32_t>{0xF8F8F8, 0}));
+    // 16 bits: x r r r r r g g g g g b b b b b, little-endian.
+    ASSERT_EQ(load(tga(2, 16, 4, 1, 0, {0xFF, 0x7F, 0x00, 0x80, 0x1F, 0x00, 0x00, 0xFC}), 4, 1, 24),
+              IMG_OK);
+    EXPECT_EQ(pixels(0, 1, 4), (std::vector<uint32_t>{0xF8F8F8, 0, 0x0000F8, 0xF80000}));
     ASSERT_EQ(load(tga(2, 32, 1, 1, 0, {0x10, 0x20, 0x30, 0xFF}), 1, 1, 24), IMG_OK);
     EXPECT_EQ(pixels(0, 1, 1), std::vector<uint32_t>{0x302010});
     // Gray with alpha, right to left: the gray bytes, on the gray palette.
