@@ -117,13 +117,19 @@ TEST_F(Pcx, LongLinesMatchAPlainDecoding) {
 }
 
 TEST_F(Pcx, PalettesOfTheLayouts) {
-    // 16 colours in planes, version 3: the default palette.
-    ASSERT_EQ(load(pcx(1, 4, 8, 1, 1, {0x80, 0x40, 0, 0x40}, 3), 8, 1, 8), IMG_OK);
-    EXPECT_EQ(pixels(0, 1, 3), (std::vector<uint32_t>{1, 10, 0}));
-    EXPECT_EQ(image.color_count, 16);
-    EXPECT_EQ(reader_corpus::entry(image, 6), 0xA85400u);
-    // 16 colours two to a byte, high nibble first; the header palette.
-    ASSERT_EQ(load(pcx(4, 1, 3, 1, 2, {0x12, 0x30}, 5, {0, 0, 0, 9, 8, 7}), 3, 1, 8), IMG_OK);
+    // 16 colours in planes, version 3: the default palette. Plane lines of
+    // one byte, and padded to two.
+    for (const auto& [bytes_per_line, data] :
+         {std::pair<uint16_t, std::vector<uint8_t>>{1, {0x80, 0x40, 0, 0x40}},
+          {2, {0x80, 0, 0x40, 0, 0, 0, 0x40, 0}}}) {
+        ASSERT_EQ(load(pcx(1, 4, 8, 1, bytes_per_line, data, 3), 8, 1, 8), IMG_OK);
+        EXPECT_EQ(pixels(0, 1, 3), (std::vector<uint32_t>{1, 10, 0}));
+        EXPECT_EQ(image.color_count, 16);
+        EXPECT_EQ(reader_corpus::entry(image, 6), 0xA85400u);
+    }
+    // 16 colours two to a byte, high nibble first; version 2: the header
+    // palette.
+    ASSERT_EQ(load(pcx(4, 1, 3, 1, 2, {0x12, 0x30}, 2, {0, 0, 0, 9, 8, 7}), 3, 1, 8), IMG_OK);
     EXPECT_EQ(pixels(0, 1, 3), (std::vector<uint32_t>{1, 2, 3}));
     EXPECT_EQ(rgb(image, 0, 0), 0x090807u);
     EXPECT_EQ(image.color_count, 16);
