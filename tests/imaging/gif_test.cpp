@@ -196,7 +196,8 @@ TEST_F(Gif, InfoDescribesTheFirstImage) {
     // A two-colour image loads into a 1-bit image, at the top left.
     ASSERT_EQ(load(build(g), 16, 16, 1), IMG_OK);
     EXPECT_EQ(differences([](uint32_t x, uint32_t y) { return x < 5 && y < 3 ? 1u : 0u; }), 0);
-    EXPECT_EQ(image.palette[1].red, 1);  // the local table's
+    // The local table's colours, not the global table's.
+    EXPECT_EQ(image.palette[1].red, 1);
     g.table_bits = 2;  // four colours: 8 bits per pixel
     ASSERT_EQ(gif_info(write(build(g)).c_str(), &info), IMG_OK);
     EXPECT_EQ(info.bits_per_pixel, 8);

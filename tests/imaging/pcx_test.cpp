@@ -81,8 +81,8 @@ TEST_F(Pcx, LongLinesMatchAPlainDecoding) {
             stream.insert(stream.end(), count, value);
         }
     }
-    for (const auto& [planes, stride] : {std::pair<uint8_t, uint16_t>{1, kWidth}, {3, kWidth},
-                                         {1, kPadded}, {3, kPadded}}) {
+    for (const auto& [planes, stride] :
+         {std::pair<uint8_t, uint16_t>{1, kWidth}, {3, kWidth}, {1, kPadded}, {3, kPadded}}) {
         const size_t line = size_t{planes} * stride;
         for (const size_t cut : {data.size(), size_t{700}, size_t{1201}, size_t{64}}) {
             SCOPED_TRACE(testing::Message()

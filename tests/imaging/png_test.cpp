@@ -1,6 +1,6 @@
-// The PNG reader against libpng over PngSuite (carried in tests/data/png),
-// plus hand-built streams for what the suite does not hold. Our record is imaging::png_info; libpng has a
-// png_info type of its own.
+// The PNG reader against libpng over PngSuite (carried in tests/data/png) and
+// over files libpng writes, plus hand-built streams for what those do not
+// hold. Our record is imaging::png_info; libpng has a png_info type of its own.
 #include "imaging/readers/png.h"
 
 #include <gtest/gtest.h>
@@ -232,11 +232,11 @@ TEST(PngWritten, EveryFilterPlainAndInterlacedMatchesLibpng) {
                                             {PNG_COLOR_TYPE_GRAY_ALPHA, 8},
                                             {PNG_COLOR_TYPE_RGB, 8},
                                             {PNG_COLOR_TYPE_RGB_ALPHA, 16}}) {
-        for (const int filter : {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG,
-                                 PNG_FILTER_PAETH}) {
+        for (const int filter :
+             {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG, PNG_FILTER_PAETH}) {
             for (const int interlace : {PNG_INTERLACE_NONE, PNG_INTERLACE_ADAM7}) {
-                SCOPED_TRACE(testing::Message() << color_type << " " << depth << " " << filter
-                                                << " " << interlace);
+                SCOPED_TRACE(testing::Message()
+                             << color_type << " " << depth << " " << filter << " " << interlace);
                 write_filtered(path, color_type, depth, interlace, filter);
                 uint32_t width = 0, height = 0;
                 const Bytes want = libpng_rgb(path, &width, &height);

@@ -75,8 +75,8 @@ TEST_F(Tga, PixelConversions) {
         EXPECT_EQ(pixels(0, 1, 2), mirrored ? (std::vector<uint32_t>{0x605040, 0x302010})
                                             : (std::vector<uint32_t>{0x302010, 0x605040}));
         ASSERT_EQ(load(tga(3, 16, 2, 1, descriptor, {1, 0xFF, 2, 0}), 2, 1, 8), IMG_OK);
-        EXPECT_EQ(pixels(0, 1, 2), mirrored ? (std::vector<uint32_t>{2, 1})
-                                            : (std::vector<uint32_t>{1, 2}));
+        EXPECT_EQ(pixels(0, 1, 2),
+                  mirrored ? (std::vector<uint32_t>{2, 1}) : (std::vector<uint32_t>{1, 2}));
         EXPECT_EQ(image.type_flags, IMAGE_GRAY);
     }
     // A colour map of 16-bit entries whose first entry is index 2.

@@ -778,7 +778,7 @@ void write_with_libtiff(const fs::path& path, const Written& w, uint32_t width, 
     for (uint32_t y = 0; y < height; ++y) {
         for (size_t i = 0; i < row.size(); ++i) {
             const size_t third = 3 * i / row.size();
-            row[i] = third == 0 ? uint8_t((i * 2654435761u + y * 40503u) >> 13)
+            row[i] = third == 0   ? uint8_t((i * 2654435761u + y * 40503u) >> 13)
                      : third == 1 ? uint8_t(i + y)
                                   : uint8_t(y);
         }
