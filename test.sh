@@ -2,8 +2,7 @@
 # Installs what the build and the tests need, builds, and runs every test twice:
 # once in a normal build (warnings are errors) and once in an AddressSanitizer +
 # UndefinedBehaviorSanitizer build. With clang present, the sanitizer build also
-# runs each libFuzzer target briefly. The output ends with CTest's summary and
-# with how many tests skipped in each build, and why.
+# runs each libFuzzer target briefly. The output ends with CTest's summary.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
@@ -12,9 +11,10 @@ install_missing "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 jobs=$(nproc 2>/dev/null || echo 2)
 fuzz_seconds=${PELORA_FUZZ_SECONDS:-30}
 
-# A test skips when what it needs is missing: the conformance corpus (looked
-# for at the build's PELORA_CORPUS_DIR), or root for a full file system. The
-# reason is the line GoogleTest prints after "Skipped".
+# The run ends by saying how many tests skipped in each build, and why. A test
+# skips when what it needs is missing: the conformance corpus (looked for at
+# the build's PELORA_CORPUS_DIR), or root for a full file system. The reason is
+# the line GoogleTest prints after "Skipped".
 tested=()
 report_skips() {
     local build log

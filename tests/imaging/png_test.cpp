@@ -1,6 +1,6 @@
-// The PNG reader against libpng over PngSuite (carried in tests/data/png) and
-// over files libpng writes, plus hand-built streams for what those do not
-// hold. Our record is imaging::png_info; libpng has a png_info type of its own.
+// The PNG reader against libpng over PngSuite, plus hand-built streams for
+// what the suite does not hold. Our record is imaging::png_info; libpng has a
+// png_info type of its own.
 #include "imaging/readers/png.h"
 
 #include <gtest/gtest.h>
@@ -136,7 +136,7 @@ int mismatches(const ImageDesc& image, const Bytes& want, uint32_t width, uint32
 }
 
 // ---------------------------------------------------------------------------
-// PngSuite
+// PngSuite (carried in tests/data/png), and files libpng writes
 
 // The corrupt files and the detail each is refused with.
 const std::map<std::string, int32_t> kRefused = {
