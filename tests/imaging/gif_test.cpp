@@ -84,6 +84,7 @@ std::vector<uint32_t> root_codes(uint32_t width, uint32_t height, bool interlace
 struct GifFile {
     uint16_t width = 1, height = 1;
     uint32_t table_bits = 8;  // colour table entry i: red i, green 255 - i, blue 7 i
+                              // (inverted in a global table that a local one overrides)
     bool global_table = true, local_table = false, interlaced = false;
     std::vector<uint8_t> extensions;  // whole extension blocks before the image
     uint32_t min_code_size = 8;
@@ -112,8 +113,8 @@ std::vector<uint8_t> build(const GifFile& g) {
            uint8_t((g.global_table ? 0x80 : 0) | 0x70 | (g.table_bits - 1)),
            0,
            0};
-    if (g.global_table) {
-        out.insert(out.end(), table.begin(), table.end());
+    for (size_t i = 0; i < table.size() && g.global_table; ++i) {
+        out.push_back(g.local_table ? uint8_t(~table[i]) : table[i]);
     }
     out.insert(out.end(), g.extensions.begin(), g.extensions.end());
     out.insert(out.end(), {0x2C, 0, 0, 0, 0, lo(g.width), hi(g.width), lo(g.height), hi(g.height),
@@ -195,6 +196,8 @@ TEST_F(Gif, InfoDescribesTheFirstImage) {
     // A two-colour image loads into a 1-bit image, at the top left.
     ASSERT_EQ(load(build(g), 16, 16, 1), IMG_OK);
     EXPECT_EQ(differences([](uint32_t x, uint32_t y) { return x < 5 && y < 3 ? 1u : 0u; }), 0);
+    // The local table's colours, not the global table's.
+    EXPECT_EQ(image.palette[1].red, 1);
     g.table_bits = 2;  // four colours: 8 bits per pixel
     ASSERT_EQ(gif_info(write(build(g)).c_str(), &info), IMG_OK);
     EXPECT_EQ(info.bits_per_pixel, 8);

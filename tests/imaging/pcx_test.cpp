@@ -61,13 +61,15 @@ TEST_F(Pcx, SplitRunsAcrossPlanesAndRows) {
 // Long random lines exercise the decoder's wide path: literal stretches,
 // runs of high values (so stretches of bytes above 0xC0 of either parity),
 // 0xC0 literals and runs over line ends. The picture must match a plain
-// token-by-token decoding of the data, whole and cut at several points.
+// token-by-token decoding of the data, whole and cut at several points, with
+// plane lines as long as the width and padded beyond it.
 TEST_F(Pcx, LongLinesMatchAPlainDecoding) {
     constexpr uint16_t kWidth = 201;
     constexpr uint16_t kHeight = 9;
     std::vector<uint8_t> data;
     std::vector<uint8_t> stream;  // the decoded bytes of the whole data
-    for (uint32_t seed = 7; stream.size() < 3u * kWidth * kHeight;) {
+    constexpr uint16_t kPadded = kWidth + 5;
+    for (uint32_t seed = 7; stream.size() < 3u * kPadded * kHeight;) {
         seed = seed * 1103515245u + 12345u;
         const uint8_t value = static_cast<uint8_t>(seed >> 24);
         const uint8_t count = (seed >> 8) % 4 == 0 ? 1 + (seed >> 10) % 63 : 1 + (seed >> 10) % 3;
@@ -79,10 +81,12 @@ TEST_F(Pcx, LongLinesMatchAPlainDecoding) {
             stream.insert(stream.end(), count, value);
         }
     }
-    for (const uint8_t planes : {1, 3}) {
-        const size_t line = size_t{planes} * kWidth;
+    for (const auto& [planes, stride] :
+         {std::pair<uint8_t, uint16_t>{1, kWidth}, {3, kWidth}, {1, kPadded}, {3, kPadded}}) {
+        const size_t line = size_t{planes} * stride;
         for (const size_t cut : {data.size(), size_t{700}, size_t{1201}, size_t{64}}) {
-            SCOPED_TRACE(testing::Message() << int{planes} << " planes, " << cut << " bytes");
+            SCOPED_TRACE(testing::Message()
+                         << int{planes} << " planes of " << stride << ", " << cut << " bytes");
             // What a plain decoding of the cut data gives, zeros where it ends.
             std::vector<uint8_t> decoded(line * kHeight);
             size_t n = 0;
@@ -100,12 +104,12 @@ TEST_F(Pcx, LongLinesMatchAPlainDecoding) {
                 for (size_t x = 0; x < kWidth; ++x) {
                     const uint8_t* p = &decoded[y * line + x];
                     expected.push_back(planes == 1 ? p[0]
-                                                   : p[0] << 16 | p[kWidth] << 8 | p[2 * kWidth]);
+                                                   : p[0] << 16 | p[stride] << 8 | p[2 * stride]);
                 }
             }
             const std::vector<uint8_t> file(data.begin(), data.begin() + cut);
             EXPECT_EQ(
-                load(pcx(8, planes, kWidth, kHeight, kWidth, file), kWidth, kHeight, 8 * planes),
+                load(pcx(8, planes, kWidth, kHeight, stride, file), kWidth, kHeight, 8 * planes),
                 n == decoded.size() ? IMG_OK : IMG_ERR_LZW);
             EXPECT_EQ(pixels(0, kHeight, kWidth), expected);
         }
@@ -113,13 +117,19 @@ TEST_F(Pcx, LongLinesMatchAPlainDecoding) {
 }
 
 TEST_F(Pcx, PalettesOfTheLayouts) {
-    // 16 colours in planes, version 3: the default palette.
-    ASSERT_EQ(load(pcx(1, 4, 8, 1, 1, {0x80, 0x40, 0, 0x40}, 3), 8, 1, 8), IMG_OK);
-    EXPECT_EQ(pixels(0, 1, 3), (std::vector<uint32_t>{1, 10, 0}));
-    EXPECT_EQ(image.color_count, 16);
-    EXPECT_EQ(reader_corpus::entry(image, 6), 0xA85400u);
-    // 16 colours two to a byte, high nibble first; the header palette.
-    ASSERT_EQ(load(pcx(4, 1, 3, 1, 2, {0x12, 0x30}, 5, {0, 0, 0, 9, 8, 7}), 3, 1, 8), IMG_OK);
+    // 16 colours in planes, version 3: the default palette. Plane lines of
+    // one byte, and padded to two.
+    for (const auto& [bytes_per_line, data] :
+         {std::pair<uint16_t, std::vector<uint8_t>>{1, {0x80, 0x40, 0, 0x40}},
+          {2, {0x80, 0, 0x40, 0, 0, 0, 0x40, 0}}}) {
+        ASSERT_EQ(load(pcx(1, 4, 8, 1, bytes_per_line, data, 3), 8, 1, 8), IMG_OK);
+        EXPECT_EQ(pixels(0, 1, 3), (std::vector<uint32_t>{1, 10, 0}));
+        EXPECT_EQ(image.color_count, 16);
+        EXPECT_EQ(reader_corpus::entry(image, 6), 0xA85400u);
+    }
+    // 16 colours two to a byte, high nibble first; version 2: the header
+    // palette.
+    ASSERT_EQ(load(pcx(4, 1, 3, 1, 2, {0x12, 0x30}, 2, {0, 0, 0, 9, 8, 7}), 3, 1, 8), IMG_OK);
     EXPECT_EQ(pixels(0, 1, 3), (std::vector<uint32_t>{1, 2, 3}));
     EXPECT_EQ(rgb(image, 0, 0), 0x090807u);
     EXPECT_EQ(image.color_count, 16);

@@ -9,6 +9,7 @@
 #include "reader_corpus.h"
 
 using namespace imaging;
+using reader_corpus::rgb;
 
 namespace {
 
@@ -60,14 +61,31 @@ TEST_F(Tga, PacketsCrossRows) {
 }
 
 TEST_F(Tga, PixelConversions) {
-    ASSERT_EQ(load(tga(2, 16, 2, 1, 0, {0xFF, 0x7F, 0x00, 0x80}), 2, 1, 24), IMG_OK);
-    EXPECT_EQ(pixels(0, 1, 2), (std::vector<uint32_t>{0xF8F8F8, 0}));
-    ASSERT_EQ(load(tga(2, 32, 1, 1, 0, {0x10, 0x20, 0x30, 0xFF}), 1, 1, 24), IMG_OK);
-    EXPECT_EQ(pixels(0, 1, 1), std::vector<uint32_t>{0x302010});
-    // Gray with alpha, right to left: the gray bytes, on the gray palette.
-    ASSERT_EQ(load(tga(3, 16, 2, 1, 0x10, {1, 0xFF, 2, 0}), 2, 1, 8), IMG_OK);
-    EXPECT_EQ(pixels(0, 1, 2), (std::vector<uint32_t>{2, 1}));
-    EXPECT_EQ(image.type_flags, IMAGE_GRAY);
+    // 16 bits: x r r r r r g g g g g b b b b b, little-endian.
+    ASSERT_EQ(load(tga(2, 16, 4, 1, 0, {0xFF, 0x7F, 0x00, 0x80, 0x1F, 0x00, 0x00, 0xFC}), 4, 1, 24),
+              IMG_OK);
+    EXPECT_EQ(pixels(0, 1, 4), (std::vector<uint32_t>{0xF8F8F8, 0, 0x0000F8, 0xF80000}));
+    // 32 bits and gray with alpha (the gray bytes, on the gray palette), left
+    // to right and right to left.
+    for (const uint8_t descriptor : {0x00, 0x10}) {
+        SCOPED_TRACE(int{descriptor});
+        const bool mirrored = descriptor != 0;
+        const std::vector<uint8_t> two = {0x10, 0x20, 0x30, 0xFF, 0x40, 0x50, 0x60, 0};
+        ASSERT_EQ(load(tga(2, 32, 2, 1, descriptor, two), 2, 1, 24), IMG_OK);
+        EXPECT_EQ(pixels(0, 1, 2), mirrored ? (std::vector<uint32_t>{0x605040, 0x302010})
+                                            : (std::vector<uint32_t>{0x302010, 0x605040}));
+        ASSERT_EQ(load(tga(3, 16, 2, 1, descriptor, {1, 0xFF, 2, 0}), 2, 1, 8), IMG_OK);
+        EXPECT_EQ(pixels(0, 1, 2),
+                  mirrored ? (std::vector<uint32_t>{2, 1}) : (std::vector<uint32_t>{1, 2}));
+        EXPECT_EQ(image.type_flags, IMAGE_GRAY);
+    }
+    // A colour map of 16-bit entries whose first entry is index 2.
+    std::vector<uint8_t> mapped = tga(1, 8, 2, 1, 0, {2, 3}, {0x1F, 0x00, 0x00, 0x7C}, 16);
+    mapped[3] = 2;
+    ASSERT_EQ(load(mapped, 2, 1, 8), IMG_OK);
+    EXPECT_EQ(image.color_count, 4);
+    EXPECT_EQ(rgb(image, 0, 0), 0x0000F8u);
+    EXPECT_EQ(rgb(image, 1, 0), 0xF80000u);
 }
 
 TEST_F(Tga, RefusedFiles) {

@@ -223,6 +223,8 @@ TEST_F(PeloraCliTest, OutputPathsAreNeverDamaged) {
          "pipe, socket or block device", [](const fs::path& p) { return fs::is_fifo(p); }},
         {"name of 255 bytes", [&] { return path(std::string(251, 'n') + ".ppm"); }, in, 0, "",
          is_ppm},
+        {"a copy of the input",
+         [&] { return fs::copy_file(in, dir / "copy.ppm"), path("copy.ppm"); }, in, 0, "", is_ppm},
         {"the input itself", [&] { return in; }, in, 1,
          "Error: Output file is the same as the input file: " + in + ".\n",
          [](const fs::path& p) { return test_support::read_text(p).rfind("BM", 0) == 0; }},

@@ -415,6 +415,10 @@ TEST_F(ViewerTest, OpeningAnOpenFileActivatesItsWindow) {
     CChildFrame* sky = frame.open_file(qpath(fixture().sky));
     frame.open_file(qpath(fixture().small));
     EXPECT_EQ(frame.open_file(qpath((fixture().dir.path() / "." / "sky.bmp").string())), sky);
+    // The same file through a linked folder.
+    const TempDir links;
+    std::filesystem::create_directory_symlink(fixture().dir.path(), links / "pictures");
+    EXPECT_EQ(frame.open_file(qpath((links / "pictures" / "sky.bmp").string())), sky);
     EXPECT_EQ(frame.mdi_area()->subWindowList().size(), 2);
     EXPECT_EQ(frame.mdi_area()->activeSubWindow(), sky);
 }
