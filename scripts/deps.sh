@@ -16,6 +16,7 @@ TEST_PACKAGES=(
     libgif-dev libjpeg-dev libpng-dev libstb-dev libspng-dev libtiff-dev
     libvips-dev libimagequant-dev
     xvfb xauth x11-apps x11-utils imagemagick openbox xdotool
+    netpbm feh libx11-dev
     desktop-file-utils shared-mime-info
 )
 
