@@ -45,6 +45,7 @@ echo
 row "BMP 24-bit (stb_image)" photo.bmp "$bin/stb_to_ppm"
 row "GIF 256 colours (giflib)" photo.gif "$bin/gif_to_ppm_peer"
 row "JPEG baseline 4:2:0 q90 (libjpeg-turbo)" photo.jpg "$jpeg_peer"
+row "JPEG progressive 4:2:0 q90 (libjpeg-turbo)" photo_progressive.jpg "$jpeg_peer"
 if command -v pcxtoppm >/dev/null; then
     "$bin/paired_runs" --runs "$runs" --label "PCX 24-bit (netpbm pcxtoppm)" \
         --compare "$dir/ours.ppm" "$dir/peer.ppm" --peer-stdout "$dir/peer.ppm" \

@@ -5,6 +5,7 @@
 //   photo.bmp       24-bit, uncompressed, bottom-up
 //   photo.gif       256 colours (the GIF benchmarks' picture, giflib)
 //   photo.jpg       baseline, 4:2:0, quality 90 (libjpeg)
+//   photo_progressive.jpg   the same, progressive (libjpeg's simple progression)
 //   photo.pcx       24-bit, three run-length planes
 //   photo.png       truecolour, zlib level 6, adaptive filters (libpng)
 //   photo.tga       24-bit, run-length (stb_image_write)
@@ -59,7 +60,7 @@ bool write_bmp(const std::string& path, const std::vector<uint8_t>& rgb) {
     return write_bytes(path, bytes);
 }
 
-bool write_jpeg(const std::string& path, const std::vector<uint8_t>& rgb) {
+bool write_jpeg(const std::string& path, const std::vector<uint8_t>& rgb, bool progressive) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
         return false;
@@ -75,6 +76,9 @@ bool write_jpeg(const std::string& path, const std::vector<uint8_t>& rgb) {
     cinfo.in_color_space = JCS_RGB;
     jpeg_set_defaults(&cinfo);  // YCbCr, 4:2:0
     jpeg_set_quality(&cinfo, 90, TRUE);
+    if (progressive) {
+        jpeg_simple_progression(&cinfo);
+    }
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < kHeight) {
         JSAMPROW row = const_cast<uint8_t*>(&rgb[size_t{cinfo.next_scanline} * kWidth * 3]);
@@ -150,7 +154,8 @@ int main(int argc, char** argv) {
     stbi_write_tga_with_rle = 1;
     const bool ok =
         write_bmp(dir + "photo.bmp", rgb) && gif_bench::write_picture((dir + "photo.gif").c_str()) &&
-        write_jpeg(dir + "photo.jpg", rgb) &&
+        write_jpeg(dir + "photo.jpg", rgb, false) &&
+        write_jpeg(dir + "photo_progressive.jpg", rgb, true) &&
         write_bytes(dir + "photo.pcx", pcx_bench::file_bytes(rgb, kWidth, kHeight)) &&
         write_png(dir + "photo.png", rgb) &&
         stbi_write_tga((dir + "photo.tga").c_str(), kWidth, kHeight, 3, rgb.data()) != 0 &&
