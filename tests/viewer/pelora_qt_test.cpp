@@ -67,7 +67,7 @@ struct Fixture {
 
     Fixture() {
         test_pictures::write_rgb_bmp(sky, 320, 200, gradient);
-        test_pictures::write_rgb_bmp(big, 1000, 900, gradient);
+        test_pictures::write_rgb_bmp(big, 1600, 1400, gradient);
         test_pictures::write_rgb_bmp(small, 100, 80, gradient);
         test_pictures::write_rgb_bmp(bytes_name, 100, 80, gradient);
         args = {"pelora", sky, small, bytes_name};
@@ -229,7 +229,7 @@ TEST_F(ViewerTest, ScrollStepsAndThumb) {
     child->resize(child->width() - (view->viewport()->width() - 320), child->height());
     ASSERT_EQ(view->viewport()->width(), 320);
     QScrollBar* bar = view->horizontalScrollBar();
-    EXPECT_EQ(bar->maximum(), 1000 - 320);
+    EXPECT_EQ(bar->maximum(), 1600 - 320);
 
     bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     EXPECT_EQ(bar->value(), 21);
@@ -239,12 +239,12 @@ TEST_F(ViewerTest, ScrollStepsAndThumb) {
     bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
     EXPECT_EQ(bar->value(), 23 + 161);
     bar->triggerAction(QAbstractSlider::SliderToMaximum);
-    EXPECT_EQ(bar->value(), 680);
+    EXPECT_EQ(bar->value(), 1600 - 320);
 
     // Dragging the thumb does not move the picture until it is released.
     bar->setSliderDown(true);
     bar->setSliderPosition(300);
-    EXPECT_EQ(bar->value(), 680);
+    EXPECT_EQ(bar->value(), 1600 - 320);
     bar->setSliderDown(false);
     EXPECT_EQ(bar->value(), 300);
 
@@ -459,6 +459,10 @@ TEST_F(ViewerTest, WindowsShowTheWholePictureAsItIsNow) {
                     !view->verticalScrollBar()->isVisible())
             << size.width();
     }
+    // So does one larger than a new window's first size, while the workspace has room.
+    test_pictures::write_rgb_bmp(path_in("wide.bmp"), 1000, 700, gradient);
+    CPeloraView* wide = frame.open_file(qpath(path_in("wide.bmp")))->view();
+    EXPECT_FALSE(wide->horizontalScrollBar()->isVisible() || wide->verticalScrollBar()->isVisible());
     // New Window after Resize: sized for the picture as it is now.
     CPeloraView* big = frame.open_file(qpath(fixture().big))->view();
     big->run_command(PictureCommand::Resize);

@@ -427,7 +427,10 @@ QSize CMainFrame::initial_child_size() const {
 }
 
 void CMainFrame::size_to_picture(CChildFrame* frame) {
-    frame->resize(initial_child_size());
+    // Sized from a window as large as the workspace, so that every picture
+    // the workspace has room for shows whole, without scroll bars; a larger
+    // one gets the workspace and scrolls.
+    frame->resize(mdi_area_->viewport()->size());
     frame->view()->initial_update(frame);
     fit_into_workspace(frame);
 }
