@@ -4,7 +4,8 @@
 # UndefinedBehaviorSanitizer build. With clang present, the sanitizer build also
 # runs each libFuzzer target briefly (with the threaded paths on), and a
 # ThreadSanitizer build runs the tests of the threaded paths (label "threads").
-# The output ends with CTest's summary of the sanitizer build.
+# The output ends with CTest's summary of the sanitizer build and the skipped
+# tests of each build.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
