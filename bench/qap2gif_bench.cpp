@@ -27,11 +27,13 @@
 #include <vector>
 
 #include "gif_writer.h"
-#include "phone_image.h"
+#include "phoneimage/phone_image.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using phoneimage::phone_image_load;
+using phoneimage::PhoneImage;
 
 fs::path scratch_dir() {
     static const fs::path dir = [] {

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "phoneimage/phone_document.h"
 #include "qap2gif/gif_decode.h"
 #include "support/test_support.h"
+#include "tests/phoneimage/phone_document.h"
 
 namespace {
 

@@ -11,6 +11,8 @@
 
 namespace {
 
+using phoneimage::PhoneImage;
+
 PhoneImage make_image(int32_t width, int32_t height, int32_t depth, std::vector<uint8_t> pixels) {
     PhoneImage image;
     image.width = width;
