@@ -11,9 +11,9 @@
 #include <span>
 #include <string>
 
-#include "gif_writer.h"
 #include "phoneimage/phone_image.h"
 #include "phoneimage/xml_dom.h"
+#include "qap2gif/gif_writer.h"
 #include "scratch_file.h"
 
 using namespace phoneimage;
@@ -33,7 +33,7 @@ void write_gif(const PhoneImage& image) {
     if (file == nullptr) {
         return;
     }
-    GifFileWriter writer(image);
+    qap2gif::GifFileWriter writer(image);
     writer.write(file);
     std::fclose(file);
     // Read every byte written.
@@ -99,7 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         return 0;
     }
-    if (!message.empty() || !message_of([&] { check_phone_image_for_gif(image); }).empty()) {
+    if (!message.empty() ||
+        !message_of([&] { qap2gif::check_phone_image_for_gif(image); }).empty()) {
         return 0;
     }
     volatile uint8_t sum = 0;

@@ -9,14 +9,16 @@
 // directly; a pipe, socket or block device named directly is refused. An
 // output that is the input file itself is refused before anything is written.
 
-#include "driver.h"
+#include "qap2gif/driver.h"
 
 #include <string>
 #include <string_view>
 
-#include "gif_writer.h"
 #include "output/output_file.h"
 #include "phoneimage/phone_image.h"
+#include "qap2gif/gif_writer.h"
+
+namespace qap2gif {
 
 namespace {
 
@@ -95,3 +97,5 @@ int run_qap2gif(int argc, const char* const argv[], std::ostream& out) {
     }
     return kExitFailure;
 }
+
+}  // namespace qap2gif

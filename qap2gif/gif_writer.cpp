@@ -1,11 +1,13 @@
 // Writing a phone image as a GIF89a file.
 
-#include "gif_writer.h"
+#include "qap2gif/gif_writer.h"
 
 #include <cerrno>
 #include <string>
 
-#include "lzw_encoder.h"
+#include "qap2gif/lzw_encoder.h"
+
+namespace qap2gif {
 
 namespace {
 
@@ -104,3 +106,5 @@ int GifFileWriter::write(std::FILE* file) {
     put(file, &trailer, 1);
     return error_ == 0 ? 1 : 0;
 }
+
+}  // namespace qap2gif

@@ -23,6 +23,8 @@
 
 #include "phoneimage/phone_image.h"
 
+namespace qap2gif {
+
 // Checks that a record can be written as a GIF file, in this order: width and
 // height 1 .. 65535, depth 2 .. 8, at least width x height pixel values. Throws
 // the failure's message as std::string.
@@ -70,3 +72,5 @@ class GifFileWriter {
     std::vector<std::unique_ptr<GifImageRecord>> images_;
     int error_ = 0;
 };
+
+}  // namespace qap2gif
