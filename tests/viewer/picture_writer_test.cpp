@@ -1,4 +1,4 @@
-#include "picture_writer.h"
+#include "viewer/core/picture_writer.h"
 
 #include <png.h>
 
@@ -13,6 +13,7 @@
 #include "support/test_support.h"
 
 using namespace imaging;
+using namespace viewer;
 
 namespace {
 
