@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "bmp_picture_file.h"
+#include "bench/bmp_picture_file.h"
 #include "imaging/image.h"
 #include "imaging/readers/picture_open.h"
 #include "imaging/readers/reader_table.h"

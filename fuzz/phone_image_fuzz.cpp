@@ -11,10 +11,10 @@
 #include <span>
 #include <string>
 
+#include "fuzz/scratch_file.h"
 #include "phoneimage/phone_image.h"
 #include "phoneimage/xml_dom.h"
 #include "qap2gif/gif_writer.h"
-#include "scratch_file.h"
 
 using namespace phoneimage;
 

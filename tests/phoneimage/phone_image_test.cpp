@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "phoneimage/phone_image_reader.h"
-#include "support/test_support.h"
 #include "tests/phoneimage/phone_document.h"
+#include "tests/support/test_support.h"
 
 using namespace imaging;
 using namespace phoneimage;

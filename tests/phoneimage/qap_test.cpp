@@ -11,8 +11,8 @@
 
 #include "imaging/readers/picture_open.h"
 #include "phoneimage/phone_image.h"
-#include "support/test_support.h"
 #include "tests/phoneimage/phone_document.h"
+#include "tests/support/test_support.h"
 #include "viewer/core/picture_formats.h"
 
 using namespace imaging;

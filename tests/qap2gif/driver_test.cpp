@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "support/test_support.h"
 #include "tests/phoneimage/phone_document.h"
 #include "tests/qap2gif/gif_decode.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 #include "tests/viewer/picture_files.h"
 #include "viewer/core/open_message.h"
 

@@ -9,7 +9,7 @@
 #include <QMessageBox>
 #include <QTimer>
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 #include "tests/viewer/picture_files.h"
 #include "viewer/qt/document_object.h"
 #include "viewer/qt/message_sink.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 #include "tests/viewer/picture_files.h"
 
 using namespace imaging;

@@ -17,7 +17,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 #include "tests/viewer/picture_files.h"
 #include "tests/viewer/recording_sink.h"
 #include "viewer/qt/child_frame.h"

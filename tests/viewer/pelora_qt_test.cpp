@@ -23,7 +23,7 @@
 #include <QWheelEvent>
 #include <set>
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 #include "tests/viewer/picture_files.h"
 #include "tests/viewer/recording_sink.h"
 #include "viewer/core/picture_formats.h"

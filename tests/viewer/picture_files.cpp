@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 #include "viewer/core/picture_writer.h"
 
 using namespace imaging;

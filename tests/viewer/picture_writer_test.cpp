@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "imaging/readers/bmp.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 using namespace imaging;
 using namespace viewer;
