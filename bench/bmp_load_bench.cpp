@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "bmp_picture_file.h"
+#include "bench/bmp_picture_file.h"
+#include "bench/read_and_copy.h"
 #include "imaging/image.h"
 #include "imaging/readers/bmp.h"
-#include "read_and_copy.h"
 
 using namespace imaging;
 

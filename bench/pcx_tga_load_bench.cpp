@@ -38,11 +38,11 @@
 #include <string>
 #include <vector>
 
+#include "bench/pcx_picture.h"
+#include "bench/read_and_copy.h"
 #include "imaging/image.h"
 #include "imaging/readers/pcx.h"
 #include "imaging/readers/tga.h"
-#include "pcx_picture.h"
-#include "read_and_copy.h"
 
 extern char** environ;
 

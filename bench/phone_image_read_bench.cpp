@@ -19,7 +19,7 @@
 #include <map>
 #include <string>
 
-#include "phone_image.h"
+#include "phoneimage/phone_image.h"
 
 namespace {
 
@@ -62,9 +62,9 @@ void set_bytes(benchmark::State& state, const std::string& path) {
 void Read(benchmark::State& state, const std::string& kind) {
     const std::string& path = document_file(kind, static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        PhoneImage image;
+        phoneimage::PhoneImage image;
         try {
-            phone_image_load(image, path);
+            phoneimage::phone_image_load(image, path);
         } catch (const char*) {
         } catch (const std::string&) {
         }

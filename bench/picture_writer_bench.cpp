@@ -17,13 +17,14 @@
 #include <string>
 #include <vector>
 
-#include "bmp_picture_file.h"
+#include "bench/bmp_picture_file.h"
 #include "imaging/image.h"
 #include "imaging/readers/picture_open.h"
 #include "imaging/readers/reader_table.h"
-#include "picture_writer.h"
+#include "viewer/core/picture_writer.h"
 
 using namespace imaging;
+using namespace viewer;
 
 namespace {
 

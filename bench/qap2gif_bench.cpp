@@ -26,12 +26,14 @@
 #include <string>
 #include <vector>
 
-#include "gif_writer.h"
-#include "phone_image.h"
+#include "phoneimage/phone_image.h"
+#include "qap2gif/gif_writer.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using phoneimage::phone_image_load;
+using phoneimage::PhoneImage;
 
 fs::path scratch_dir() {
     static const fs::path dir = [] {
@@ -105,15 +107,15 @@ std::string output_path() {
 void convert(const std::string& input) {
     PhoneImage image;
     phone_image_load(image, input);
-    check_phone_image_for_gif(image);
-    GifFileWriter writer(image);
+    qap2gif::check_phone_image_for_gif(image);
+    qap2gif::GifFileWriter writer(image);
     std::FILE* file = std::fopen(output_path().c_str(), "wb");
     writer.write(file);
     std::fclose(file);
 }
 
 void encode(const PhoneImage& image) {
-    GifFileWriter writer(image);
+    qap2gif::GifFileWriter writer(image);
     std::FILE* file = std::fopen(output_path().c_str(), "wb");
     writer.write(file);
     std::fclose(file);

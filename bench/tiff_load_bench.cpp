@@ -27,10 +27,10 @@
 #include <string>
 #include <vector>
 
+#include "bench/read_and_copy.h"
+#include "bench/tiff_bench_file.h"
 #include "imaging/image.h"
 #include "imaging/readers/tiff/tiff.h"
-#include "read_and_copy.h"
-#include "tiff_bench_file.h"
 
 using namespace imaging;
 

@@ -11,10 +11,12 @@
 #include <span>
 #include <string>
 
-#include "gif_writer.h"
-#include "phone_image.h"
-#include "scratch_file.h"
-#include "xml_dom.h"
+#include "fuzz/scratch_file.h"
+#include "phoneimage/phone_image.h"
+#include "phoneimage/xml_dom.h"
+#include "qap2gif/gif_writer.h"
+
+using namespace phoneimage;
 
 namespace {
 
@@ -31,7 +33,7 @@ void write_gif(const PhoneImage& image) {
     if (file == nullptr) {
         return;
     }
-    GifFileWriter writer(image);
+    qap2gif::GifFileWriter writer(image);
     writer.write(file);
     std::fclose(file);
     // Read every byte written.
@@ -62,7 +64,7 @@ bool same_record(const PhoneImage& a, const PhoneImage& b) {
 }
 
 // The file read streams the document; it must agree with the parsed one.
-void compare_with_file_read(const uint8_t* data, size_t size, const xmldom::Document& document,
+void compare_with_file_read(const uint8_t* data, size_t size, const xml::Document& document,
                             bool parsed, const std::string& message, const PhoneImage& image) {
     static ScratchFile scratch("phone_image_fuzz");
     const char* path = scratch.write(data, size);
@@ -71,7 +73,7 @@ void compare_with_file_read(const uint8_t* data, size_t size, const xmldom::Docu
     if (!parsed) {
         // Refused markup may be reported with the root's rule instead.
         if (streamed_message.empty() ||
-            (document.markup_excess().kind == xmldom::MarkupExcess::Kind::none &&
+            (document.markup_excess().kind == xml::MarkupExcess::Kind::none &&
              streamed_message != message)) {
             std::abort();
         }
@@ -83,7 +85,7 @@ void compare_with_file_read(const uint8_t* data, size_t size, const xmldom::Docu
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    xmldom::Document document;
+    xml::Document document;
     const bool parsed = document.parse(std::span(data, size));
     PhoneImage image;
     const std::string message =
@@ -97,7 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         return 0;
     }
-    if (!message.empty() || !message_of([&] { check_phone_image_for_gif(image); }).empty()) {
+    if (!message.empty() ||
+        !message_of([&] { qap2gif::check_phone_image_for_gif(image); }).empty()) {
         return 0;
     }
     volatile uint8_t sum = 0;

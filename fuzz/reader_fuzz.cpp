@@ -12,10 +12,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz/scratch_file.h"
 #include "imaging/image.h"
 #include "imaging/parallel.h"
 #include "imaging/readers/picture_open.h"
-#include "scratch_file.h"
 #include "viewer/core/picture_formats.h"
 
 using namespace imaging;

@@ -16,11 +16,13 @@
 // replaced: a general entity's as content, a parameter entity's as
 // declarations (whose own literals hold references of the next level).
 
-#include "markup_limits.h"
+#include "phoneimage/markup_limits.h"
 
 #include <cstdint>
 
-namespace xmldom {
+namespace phoneimage {
+
+namespace xml {
 
 namespace {
 
@@ -359,4 +361,6 @@ MarkupExcess find_markup_excess(std::string_view utf8_document) {
     return tally.excess;
 }
 
-}  // namespace xmldom
+}  // namespace xml
+
+}  // namespace phoneimage

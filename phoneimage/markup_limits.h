@@ -24,7 +24,9 @@
 #include <string>
 #include <string_view>
 
-namespace xmldom {
+namespace phoneimage {
+
+namespace xml {
 
 // Attributes in one start tag, namespace declarations included.
 inline constexpr size_t kMaxAttributesPerElement = 256;
@@ -54,4 +56,6 @@ struct MarkupExcess {
 // The first limit the document's markup goes over, in document order.
 MarkupExcess find_markup_excess(std::string_view utf8_document);
 
-}  // namespace xmldom
+}  // namespace xml
+
+}  // namespace phoneimage

@@ -1,15 +1,15 @@
 // The converter's front end: the shared reading steps with a PhoneImage as the
 // destination and failures thrown as text.
 
-#include "phone_image.h"
+#include "phoneimage/phone_image.h"
 
-#include "phone_image_reader.h"
+#include "phoneimage/phone_image_reader.h"
 
 using namespace imaging;
 
-namespace {
+namespace phoneimage {
 
-using phoneimage::StepResult;
+namespace {
 
 void throw_if_failed(const StepResult& result) {
     if (result.ok()) {
@@ -21,38 +21,38 @@ void throw_if_failed(const StepResult& result) {
     throw result.message;
 }
 
-class RecordDestination final : public phoneimage::ReadDestination {
+class RecordDestination final : public ReadDestination {
   public:
     explicit RecordDestination(PhoneImage& image) : image_(image) {}
 
-    void set_number(phoneimage::NumberField field, int32_t value) override {
+    void set_number(NumberField field, int32_t value) override {
         switch (field) {
-            case phoneimage::NumberField::location_x:
+            case NumberField::location_x:
                 image_.location_x = value;
                 break;
-            case phoneimage::NumberField::location_y:
+            case NumberField::location_y:
                 image_.location_y = value;
                 break;
-            case phoneimage::NumberField::width:
+            case NumberField::width:
                 image_.width = value;
                 break;
-            case phoneimage::NumberField::height:
+            case NumberField::height:
                 image_.height = value;
                 break;
-            case phoneimage::NumberField::depth:
+            case NumberField::depth:
                 image_.depth = value;
                 break;
         }
     }
 
-    void set_text(phoneimage::TextField field, std::string_view text) override {
-        (field == phoneimage::TextField::title ? image_.title : image_.prompt).assign(text);
+    void set_text(TextField field, std::string_view text) override {
+        (field == TextField::title ? image_.title : image_.prompt).assign(text);
     }
 
     // Each Data element replaces the values of the one before. They stay
     // packed, four to a byte, until finish(): the record holds one byte per
     // value, which need not be held beside the document being read.
-    void set_pixels(phoneimage::PixelData&& pixels) override {
+    void set_pixels(PixelData&& pixels) override {
         pixels_ = std::move(pixels);
         has_pixels_ = true;
     }
@@ -64,14 +64,14 @@ class RecordDestination final : public phoneimage::ReadDestination {
             image_.pixel_values.shrink_to_fit();
             image_.pixel_values.resize(pixels_.size());
             pixels_.copy_values(0, pixels_.size(), image_.pixel_values.data(), 0);
-            pixels_ = phoneimage::PixelData();
+            pixels_ = PixelData();
             has_pixels_ = false;
         }
     }
 
   private:
     PhoneImage& image_;
-    phoneimage::PixelData pixels_;
+    PixelData pixels_;
     bool has_pixels_ = false;
 };
 
@@ -87,7 +87,7 @@ template <typename Read>
 void read_record(PhoneImage& image, Read read) {
     clear_texts_and_pixels(image);
     RecordDestination destination(image);
-    const phoneimage::StepResult result = read(destination);
+    const StepResult result = read(destination);
     destination.finish();
     throw_if_failed(result);
 }
@@ -96,23 +96,23 @@ void read_record(PhoneImage& image, Read read) {
 
 void phone_image_load(PhoneImage& image, const std::string& path) {
     read_record(image, [&](RecordDestination& destination) {
-        return phoneimage::read_file(path, destination, phoneimage::ReadMode::load);
+        return read_file(path, destination, ReadMode::load);
     });
 }
 
-void phone_image_load_document(PhoneImage& image, const xmldom::Document& document) {
+void phone_image_load_document(PhoneImage& image, const xml::Document& document) {
     read_record(image, [&](RecordDestination& destination) {
-        return phoneimage::read_document(document, destination, phoneimage::ReadMode::load);
+        return read_document(document, destination, ReadMode::load);
     });
 }
 
-void phone_image_check_root(const xmldom::NodeList* top_level) {
-    throw_if_failed(phoneimage::check_root(top_level));
+void phone_image_check_root(const xml::NodeList* top_level) {
+    throw_if_failed(check_root(top_level));
 }
 
-void phone_image_read_element(PhoneImage& image, const xmldom::Node* node) {
+void phone_image_read_element(PhoneImage& image, const xml::Node* node) {
     RecordDestination destination(image);
-    const phoneimage::StepResult result = phoneimage::read_element(&destination, node);
+    const StepResult result = read_element(&destination, node);
     destination.finish();
     throw_if_failed(result);
 }
@@ -120,14 +120,16 @@ void phone_image_read_element(PhoneImage& image, const xmldom::Node* node) {
 int32_t phone_image_parse_number(std::string_view name, std::string_view text) {
     int32_t value = 0;
     // The status is the viewer's concern; any failure code serves here.
-    throw_if_failed(phoneimage::parse_number(name, text, IMG_ERR_XML_WIDTH, &value));
+    throw_if_failed(parse_number(name, text, IMG_ERR_XML_WIDTH, &value));
     return value;
 }
 
 void phone_image_decode_data(PhoneImage& image, std::string_view text) {
-    phoneimage::PixelData pixels;
-    throw_if_failed(phoneimage::decode_data(text, &pixels));
+    PixelData pixels;
+    throw_if_failed(decode_data(text, &pixels));
     RecordDestination destination(image);
     destination.set_pixels(std::move(pixels));
     destination.finish();
 }
+
+}  // namespace phoneimage

@@ -1,7 +1,7 @@
 // The converter's front end of the phone-image reader: the document is read
 // into a PhoneImage record, and every failure is thrown as its message text, a
 // fixed message as `const char*` and a composed one as `std::string`. When the
-// parser itself cannot be created, xmldom::DomError is thrown instead.
+// parser itself cannot be created, xml::DomError is thrown instead.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "xml_dom.h"
+#include "phoneimage/xml_dom.h"
+
+namespace phoneimage {
 
 // The converter's record of one phone-image document.
 struct PhoneImage {
@@ -28,10 +30,12 @@ struct PhoneImage {
 void phone_image_load(PhoneImage& image, const std::string& path);
 
 // The same for a document already parsed (from memory, for example).
-void phone_image_load_document(PhoneImage& image, const xmldom::Document& document);
+void phone_image_load_document(PhoneImage& image, const xml::Document& document);
 
 // The single steps, each throwing on failure.
-void phone_image_check_root(const xmldom::NodeList* top_level);
-void phone_image_read_element(PhoneImage& image, const xmldom::Node* node);
+void phone_image_check_root(const xml::NodeList* top_level);
+void phone_image_read_element(PhoneImage& image, const xml::Node* node);
 int32_t phone_image_parse_number(std::string_view name, std::string_view text);
 void phone_image_decode_data(PhoneImage& image, std::string_view text);
+
+}  // namespace phoneimage

@@ -1,6 +1,6 @@
 // The reading steps shared by the converter and the viewer.
 
-#include "phone_image_reader.h"
+#include "phoneimage/phone_image_reader.h"
 
 #include <algorithm>
 #include <array>
@@ -111,18 +111,18 @@ void PixelData::copy_values(size_t first, size_t count, uint8_t* out, uint8_t fl
     }
 }
 
-StepResult check_root(const xmldom::NodeList* top_level) {
+StepResult check_root(const xml::NodeList* top_level) {
     if (top_level == nullptr) {
         return StepResult::fixed(IMG_ERR_XML_ROOT, "No TarvoIpPhoneImage object in XML file!");
     }
     if (top_level->length() != 1) {
         return StepResult::fixed(IMG_ERR_XML_ROOT, "Multiple top-level objects in XML file!");
     }
-    const xmldom::Node& root = *top_level->item(0);
+    const xml::Node& root = *top_level->item(0);
     if (root.attribute_count() > 0) {
         return StepResult::fixed(IMG_ERR_XML_ROOT, kRootAttributesMessage);
     }
-    if (root.type() != xmldom::kElementNode) {
+    if (root.type() != xml::kElementNode) {
         return StepResult::composed(IMG_ERR_XML_ROOT,
                                     concat({"Top-level XML object should be of type element, not ",
                                             root.type_name(), "."}));
@@ -198,7 +198,7 @@ StepResult decode_data(std::string_view text, PixelData* pixels) {
     return {};
 }
 
-StepResult read_element(ReadDestination* destination, const xmldom::Node* node) {
+StepResult read_element(ReadDestination* destination, const xml::Node* node) {
     if (node == nullptr) {
         return StepResult::fixed(IMG_ERR_XML_NO_NODE,
                                  "Internal logic error, validating child node with null value!");
@@ -208,13 +208,13 @@ StepResult read_element(ReadDestination* destination, const xmldom::Node* node) 
                                  "Internal logic error, no destination for the image!");
     }
     const std::string_view name = node->local_name();
-    const xmldom::NodeList children = node->child_nodes();
+    const xml::NodeList children = node->child_nodes();
     if (children.length() != 1) {
         return StepResult::composed(IMG_ERR_XML_NO_TEXT,
                                     concat({"No data associated with tag ", name, "."}));
     }
-    const xmldom::Node& child = *children.item(0);
-    if (child.type() != xmldom::kTextNode) {
+    const xml::Node& child = *children.item(0);
+    if (child.type() != xml::kTextNode) {
         return StepResult::composed(
             IMG_ERR_XML_NOT_TEXT,
             concat({"Element ", name, " should only have text associated with it, not a(n) ",
@@ -257,17 +257,17 @@ namespace {
 // The reading loop, fed either from a parsed document or while a document is
 // streamed: the root check, then each child of the root in turn. The first
 // failure ends the reading; in information mode the first Data element does.
-class DocumentReader final : public xmldom::DocumentVisitor {
+class DocumentReader final : public xml::DocumentVisitor {
   public:
     DocumentReader(ReadDestination& destination, ReadMode mode)
         : destination_(destination), mode_(mode) {}
 
-    void top_level(const xmldom::NodeList& nodes) override {
+    void top_level(const xml::NodeList& nodes) override {
         result_ = check_root(&nodes);
         reading_ = result_.ok();
     }
 
-    void child(const xmldom::Node& node) override {
+    void child(const xml::Node& node) override {
         if (!reading_) {
             return;
         }
@@ -290,13 +290,13 @@ class DocumentReader final : public xmldom::DocumentVisitor {
 
 // Why a document that could not be read is refused. Too many attributes on
 // the root element break the root's own rule, whatever else is wrong.
-StepResult load_failure(const xmldom::Document& document) {
+StepResult load_failure(const xml::Document& document) {
     if (document.oversize_bytes() != 0) {
         return StepResult::composed(IMG_ERR_XML_LOAD,
                                     "File is too large for a phone image: " +
                                         std::to_string(document.oversize_bytes()) + " bytes.");
     }
-    if (document.markup_excess().kind == xmldom::MarkupExcess::Kind::root_attributes) {
+    if (document.markup_excess().kind == xml::MarkupExcess::Kind::root_attributes) {
         return StepResult::fixed(IMG_ERR_XML_ROOT, kRootAttributesMessage);
     }
     return StepResult::composed(IMG_ERR_XML_LOAD, document.parse_error_reason());
@@ -304,15 +304,15 @@ StepResult load_failure(const xmldom::Document& document) {
 
 }  // namespace
 
-StepResult read_document(const xmldom::Document& document, ReadDestination& destination,
+StepResult read_document(const xml::Document& document, ReadDestination& destination,
                          ReadMode mode) {
     DocumentReader reader(destination, mode);
-    const xmldom::NodeList top_level = document.child_nodes();
+    const xml::NodeList top_level = document.child_nodes();
     reader.top_level(top_level);
     // The document does not change while it is read, so the root's child list
     // is taken once.
-    const xmldom::NodeList children =
-        top_level.length() == 1 ? top_level.item(0)->child_nodes() : xmldom::NodeList();
+    const xml::NodeList children =
+        top_level.length() == 1 ? top_level.item(0)->child_nodes() : xml::NodeList();
     for (size_t i = 0; i < children.length(); ++i) {
         reader.child(*children.item(i));
     }
@@ -323,7 +323,7 @@ StepResult read_file(const std::string& path, ReadDestination& destination, Read
     // The document is read as it is parsed, each child of the root dropped once
     // read, but a document that does not parse is refused as a whole: a parse
     // failure anywhere counts before a rule broken earlier.
-    xmldom::Document document;
+    xml::Document document;
     DocumentReader reader(destination, mode);
     if (!document.stream_file(path, kMaxDocumentBytes, reader)) {
         return load_failure(document);

@@ -31,26 +31,24 @@
 #include <vector>
 
 #include "imaging/status.h"
-#include "xml_dom.h"
-
-using imaging::ImgStatus;
+#include "phoneimage/xml_dom.h"
 
 namespace phoneimage {
 
 // The outcome of a reading step: IMG_OK, or a failure status with its message,
 // either a fixed text (fixed_message) or a composed one (message).
 struct StepResult {
-    ImgStatus status = imaging::IMG_OK;
+    imaging::ImgStatus status = imaging::IMG_OK;
     const char* fixed_message = nullptr;
     std::string message;
 
     bool ok() const { return status == imaging::IMG_OK; }
     std::string text() const { return fixed_message != nullptr ? fixed_message : message; }
 
-    static StepResult fixed(ImgStatus status, const char* text) {
+    static StepResult fixed(imaging::ImgStatus status, const char* text) {
         return StepResult{status, text, {}};
     }
-    static StepResult composed(ImgStatus status, std::string text) {
+    static StepResult composed(imaging::ImgStatus status, std::string text) {
         return StepResult{status, nullptr, std::move(text)};
     }
 };
@@ -94,16 +92,16 @@ enum class ReadMode { information = 0, load = 1 };
 
 // The top-level test: exactly one node, an element named TarvoIPPhoneImage
 // (local name) without attributes. Fails with IMG_ERR_XML_ROOT.
-StepResult check_root(const xmldom::NodeList* top_level);
+StepResult check_root(const xml::NodeList* top_level);
 
 // One child of the root: its single text child, stored by element name.
-StepResult read_element(ReadDestination* destination, const xmldom::Node* node);
+StepResult read_element(ReadDestination* destination, const xml::Node* node);
 
 // A decimal number as strtol reads it in base 10 (leading white space, one
 // sign), clamped to the signed 32-bit range; the whole text must be used.
 // Fails with failure_status, the message naming the element.
-StepResult parse_number(std::string_view name, std::string_view text, ImgStatus failure_status,
-                        int32_t* value);
+StepResult parse_number(std::string_view name, std::string_view text,
+                        imaging::ImgStatus failure_status, int32_t* value);
 
 // Decodes Data text. Line feeds are skipped; any other non-hex character fails
 // with IMG_ERR_XML_DATA, the message naming the whole (UTF-8) character.
@@ -111,14 +109,14 @@ StepResult decode_data(std::string_view text, PixelData* pixels);
 
 // The root check, then each child of the root in turn until the first failure
 // (in information mode, until the first Data element).
-StepResult read_document(const xmldom::Document& document, ReadDestination& destination,
+StepResult read_document(const xml::Document& document, ReadDestination& destination,
                          ReadMode mode);
 
 // The largest document read: far more than any phone picture needs (a 64 MiB
 // Data holds over 250 million pixels), and a bound on what the parser builds.
 inline constexpr uint64_t kMaxDocumentBytes = uint64_t{64} << 20;
 
-// Reads the file and its document as the document is parsed (xmldom's
+// Reads the file and its document as the document is parsed (xml::Document's
 // streaming), the root check and then each child of the root in turn, until
 // the first failure. A document that cannot be read or parsed fails with
 // IMG_ERR_XML_LOAD and the parser's reason, also when a rule broken earlier in
@@ -126,7 +124,7 @@ inline constexpr uint64_t kMaxDocumentBytes = uint64_t{64} << 20;
 // a phone image: N bytes.", refused before it is read; a root element with
 // more attributes than the parser is let to check with the root rule
 // (IMG_ERR_XML_ROOT), before it is parsed. What was read before a failure
-// stays in destination. Lets xmldom::DomError through.
+// stays in destination. Lets xml::DomError through.
 StepResult read_file(const std::string& path, ReadDestination& destination, ReadMode mode);
 
 }  // namespace phoneimage

@@ -11,7 +11,7 @@
 // laid once every child element has been read, so a Width that follows Data
 // still gives the right row length.
 
-#include "qap.h"
+#include "phoneimage/qap.h"
 
 #include <algorithm>
 #include <cstring>
@@ -19,14 +19,13 @@
 #include <new>
 
 #include "imaging/readers/picture_open.h"
-#include "phone_image_reader.h"
+#include "phoneimage/phone_image_reader.h"
 
 using namespace imaging;
 
-namespace {
+namespace phoneimage {
 
-using phoneimage::PixelData;
-using phoneimage::ReadMode;
+namespace {
 
 // The phone value v is stored as 3 - v, which for 0..3 is v XOR 3.
 constexpr uint8_t kStoredFlip = 3;
@@ -44,19 +43,19 @@ void copy_phone_text(char (&field)[kPhoneTextBytes], std::string_view text) {
     std::memset(field + count, 0, sizeof field - count);
 }
 
-class DescriptorDestination final : public phoneimage::ReadDestination {
+class DescriptorDestination final : public ReadDestination {
   public:
     DescriptorDestination(ImageDesc& image, ReadMode mode) : image_(image), mode_(mode) {}
 
-    void set_number(phoneimage::NumberField field, int32_t value) override {
+    void set_number(NumberField field, int32_t value) override {
         switch (field) {
-            case phoneimage::NumberField::location_x:
+            case NumberField::location_x:
                 image_.location_x = value;
                 break;
-            case phoneimage::NumberField::location_y:
+            case NumberField::location_y:
                 image_.location_y = value;
                 break;
-            case phoneimage::NumberField::width:
+            case NumberField::width:
                 // The information read reports the size through its scratch
                 // header; a loaded image keeps the size it was allocated with.
                 if (mode_ == ReadMode::information) {
@@ -65,21 +64,21 @@ class DescriptorDestination final : public phoneimage::ReadDestination {
                     picture_width_ = value;
                 }
                 break;
-            case phoneimage::NumberField::height:
+            case NumberField::height:
                 if (mode_ == ReadMode::information) {
                     image_.header->biHeight = value;
                 } else {
                     picture_height_ = value;
                 }
                 break;
-            case phoneimage::NumberField::depth:
+            case NumberField::depth:
                 image_.depth = value;
                 break;
         }
     }
 
-    void set_text(phoneimage::TextField field, std::string_view text) override {
-        copy_phone_text(field == phoneimage::TextField::title ? image_.title : image_.prompt, text);
+    void set_text(TextField field, std::string_view text) override {
+        copy_phone_text(field == TextField::title ? image_.title : image_.prompt, text);
     }
 
     void set_pixels(PixelData&& pixels) override { pixels_ = std::move(pixels); }
@@ -185,7 +184,7 @@ ImgStatus phone_image_read_document(const char* path, ImageDesc* image, int32_t 
     }
     try {
         DescriptorDestination destination(*image, read_mode);
-        const phoneimage::StepResult result = phoneimage::read_file(path, destination, read_mode);
+        const StepResult result = read_file(path, destination, read_mode);
         // Once the root was accepted, the picture read so far is laid even when
         // a later element fails, like the attributes read before the failure,
         // and it gets its four-level palette: its rows hold indices 0..3, which
@@ -251,16 +250,16 @@ constexpr int32_t kMaxPictureSide = 32768;
 // What the load will lay: the document's last Width and Height and the
 // number of values of its last Data, read from the whole document as the load
 // reads it (Width and Height may follow Data).
-class PictureSize final : public phoneimage::ReadDestination {
+class PictureSize final : public ReadDestination {
   public:
-    void set_number(phoneimage::NumberField field, int32_t value) override {
-        if (field == phoneimage::NumberField::width) {
+    void set_number(NumberField field, int32_t value) override {
+        if (field == NumberField::width) {
             width = value;
-        } else if (field == phoneimage::NumberField::height) {
+        } else if (field == NumberField::height) {
             height = value;
         }
     }
-    void set_text(phoneimage::TextField /*field*/, std::string_view /*text*/) override {}
+    void set_text(TextField /*field*/, std::string_view /*text*/) override {}
     void set_pixels(PixelData&& pixels) override { values = pixels.size(); }
 
     // The document's Height, lowered to the rows the values reach. Rows run
@@ -287,7 +286,7 @@ ImgStatus qap_picture_info(const char* path, imaging::PictureInfo* info) {
     PictureSize size;
     ImgStatus read_status = IMG_OK;
     try {
-        read_status = phoneimage::read_file(path, size, ReadMode::load).status;
+        read_status = read_file(path, size, ReadMode::load).status;
     } catch (const std::bad_alloc&) {
         return IMG_ERR_MEMORY;
     } catch (...) {
@@ -305,3 +304,5 @@ ImgStatus qap_picture_info(const char* path, imaging::PictureInfo* info) {
     info->bits_per_pixel = 4;  // four gray levels, held one per byte
     return IMG_OK;
 }
+
+}  // namespace phoneimage

@@ -6,8 +6,7 @@
 #include "imaging/image.h"
 #include "imaging/readers/reader_table.h"
 
-using imaging::ImageDesc;
-using imaging::ImgStatus;
+namespace phoneimage {
 
 // The information record: the document's attributes, read without its pixels.
 struct QapInfo {
@@ -23,14 +22,14 @@ struct QapInfo {
 // Fills info from the document. A document that does not parse or breaks a
 // rule leaves info zeroed and still returns 0 (qap_load reports the error);
 // the only failure is IMG_ERR_MEMORY.
-ImgStatus qap_info(const char* path, QapInfo* info);
+imaging::ImgStatus qap_info(const char* path, QapInfo* info);
 
 // Fills an allocated descriptor (8 bits per pixel, at least 16 x 16) with the
 // document's pixels, attributes and its four-entry black-to-white palette.
 // Returns 0, a code from IMG_ERR_XML_LOAD to IMG_ERR_XML_UNKNOWN, or
 // IMG_ERR_LZW when Data ends before Width x Height pixels (the rows it reaches
 // are laid and the palette set all the same).
-ImgStatus qap_load(const char* path, ImageDesc* image);
+imaging::ImgStatus qap_load(const char* path, imaging::ImageDesc* image);
 
 // The size to open a document at: its Width, and its Height lowered to the
 // rows its Data reaches, so that a document declaring a huge picture with
@@ -39,7 +38,7 @@ ImgStatus qap_load(const char* path, ImageDesc* image);
 // with IMG_ERR_RANGE before anything is allocated for it; one that does not
 // parse or breaks a rule gets no size (0 x 0), and the load reports its error.
 // The bits per pixel are 4: four gray levels, held one per byte.
-ImgStatus qap_picture_info(const char* path, imaging::PictureInfo* info);
+imaging::ImgStatus qap_picture_info(const char* path, imaging::PictureInfo* info);
 
 // Reading modes of phone_image_read_document.
 inline constexpr int32_t kQapReadInformation = 0;  // attributes only; stops before Data
@@ -58,4 +57,7 @@ inline constexpr int32_t kQapReadLoad = 1;         // attributes, pixels and pal
 // ends early, or IMG_ERR_MEMORY. A document over 64 MiB is refused with
 // IMG_ERR_XML_LOAD before it is read. What was read before a failure stays
 // in image.
-ImgStatus phone_image_read_document(const char* path, ImageDesc* image, int32_t mode);
+imaging::ImgStatus phone_image_read_document(const char* path, imaging::ImageDesc* image,
+                                             int32_t mode);
+
+}  // namespace phoneimage

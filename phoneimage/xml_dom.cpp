@@ -4,7 +4,7 @@
 // The file's bytes are read here, so that a path never reaches libxml2, which
 // would otherwise read standard input for "-" and decompress gzip files.
 
-#include "xml_dom.h"
+#include "phoneimage/xml_dom.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,9 +15,11 @@
 #include <climits>
 #include <system_error>
 
-#include "xml_parse.h"
+#include "phoneimage/xml_parse.h"
 
-namespace xmldom {
+namespace phoneimage {
+
+namespace xml {
 
 namespace {
 
@@ -192,4 +194,6 @@ NodeList Document::child_nodes() const {
     return Node(top_.get()).child_nodes();
 }
 
-}  // namespace xmldom
+}  // namespace xml
+
+}  // namespace phoneimage

@@ -36,9 +36,11 @@
 #include <string_view>
 #include <vector>
 
-#include "markup_limits.h"
+#include "phoneimage/markup_limits.h"
 
-namespace xmldom {
+namespace phoneimage {
+
+namespace xml {
 
 struct NodeData;
 
@@ -161,4 +163,6 @@ class Document {
     MarkupExcess excess_;
 };
 
-}  // namespace xmldom
+}  // namespace xml
+
+}  // namespace phoneimage

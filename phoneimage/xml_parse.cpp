@@ -27,7 +27,7 @@
 // parse, stopped at the start of the document, tells which encoding that is
 // (from a byte order mark, the first bytes, or the XML declaration).
 
-#include "xml_parse.h"
+#include "phoneimage/xml_parse.h"
 
 #include <libxml/SAX2.h>
 #include <libxml/encoding.h>
@@ -41,7 +41,9 @@
 #include <mutex>
 #include <string_view>
 
-namespace xmldom {
+namespace phoneimage {
+
+namespace xml {
 
 namespace {
 
@@ -604,4 +606,6 @@ ParseOutcome parse_document(std::span<const uint8_t> bytes, NodeData& top, Docum
     return outcome;
 }
 
-}  // namespace xmldom
+}  // namespace xml
+
+}  // namespace phoneimage

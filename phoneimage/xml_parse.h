@@ -1,4 +1,4 @@
-// The XML layer's inside: the node record behind xmldom::Node, and the parse
+// The XML layer's inside: the node record behind xml::Node, and the parse
 // that builds nodes from libxml2's SAX events.
 #pragma once
 
@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "markup_limits.h"
-#include "xml_dom.h"
+#include "phoneimage/markup_limits.h"
+#include "phoneimage/xml_dom.h"
 
-namespace xmldom {
+namespace phoneimage {
+
+namespace xml {
 
 // One reported node. Only what the model offers is kept: no attribute names
 // or values, no comments, no white-space-only text.
@@ -38,4 +40,6 @@ struct ParseOutcome {
 ParseOutcome parse_document(std::span<const uint8_t> bytes, NodeData& top, DocumentVisitor* visitor,
                             std::vector<uint8_t>* owner = nullptr);
 
-}  // namespace xmldom
+}  // namespace xml
+
+}  // namespace phoneimage

@@ -9,14 +9,16 @@
 // directly; a pipe, socket or block device named directly is refused. An
 // output that is the input file itself is refused before anything is written.
 
-#include "driver.h"
+#include "qap2gif/driver.h"
 
 #include <string>
 #include <string_view>
 
-#include "gif_writer.h"
 #include "output/output_file.h"
-#include "phone_image.h"
+#include "phoneimage/phone_image.h"
+#include "qap2gif/gif_writer.h"
+
+namespace qap2gif {
 
 namespace {
 
@@ -34,7 +36,7 @@ std::string write_failure(const std::string& path, int error) {
     return "Unable to write output file: " + path + ", errno = " + std::to_string(error) + ".";
 }
 
-void write_gif_file(const PhoneImage& image, const std::string& input_path,
+void write_gif_file(const phoneimage::PhoneImage& image, const std::string& input_path,
                     const std::string& output_path) {
     GifFileWriter writer(image);
     if (output::same_file(input_path, output_path)) {
@@ -62,8 +64,8 @@ void write_gif_file(const PhoneImage& image, const std::string& input_path,
 
 void convert(const std::string& input_path, const std::string& output_path, std::ostream& out) {
     out << "\nConverting Tarvo Image File " << input_path << " to GIF " << output_path << "\n";
-    PhoneImage image;
-    phone_image_load(image, input_path);
+    phoneimage::PhoneImage image;
+    phoneimage::phone_image_load(image, input_path);
     out << "Image is " << image.width << " x " << image.height << " with pixel size of "
         << image.depth << " bits."
         << "\n";
@@ -95,3 +97,5 @@ int run_qap2gif(int argc, const char* const argv[], std::ostream& out) {
     }
     return kExitFailure;
 }
+
+}  // namespace qap2gif

@@ -9,4 +9,8 @@
 
 #include <ostream>
 
+namespace qap2gif {
+
 int run_qap2gif(int argc, const char* const argv[], std::ostream& out);
+
+}  // namespace qap2gif

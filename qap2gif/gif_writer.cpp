@@ -1,11 +1,13 @@
 // Writing a phone image as a GIF89a file.
 
-#include "gif_writer.h"
+#include "qap2gif/gif_writer.h"
 
 #include <cerrno>
 #include <string>
 
-#include "lzw_encoder.h"
+#include "qap2gif/lzw_encoder.h"
+
+namespace qap2gif {
 
 namespace {
 
@@ -19,7 +21,7 @@ void put_u16(uint8_t* out, uint16_t value) {
 
 }  // namespace
 
-void check_phone_image_for_gif(const PhoneImage& image) {
+void check_phone_image_for_gif(const phoneimage::PhoneImage& image) {
     if (image.width < 1 || image.width > 65535 || image.height < 1 || image.height > 65535) {
         throw "Width and Height must be between 1 and 65535, saw " + std::to_string(image.width) +
             " x " + std::to_string(image.height) + ".";
@@ -37,7 +39,7 @@ void check_phone_image_for_gif(const PhoneImage& image) {
     }
 }
 
-GifFileWriter::GifFileWriter(const PhoneImage& image) {
+GifFileWriter::GifFileWriter(const phoneimage::PhoneImage& image) {
     check_phone_image_for_gif(image);
     // Checked: width and height 1..65535, depth 2..8, enough pixel values.
     screen_width_ = static_cast<uint16_t>(image.width);
@@ -104,3 +106,5 @@ int GifFileWriter::write(std::FILE* file) {
     put(file, &trailer, 1);
     return error_ == 0 ? 1 : 0;
 }
+
+}  // namespace qap2gif

@@ -21,12 +21,14 @@
 #include <memory>
 #include <vector>
 
-#include "phone_image.h"
+#include "phoneimage/phone_image.h"
+
+namespace qap2gif {
 
 // Checks that a record can be written as a GIF file, in this order: width and
 // height 1 .. 65535, depth 2 .. 8, at least width x height pixel values. Throws
 // the failure's message as std::string.
-void check_phone_image_for_gif(const PhoneImage& image);
+void check_phone_image_for_gif(const phoneimage::PhoneImage& image);
 
 // One image of the file: its descriptor and pixels.
 struct GifImageRecord {
@@ -47,7 +49,7 @@ class GifFileWriter {
     // Builds the header, colour table and one image holding a copy of the
     // first width x height pixel values. Throws as check_phone_image_for_gif
     // does for a record that cannot be written.
-    explicit GifFileWriter(const PhoneImage& image);
+    explicit GifFileWriter(const phoneimage::PhoneImage& image);
 
     // Writes the whole file. Returns 1, or 0 when a write failed; error() then
     // holds its errno. Buffered data may still fail when the file is flushed.
@@ -70,3 +72,5 @@ class GifFileWriter {
     std::vector<std::unique_ptr<GifImageRecord>> images_;
     int error_ = 0;
 };
+
+}  // namespace qap2gif

@@ -1,11 +1,13 @@
 // LZW compression of GIF image data: the code packer and the encoder.
 
-#include "lzw_encoder.h"
+#include "qap2gif/lzw_encoder.h"
 
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <new>
+
+namespace qap2gif {
 
 void GifCodePacker::put_code(uint32_t code) {
     pending_ |= (code & ((1u << code_width_) - 1)) << pending_bits_;
@@ -148,3 +150,5 @@ int GifLzwEncoder::finish() {
     packer_.flush();
     return status_;
 }
+
+}  // namespace qap2gif

@@ -21,6 +21,8 @@
 #include <cstdio>
 #include <memory>
 
+namespace qap2gif {
+
 // Packs codes into bytes and bytes into GIF data sub-blocks.
 class GifCodePacker {
   public:
@@ -99,3 +101,5 @@ class GifLzwEncoder final : public LzwEncoder {
     std::unique_ptr<int32_t[]> suffixes_;
     int32_t prefix_ = 0;  // code of the string matched so far
 };
+
+}  // namespace qap2gif

@@ -2,10 +2,10 @@
 
 #include <iostream>
 
-#include "driver.h"
+#include "qap2gif/driver.h"
 
 int main(int argc, char** argv) {
-    const int status = run_qap2gif(argc, argv, std::cout);
+    const int status = qap2gif::run_qap2gif(argc, argv, std::cout);
     std::cout.flush();
     return status;
 }

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "imaging/image.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 using namespace imaging;
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "picture.h"
+#include "tests/imaging/picture.h"
 
 using namespace imaging;
 

@@ -13,7 +13,7 @@
 #include "imaging/convert/palette_map.h"
 #include "imaging/convert/resize.h"
 #include "imaging/convert/rgb_to_palette.h"
-#include "picture.h"
+#include "tests/imaging/picture.h"
 
 using namespace imaging;
 

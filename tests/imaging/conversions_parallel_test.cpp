@@ -12,11 +12,12 @@
 #include "imaging/convert/resize.h"
 #include "imaging/convert/rgb_to_palette.h"
 #include "imaging/parallel.h"
-#include "picture.h"
+#include "tests/imaging/picture.h"
 
 namespace {
 
 using imaging::IMG_OK;
+using imaging::ImageDesc;
 using imaging::ImgStatus;
 using picture::Picture;
 

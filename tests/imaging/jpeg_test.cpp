@@ -25,7 +25,7 @@
 #include "imaging/readers/jpeg/jpeg_threads.h"
 #include "imaging/readers/picture_open.h"
 #include "imaging/readers/reader_table.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 using namespace imaging;
 

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "picture.h"
+#include "tests/imaging/picture.h"
 
 using namespace imaging;
 

@@ -11,9 +11,6 @@
 
 #include "imaging/image.h"
 
-using imaging::ImageDesc;
-using imaging::PaletteEntry;
-
 namespace picture {
 
 struct Rgb {
@@ -31,8 +28,8 @@ class Picture {
     Picture(const Picture&) = delete;
     Picture& operator=(const Picture&) = delete;
 
-    ImageDesc* operator->() { return &image; }
-    ImageDesc* get() { return &image; }
+    imaging::ImageDesc* operator->() { return &image; }
+    imaging::ImageDesc* get() { return &image; }
 
     uint8_t* row(uint32_t y) const { return imaging::image_row(image, y); }
 
@@ -53,7 +50,9 @@ class Picture {
         const auto mask = static_cast<uint8_t>(0x80 >> (x % 8));
         row(y)[x / 8] = static_cast<uint8_t>(v ? row(y)[x / 8] | mask : row(y)[x / 8] & ~mask);
     }
-    void set_entry(int i, Rgb c) { image.palette[i] = PaletteEntry{c.blue, c.green, c.red, 0}; }
+    void set_entry(int i, Rgb c) {
+        image.palette[i] = imaging::PaletteEntry{c.blue, c.green, c.red, 0};
+    }
     Rgb entry(int i) const {
         return Rgb{image.palette[i].red, image.palette[i].green, image.palette[i].blue};
     }
@@ -63,7 +62,7 @@ class Picture {
         return std::vector<uint8_t>(image.pixels, image.pixels + n);
     }
 
-    ImageDesc image{};
+    imaging::ImageDesc image{};
 };
 
 inline int32_t distance2(Rgb a, Rgb b) {

@@ -21,7 +21,7 @@
 #include "imaging/parallel.h"
 #include "imaging/readers/picture_open.h"
 #include "imaging/readers/reader_table.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

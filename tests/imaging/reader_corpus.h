@@ -16,21 +16,20 @@
 #include <vector>
 
 #include "imaging/readers/picture_open.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace reader_corpus {
 
 namespace fs = std::filesystem;
-using imaging::ImageDesc;
 
 // 0xRRGGBB of palette entry i.
-inline uint32_t entry(const ImageDesc& image, uint32_t i) {
+inline uint32_t entry(const imaging::ImageDesc& image, uint32_t i) {
     const imaging::PaletteEntry& e = image.palette[i];
     return (e.red << 16) | (e.green << 8) | e.blue;
 }
 
 // 0xRRGGBB of pixel (x, y), row 0 at the top.
-inline uint32_t rgb(const ImageDesc& image, uint32_t x, uint32_t y) {
+inline uint32_t rgb(const imaging::ImageDesc& image, uint32_t x, uint32_t y) {
     const uint8_t* row = imaging::image_row(image, y);
     switch (imaging::image_bits(image)) {
         case 1:
@@ -45,7 +44,7 @@ inline uint32_t rgb(const ImageDesc& image, uint32_t x, uint32_t y) {
 // Loads hand-built files with one reader.
 class ReaderTest : public ::testing::Test {
   protected:
-    using Load = imaging::ImgStatus (*)(const char*, ImageDesc*);
+    using Load = imaging::ImgStatus (*)(const char*, imaging::ImageDesc*);
     ReaderTest(const char* extension, Load load) : extension_(extension), load_(load) {}
     void TearDown() override { imaging::image_free(&image); }
 
@@ -84,7 +83,7 @@ class ReaderTest : public ::testing::Test {
     }
 
     test_support::TempDir dir;
-    ImageDesc image{};
+    imaging::ImageDesc image{};
 
   private:
     const char* extension_;
@@ -119,7 +118,7 @@ inline Rendering read_png(const fs::path& path) {
 // Pixels of the rendering that are opaque and differ in a channel by more than
 // `tolerance` from the picture, whose top row is image row `top`; -1 when the
 // rendering is not of the picture's size.
-inline int differences(const ImageDesc& image, const imaging::PictureInfo& info,
+inline int differences(const imaging::ImageDesc& image, const imaging::PictureInfo& info,
                        const Rendering& want, int tolerance, uint32_t top = 0) {
     if (want.width != uint32_t(info.width) || want.height != uint32_t(info.height)) {
         return -1;
@@ -138,7 +137,7 @@ inline int differences(const ImageDesc& image, const imaging::PictureInfo& info,
 }
 
 // FNV-1a over the picture's colours, row by row.
-inline uint32_t checksum(const ImageDesc& image, const imaging::PictureInfo& info) {
+inline uint32_t checksum(const imaging::ImageDesc& image, const imaging::PictureInfo& info) {
     uint32_t hash = 2166136261u;
     for (int32_t y = 0; y < info.height; ++y) {
         for (int32_t x = 0; x < info.width; ++x) {
@@ -154,7 +153,7 @@ inline uint32_t checksum(const ImageDesc& image, const imaging::PictureInfo& inf
 // ends with IMG_ERR_LZW: the pixels are the full load's where the data
 // reached them and the allocator's zeros elsewhere, and the palette is loaded.
 inline void check_cuts(const imaging::ReaderEntry& reader, const fs::path& file,
-                       const ImageDesc& full, size_t header_bytes,
+                       const imaging::ImageDesc& full, size_t header_bytes,
                        imaging::ImgStatus header_status) {
     const std::vector<uint8_t> bytes = test_support::read_file(file);
     const test_support::TempDir dir;
@@ -162,7 +161,7 @@ inline void check_cuts(const imaging::ReaderEntry& reader, const fs::path& file,
         SCOPED_TRACE(size);
         const fs::path cut = dir / ("cut" + file.extension().string());
         test_support::write_file(cut, {bytes.begin(), bytes.begin() + long(size)});
-        ImageDesc image{};
+        imaging::ImageDesc image{};
         ASSERT_EQ(imaging::image_alloc(&image, imaging::image_width(full),
                                        imaging::image_height(full), imaging::image_bits(full)),
                   imaging::IMG_OK);
@@ -192,7 +191,7 @@ inline void check_cuts(const imaging::ReaderEntry& reader, const fs::path& file,
 // loaded file is also loaded cut short (check_cuts).
 inline int check_corpus(const std::string& folder, const char* outcomes, size_t header_bytes,
                         imaging::ImgStatus header_status,
-                        const std::function<int(const std::string& path, const ImageDesc&,
+                        const std::function<int(const std::string& path, const imaging::ImageDesc&,
                                                 const imaging::PictureOpen&)>& compare) {
     const fs::path corpus = test_support::corpus_dir(folder);
     const std::map<std::string, std::string> expected = test_support::name_table(outcomes);
@@ -210,7 +209,7 @@ inline int check_corpus(const std::string& folder, const char* outcomes, size_t 
     for (const fs::path& file : files) {
         const std::string name = fs::relative(file, corpus).string();
         SCOPED_TRACE(name);
-        ImageDesc image{};
+        imaging::ImageDesc image{};
         const imaging::PictureOpen opened = imaging::picture_open(*reader, file.c_str(), &image);
         const std::string want = expected.count(name) ? expected.at(name) : "IMG_OK";
         const bool by_eye = want[0] >= '0' && want[0] <= '9';

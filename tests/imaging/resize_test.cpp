@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "imaging/convert/palette_map.h"
-#include "picture.h"
+#include "tests/imaging/picture.h"
 
 using namespace imaging;
 

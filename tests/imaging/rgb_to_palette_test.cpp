@@ -5,7 +5,7 @@
 #include <set>
 #include <tuple>
 
-#include "picture.h"
+#include "tests/imaging/picture.h"
 
 using namespace imaging;
 

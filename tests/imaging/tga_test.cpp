@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "reader_corpus.h"
+#include "tests/imaging/reader_corpus.h"
 
 using namespace imaging;
 using reader_corpus::rgb;

@@ -14,7 +14,7 @@
 #include "imaging/image.h"
 #include "imaging/parallel.h"
 #include "imaging/readers/picture_open.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 using namespace imaging;
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "output/temporary_cleanup.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -1,15 +1,16 @@
-#include "phone_image.h"
+#include "phoneimage/phone_image.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "phone_image_reader.h"
-#include "phoneimage/phone_document.h"
-#include "support/test_support.h"
+#include "phoneimage/phone_image_reader.h"
+#include "tests/phoneimage/phone_document.h"
+#include "tests/support/test_support.h"
 
 using namespace imaging;
+using namespace phoneimage;
 
 namespace {
 
@@ -41,7 +42,7 @@ Thrown thrown_by(Body body) {
 }
 
 void read_text(PhoneImage& image, std::string_view text) {
-    xmldom::Document parsed;
+    xml::Document parsed;
     if (!parsed.parse(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()))) {
         throw parsed.parse_error_reason();
     }
@@ -131,18 +132,18 @@ TEST(PhoneImageMessages, FileAndRootFailures) {
     // failures show on hand-picked node lists.
     EXPECT_EQ(thrown_by([] { phone_image_check_root(nullptr); }),
               fixed("No TarvoIpPhoneImage object in XML file!"));
-    xmldom::Document parsed;
+    xml::Document parsed;
     const std::string text = "<r><TarvoIPPhoneImage/><TarvoIPPhoneImage/><w>text</w></r>";
     ASSERT_TRUE(
         parsed.parse(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size())));
-    const xmldom::NodeList top = parsed.child_nodes();
-    const xmldom::NodeList two = top.item(0)->child_nodes();
+    const xml::NodeList top = parsed.child_nodes();
+    const xml::NodeList two = top.item(0)->child_nodes();
     EXPECT_EQ(thrown_by([&] { phone_image_check_root(&two); }),
               fixed("Multiple top-level objects in XML file!"));
-    const xmldom::NodeList text_only = two.item(2)->child_nodes();
+    const xml::NodeList text_only = two.item(2)->child_nodes();
     EXPECT_EQ(thrown_by([&] { phone_image_check_root(&text_only); }),
               composed("Top-level XML object should be of type element, not text."));
-    const xmldom::NodeList none;
+    const xml::NodeList none;
     EXPECT_EQ(thrown_by([&] { phone_image_check_root(&none); }),
               fixed("Multiple top-level objects in XML file!"));
 }
@@ -284,12 +285,12 @@ TEST(PhoneImageSteps, StatusesBesideMessages) {
     phoneimage::StepResult result = phoneimage::read_element(nullptr, nullptr);
     EXPECT_EQ(result.status, IMG_ERR_XML_NO_NODE);
 
-    xmldom::Document parsed;
+    xml::Document parsed;
     const std::string text = document("<Width>1</Width>");
     ASSERT_TRUE(
         parsed.parse(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size())));
-    const xmldom::NodeList top = parsed.child_nodes();
-    const xmldom::NodeList children = top.item(0)->child_nodes();
+    const xml::NodeList top = parsed.child_nodes();
+    const xml::NodeList children = top.item(0)->child_nodes();
     result = phoneimage::read_element(nullptr, children.item(0));
     EXPECT_EQ(result.status, IMG_ERR_XML_NO_DEST);
     EXPECT_NE(result.fixed_message, nullptr);

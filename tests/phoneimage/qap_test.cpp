@@ -1,4 +1,4 @@
-#include "qap.h"
+#include "phoneimage/qap.h"
 
 #include <gtest/gtest.h>
 
@@ -10,12 +10,13 @@
 #include <vector>
 
 #include "imaging/readers/picture_open.h"
-#include "phone_image.h"
-#include "phoneimage/phone_document.h"
-#include "support/test_support.h"
+#include "phoneimage/phone_image.h"
+#include "tests/phoneimage/phone_document.h"
+#include "tests/support/test_support.h"
 #include "viewer/core/picture_formats.h"
 
 using namespace imaging;
+using namespace phoneimage;
 using viewer::phone_image_reader;
 
 namespace {

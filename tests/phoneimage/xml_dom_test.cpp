@@ -1,4 +1,4 @@
-#include "xml_dom.h"
+#include "phoneimage/xml_dom.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,17 +8,19 @@
 
 #include <string>
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
+
+using namespace phoneimage;
 
 namespace {
 
 using test_support::TempDir;
 
-bool parse(xmldom::Document& document, std::string_view text) {
+bool parse(xml::Document& document, std::string_view text) {
     return document.parse(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }
 
-const xmldom::Node& root_of(const xmldom::Document& document, xmldom::NodeList& keep) {
+const xml::Node& root_of(const xml::Document& document, xml::NodeList& keep) {
     keep = document.child_nodes();
     return *keep.item(0);
 }
@@ -41,24 +43,24 @@ std::string captured_stderr(Body body) {
 }
 
 TEST(XmlDomLists, SkipCommentsInstructionsDoctypeAndBlankText) {
-    xmldom::Document document;
+    xml::Document document;
     ASSERT_TRUE(parse(document,
                       "<?xml version=\"1.0\"?>\n<!DOCTYPE r [<!ELEMENT r ANY>]>\n"
                       "<!-- before --><?pi data?>\n<r>\n  <a>1</a> <!-- c -->\r\n\t<?x?>"
                       "<b>  two words \n</b>\n</r>\n<!-- after -->"));
-    const xmldom::NodeList top = document.child_nodes();
+    const xml::NodeList top = document.child_nodes();
     ASSERT_EQ(top.length(), 1u);
-    const xmldom::Node& root = *top.item(0);
-    EXPECT_EQ(root.type(), xmldom::kElementNode);
+    const xml::Node& root = *top.item(0);
+    EXPECT_EQ(root.type(), xml::kElementNode);
     EXPECT_EQ(root.type_name(), "element");
     EXPECT_EQ(root.local_name(), "r");
-    const xmldom::NodeList children = root.child_nodes();
+    const xml::NodeList children = root.child_nodes();
     ASSERT_EQ(children.length(), 2u);
     EXPECT_EQ(children.item(2), nullptr);
     EXPECT_EQ(children.item(0)->local_name(), "a");
-    const xmldom::NodeList text = children.item(1)->child_nodes();
+    const xml::NodeList text = children.item(1)->child_nodes();
     ASSERT_EQ(text.length(), 1u);
-    EXPECT_EQ(text.item(0)->type(), xmldom::kTextNode);
+    EXPECT_EQ(text.item(0)->type(), xml::kTextNode);
     EXPECT_EQ(text.item(0)->type_name(), "text");
     EXPECT_EQ(text.item(0)->local_name(), "");
     // Trimmed at both ends, inner white space kept.
@@ -66,44 +68,44 @@ TEST(XmlDomLists, SkipCommentsInstructionsDoctypeAndBlankText) {
 }
 
 TEST(XmlDomNodes, TypesOfContentNodes) {
-    xmldom::Document document;
+    xml::Document document;
     ASSERT_TRUE(parse(document,
                       "<!DOCTYPE r [<!ENTITY logo \"TARVO\">]>"
                       "<r><c><![CDATA[ 1 ]]></c><e>&logo;</e><p>&lt;&#x41;&amp;&#66;&gt;</p></r>"));
-    xmldom::NodeList top;
-    const xmldom::NodeList children = root_of(document, top).child_nodes();
+    xml::NodeList top;
+    const xml::NodeList children = root_of(document, top).child_nodes();
     ASSERT_EQ(children.length(), 3u);
 
-    const xmldom::NodeList cdata = children.item(0)->child_nodes();
+    const xml::NodeList cdata = children.item(0)->child_nodes();
     ASSERT_EQ(cdata.length(), 1u);
-    EXPECT_EQ(cdata.item(0)->type(), xmldom::kCdataSectionNode);
+    EXPECT_EQ(cdata.item(0)->type(), xml::kCdataSectionNode);
     EXPECT_EQ(cdata.item(0)->type_name(), "cdatasection");
     EXPECT_EQ(cdata.item(0)->text(), "1");
 
     // An entity declared in the document stays a reference: it is not expanded.
-    const xmldom::NodeList entity = children.item(1)->child_nodes();
+    const xml::NodeList entity = children.item(1)->child_nodes();
     ASSERT_EQ(entity.length(), 1u);
-    EXPECT_EQ(entity.item(0)->type(), xmldom::kEntityReferenceNode);
+    EXPECT_EQ(entity.item(0)->type(), xml::kEntityReferenceNode);
     EXPECT_EQ(entity.item(0)->type_name(), "entityreference");
     EXPECT_EQ(entity.item(0)->text(), "");
     EXPECT_EQ(entity.item(0)->child_nodes().length(), 0u);
 
     // Predefined entities and character references are expanded into one text.
-    const xmldom::NodeList predefined = children.item(2)->child_nodes();
+    const xml::NodeList predefined = children.item(2)->child_nodes();
     ASSERT_EQ(predefined.length(), 1u);
     EXPECT_EQ(predefined.item(0)->text(), "<A&B>");
 }
 
 TEST(XmlDomNodes, LocalNamesAndAttributeCounts) {
-    xmldom::Document document;
+    xml::Document document;
     ASSERT_TRUE(parse(document,
                       "<t:r xmlns:t=\"urn:t\" a=\"1\"><t:Width>1</t:Width><u:Height>2</u:Height>"
                       "<Depth xmlns=\"urn:d\"/></t:r>"));
-    xmldom::NodeList top;
-    const xmldom::Node& root = root_of(document, top);
+    xml::NodeList top;
+    const xml::Node& root = root_of(document, top);
     EXPECT_EQ(root.local_name(), "r");
     EXPECT_EQ(root.attribute_count(), 2u);  // the namespace declaration counts
-    const xmldom::NodeList children = root.child_nodes();
+    const xml::NodeList children = root.child_nodes();
     ASSERT_EQ(children.length(), 3u);
     EXPECT_EQ(children.item(0)->local_name(), "Width");
     EXPECT_EQ(children.item(1)->local_name(), "Height");  // undeclared prefix tolerated
@@ -113,7 +115,7 @@ TEST(XmlDomNodes, LocalNamesAndAttributeCounts) {
 }
 
 TEST(XmlDomParse, FailureReasonIsTheFirstMessageOnOneLine) {
-    xmldom::Document document;
+    xml::Document document;
     std::string stderr_text =
         captured_stderr([&] { EXPECT_FALSE(parse(document, "<r><a></b></r>")); });
     EXPECT_EQ(document.parse_error_reason(), "Opening and ending tag mismatch: a line 1 and b");
@@ -137,7 +139,7 @@ TEST(XmlDomParse, FailureReasonIsTheFirstMessageOnOneLine) {
 }
 
 TEST(XmlDomParse, UndeclaredEntitiesAreErrors) {
-    xmldom::Document document;
+    xml::Document document;
     EXPECT_FALSE(parse(document, "<r>&nope;</r>"));
     EXPECT_EQ(document.parse_error_reason(), "Entity 'nope' not defined");
     // With an external DTD named (and not loaded) libxml2 would let it pass.
@@ -154,13 +156,13 @@ TEST(XmlDomParse, NothingOutsideTheDocumentIsLoaded) {
     const std::string secret = (dir / "secret.txt").string();
     const std::string dtd = (dir / "r.dtd").string();
 
-    xmldom::Document document;
+    xml::Document document;
     ASSERT_TRUE(parse(document,
                       "<!DOCTYPE r [<!ENTITY ext SYSTEM \"" + secret + "\">]><r><a>&ext;</a></r>"));
-    xmldom::NodeList top;
-    const xmldom::NodeList a = root_of(document, top).child_nodes().item(0)->child_nodes();
+    xml::NodeList top;
+    const xml::NodeList a = root_of(document, top).child_nodes().item(0)->child_nodes();
     ASSERT_EQ(a.length(), 1u);
-    EXPECT_EQ(a.item(0)->type(), xmldom::kEntityReferenceNode);
+    EXPECT_EQ(a.item(0)->type(), xml::kEntityReferenceNode);
 
     // The external DTD is not read, so its entity stays undeclared.
     EXPECT_FALSE(parse(document, "<!DOCTYPE r SYSTEM \"" + dtd + "\"><r>&inner;</r>"));
@@ -171,7 +173,7 @@ TEST(XmlDomParse, NothingOutsideTheDocumentIsLoaded) {
 TEST(XmlDomLoadFile, ReadsPlainFilesOnly) {
     TempDir dir;
     test_support::write_text(dir / "ok.xml", "<r><a>1</a></r>");
-    xmldom::Document document;
+    xml::Document document;
     ASSERT_TRUE(document.load_file((dir / "ok.xml").string()));
     EXPECT_EQ(document.child_nodes().length(), 1u);
 
@@ -204,7 +206,7 @@ TEST(XmlDomLoadFile, CompressedFilesAreNotInflated) {
                                        0xfd, 0x01, 0xb1, 0x1f, 0x04, 0x00, 0x00, 0x00};
     TempDir dir;
     test_support::write_file(dir / "r.xml.gz", gzip);
-    xmldom::Document document;
+    xml::Document document;
     const std::string stderr_text =
         captured_stderr([&] { EXPECT_FALSE(document.load_file((dir / "r.xml.gz").string())); });
     EXPECT_NE(document.parse_error_reason(), "");
@@ -213,16 +215,16 @@ TEST(XmlDomLoadFile, CompressedFilesAreNotInflated) {
 
 // What a streamed document hands over, one line per event: a node's type,
 // name and text, then its children, each with its own child count.
-class Recorder final : public xmldom::DocumentVisitor {
+class Recorder final : public xml::DocumentVisitor {
   public:
-    void top_level(const xmldom::NodeList& nodes) override {
+    void top_level(const xml::NodeList& nodes) override {
         events.push_back("top " + std::to_string(nodes.length()) + " " +
                          std::string(nodes.item(0)->local_name()) + " " +
                          std::to_string(nodes.item(0)->attribute_count()));
     }
-    void child(const xmldom::Node& node) override {
+    void child(const xml::Node& node) override {
         std::string event = describe(node) + " [";
-        const xmldom::NodeList children = node.child_nodes();
+        const xml::NodeList children = node.child_nodes();
         for (size_t i = 0; i < children.length(); ++i) {
             event += " " + describe(*children.item(i)) + "/" +
                      std::to_string(children.item(i)->child_nodes().length());
@@ -232,7 +234,7 @@ class Recorder final : public xmldom::DocumentVisitor {
     std::vector<std::string> events;
 
   private:
-    static std::string describe(const xmldom::Node& node) {
+    static std::string describe(const xml::Node& node) {
         return std::string(node.type_name()) + ":" + std::string(node.local_name()) +
                std::string(node.text());
     }
@@ -242,7 +244,7 @@ TEST(XmlDomStream, ChildrenOfTheRootArriveOneAtATimeAndAreNotKept) {
     const std::string text =
         "<!DOCTYPE r [<!ENTITY e \"<x/>\">]><r a='1'>\n<a> 1 </a>text<!--c-->more\n"
         "<b><c><d/></c> <e/><f/></b><![CDATA[x]]><![CDATA[y]]>&e;&e;</r>";
-    xmldom::Document document;
+    xml::Document document;
     Recorder recorder;
     ASSERT_TRUE(document.stream(
         std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()), recorder));
@@ -262,8 +264,8 @@ TEST(XmlDomStream, ChildrenOfTheRootArriveOneAtATimeAndAreNotKept) {
 
     // Parsed whole, the same document keeps every node.
     ASSERT_TRUE(parse(document, text));
-    xmldom::NodeList top;
-    const xmldom::NodeList children = root_of(document, top).child_nodes();
+    xml::NodeList top;
+    const xml::NodeList children = root_of(document, top).child_nodes();
     ASSERT_EQ(children.length(), 7u);
     EXPECT_EQ(children.item(3)->child_nodes().length(), 3u);
     EXPECT_EQ(children.item(3)->child_nodes().item(0)->child_nodes().length(), 1u);
@@ -286,7 +288,7 @@ std::string repeated(const std::string& text, int count) {
 }
 
 TEST(XmlDomLimits, MarkupOverTheLimitsIsRefusedBeforeItIsParsed) {
-    using Kind = xmldom::MarkupExcess::Kind;
+    using Kind = xml::MarkupExcess::Kind;
     std::string definitions;
     for (int i = 0; i < 17; ++i) {
         definitions += " a" + std::to_string(i) + (i % 2 ? " CDATA #IMPLIED" : " CDATA 'v'");
@@ -327,7 +329,7 @@ TEST(XmlDomLimits, MarkupOverTheLimitsIsRefusedBeforeItIsParsed) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        xmldom::Document document;
+        xml::Document document;
         EXPECT_EQ(parse(document, row.document), row.kind == Kind::none);
         EXPECT_EQ(document.markup_excess().kind, row.kind);
         EXPECT_EQ(document.parse_error_reason(), row.reason);

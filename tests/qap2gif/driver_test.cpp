@@ -1,4 +1,4 @@
-#include "driver.h"
+#include "qap2gif/driver.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "phoneimage/phone_document.h"
-#include "qap2gif/gif_decode.h"
-#include "support/test_support.h"
+#include "tests/phoneimage/phone_document.h"
+#include "tests/qap2gif/gif_decode.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ Outcome run(const std::vector<std::string>& args) {
     }
     argv.push_back(nullptr);
     std::ostringstream out;
-    const int status = run_qap2gif(static_cast<int>(argv.size()) - 1, argv.data(), out);
+    const int status = qap2gif::run_qap2gif(static_cast<int>(argv.size()) - 1, argv.data(), out);
     return {status, out.str()};
 }
 

@@ -1,4 +1,4 @@
-#include "gif_writer.h"
+#include "qap2gif/gif_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -6,10 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "qap2gif/gif_decode.h"
-#include "qap2gif/memory_file.h"
+#include "tests/qap2gif/gif_decode.h"
+#include "tests/qap2gif/memory_file.h"
 
 namespace {
+
+using phoneimage::PhoneImage;
+using qap2gif::check_phone_image_for_gif;
+using qap2gif::GifFileWriter;
 
 PhoneImage make_image(int32_t width, int32_t height, int32_t depth, std::vector<uint8_t> pixels) {
     PhoneImage image;

@@ -1,11 +1,13 @@
-#include "lzw_encoder.h"
+#include "qap2gif/lzw_encoder.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
 
-#include "qap2gif/memory_file.h"
+#include "tests/qap2gif/memory_file.h"
+
+using namespace qap2gif;
 
 namespace {
 

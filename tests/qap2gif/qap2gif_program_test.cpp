@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <string>
 
-#include "phoneimage/phone_document.h"
-#include "qap2gif/gif_decode.h"
-#include "support/test_support.h"
+#include "tests/phoneimage/phone_document.h"
+#include "tests/qap2gif/gif_decode.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "document.h"
+#include "viewer/core/document.h"
 
 #include <gtest/gtest.h>
 
@@ -6,11 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "open_message.h"
-#include "picture_files.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
+#include "tests/viewer/picture_files.h"
+#include "viewer/core/open_message.h"
 
 using namespace imaging;
+using namespace viewer;
 
 namespace {
 

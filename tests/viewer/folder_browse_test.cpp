@@ -1,8 +1,10 @@
-#include "folder_browse.h"
+#include "viewer/core/folder_browse.h"
 
 #include <gtest/gtest.h>
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
+
+using namespace viewer;
 
 namespace {
 

@@ -9,10 +9,12 @@
 #include <QMessageBox>
 #include <QTimer>
 
-#include "document_object.h"
-#include "message_sink.h"
-#include "picture_files.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
+#include "tests/viewer/picture_files.h"
+#include "viewer/qt/document_object.h"
+#include "viewer/qt/message_sink.h"
+
+using namespace viewer;
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "picture_files.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
+#include "tests/viewer/picture_files.h"
 
 using namespace imaging;
 

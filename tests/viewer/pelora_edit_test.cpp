@@ -17,16 +17,17 @@
 #include <QTimer>
 #include <functional>
 
-#include "child_frame.h"
-#include "main_frame.h"
-#include "pelora_app.h"
-#include "pelora_view.h"
-#include "picture_files.h"
-#include "qt_display_surface.h"
-#include "recording_sink.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
+#include "tests/viewer/picture_files.h"
+#include "tests/viewer/recording_sink.h"
+#include "viewer/qt/child_frame.h"
+#include "viewer/qt/main_frame.h"
+#include "viewer/qt/pelora_app.h"
+#include "viewer/qt/pelora_view.h"
+#include "viewer/qt/qt_display_surface.h"
 
 using namespace imaging;
+using namespace viewer;
 
 // Readable QStrings in failure messages.
 void PrintTo(const QString& text, std::ostream* out) {

@@ -23,20 +23,21 @@
 #include <QWheelEvent>
 #include <set>
 
-#include "child_frame.h"
-#include "document_object.h"
-#include "main_frame.h"
-#include "message_sink.h"
-#include "pelora_app.h"
-#include "pelora_view.h"
-#include "picture_files.h"
-#include "picture_formats.h"
-#include "picture_status_bar.h"
-#include "qt_display_surface.h"
-#include "recording_sink.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
+#include "tests/viewer/picture_files.h"
+#include "tests/viewer/recording_sink.h"
+#include "viewer/core/picture_formats.h"
+#include "viewer/qt/child_frame.h"
+#include "viewer/qt/document_object.h"
+#include "viewer/qt/main_frame.h"
+#include "viewer/qt/message_sink.h"
+#include "viewer/qt/pelora_app.h"
+#include "viewer/qt/pelora_view.h"
+#include "viewer/qt/picture_status_bar.h"
+#include "viewer/qt/qt_display_surface.h"
 
 using namespace imaging;
+using namespace viewer;
 
 // Readable QStrings in failure messages.
 void PrintTo(const QString& text, std::ostream* out) {

@@ -1,10 +1,11 @@
-#include "picture_command.h"
+#include "viewer/core/picture_command.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 using namespace imaging;
+using namespace viewer;
 
 namespace {
 

@@ -1,14 +1,15 @@
-#include "picture_files.h"
+#include "tests/viewer/picture_files.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <vector>
 
-#include "picture_writer.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
+#include "viewer/core/picture_writer.h"
 
 using namespace imaging;
+using namespace viewer;
 
 namespace test_pictures {
 

@@ -9,8 +9,6 @@
 
 #include "imaging/image.h"
 
-using imaging::PaletteEntry;
-
 namespace test_pictures {
 
 struct Rgb {
@@ -23,7 +21,7 @@ void write_rgb_bmp(const std::filesystem::path& path, int32_t width, int32_t hei
 
 // An 8-bit BMP with the given palette (count entries) and index(x, y) pixels.
 void write_indexed_bmp(const std::filesystem::path& path, int32_t width, int32_t height,
-                       const PaletteEntry* palette, int32_t count,
+                       const imaging::PaletteEntry* palette, int32_t count,
                        const std::function<uint8_t(int32_t, int32_t)>& index);
 
 // An 8-bit run-length BMP (RLE8) that declares width x height and holds only

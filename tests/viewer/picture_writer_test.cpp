@@ -1,4 +1,4 @@
-#include "picture_writer.h"
+#include "viewer/core/picture_writer.h"
 
 #include <png.h>
 
@@ -10,9 +10,10 @@
 #include <vector>
 
 #include "imaging/readers/bmp.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 using namespace imaging;
+using namespace viewer;
 
 namespace {
 

@@ -4,12 +4,12 @@
 
 #include <QStringList>
 
-#include "message_sink.h"
+#include "viewer/qt/message_sink.h"
 
-class RecordingSink : public MessageSink {
+class RecordingSink : public viewer::MessageSink {
   public:
-    RecordingSink() { MessageSink::install(this); }
-    ~RecordingSink() override { MessageSink::install(nullptr); }
+    RecordingSink() { viewer::MessageSink::install(this); }
+    ~RecordingSink() override { viewer::MessageSink::install(nullptr); }
     void show(QWidget*, const QString& text) override { messages << text; }
     QStringList messages;
 };

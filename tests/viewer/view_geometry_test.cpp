@@ -1,8 +1,10 @@
-#include "view_geometry.h"
+#include "viewer/core/view_geometry.h"
 
 #include <gtest/gtest.h>
 
 #include <tuple>
+
+using namespace viewer;
 
 namespace {
 

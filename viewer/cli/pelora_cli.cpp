@@ -17,12 +17,14 @@
 #include <string>
 #include <vector>
 
-#include "document.h"
 #include "imaging/image.h"
 #include "output/output_file.h"
-#include "picture_writer.h"
+#include "viewer/core/document.h"
+#include "viewer/core/picture_writer.h"
 
 using namespace imaging;
+
+namespace viewer {
 
 namespace {
 
@@ -56,7 +58,7 @@ std::string usage_text() {
     std::string text = kUsage;
     std::string formats = "\nFormats read:";
     std::string aliases;
-    for (const ReaderEntry& reader : viewer::picture_readers()) {
+    for (const ReaderEntry& reader : picture_readers()) {
         formats += " ";
         formats += reader.extension;
         for (const char* alias : reader.aliases) {
@@ -186,10 +188,8 @@ int run_convert(const std::string& input, const std::string& output, bool partia
     return outcome.status == IMG_OK ? kExitOk : kExitFailure;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+// The whole command: args are the words after the program's name.
+int run_cli(const std::vector<std::string>& args) {
     if (args.empty()) {
         return usage_error("missing command");
     }
@@ -241,4 +241,12 @@ int main(int argc, char** argv) {
     }
     library_shutdown();
     return status;
+}
+
+}  // namespace
+
+}  // namespace viewer
+
+int main(int argc, char** argv) {
+    return viewer::run_cli(std::vector<std::string>(argv + 1, argv + argc));
 }

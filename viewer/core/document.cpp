@@ -1,4 +1,4 @@
-#include "document.h"
+#include "viewer/core/document.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,9 +7,11 @@
 #include "imaging/convert/palette_map.h"
 #include "imaging/convert/resize.h"
 #include "imaging/convert/rgb_to_palette.h"
-#include "open_message.h"
+#include "viewer/core/open_message.h"
 
 using namespace imaging;
+
+namespace viewer {
 
 namespace {
 
@@ -84,7 +86,7 @@ void CPeloraDoc::open_file(const std::string& path) {
     history_.clear();  // another file: nothing of the last one to undo
     std::string extension;
     split_file_name(path, &name_, &extension);
-    const ReaderEntry* reader = viewer::choose_picture_reader(path, extension);
+    const ReaderEntry* reader = choose_picture_reader(path, extension);
     if (reader == nullptr) {
         outcome_ = OpenOutcome{};
         outcome_.stage = OpenStage::kUnsupported;
@@ -108,7 +110,7 @@ void CPeloraDoc::open_file(const std::string& path) {
         SetTitle();
         return;
     }
-    if (viewer::size_before_allocation(*reader) || outcome_.stage != OpenStage::kAllocation) {
+    if (size_before_allocation(*reader) || outcome_.stage != OpenStage::kAllocation) {
         width_ = outcome_.info.width;
         height_ = outcome_.info.height;
     }
@@ -359,3 +361,5 @@ ImgStatus CPeloraDoc::resize_command() {
     }
     return status;
 }
+
+}  // namespace viewer

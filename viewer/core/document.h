@@ -3,7 +3,7 @@
 // A document always holds an allocated picture: 256 x 240 gray at 8 bits when
 // new, then whatever the last open or command left. Opening picks the reader by
 // the file's extension, or by its first bytes when they are another format's
-// (viewer::choose_picture_reader), and opens the file through picture_open
+// (choose_picture_reader), and opens the file through picture_open
 // (the reader's size, a picture of at least 16 x 16, the load). Each picture command converts into
 // a temporary picture and, on success, the document frees its picture and takes the new one over.
 // Each change of the picture (a command, or reloading the file) can be undone
@@ -17,15 +17,14 @@
 #include <cstdint>
 #include <string>
 
-#include "document_host.h"
-#include "edit_history.h"
-#include "image_holder.h"
 #include "imaging/readers/picture_open.h"
-#include "picture_command.h"
+#include "viewer/core/document_host.h"
+#include "viewer/core/edit_history.h"
+#include "viewer/core/image_holder.h"
+#include "viewer/core/picture_command.h"
 #include "viewer/core/picture_formats.h"
 
-using imaging::ImageDesc;
-using imaging::ImgStatus;
+namespace viewer {
 
 // The pixel limit above which a picture is opened only when the host agrees:
 // 16384 x 16384, as a decoder's guard against a small file that declares a
@@ -62,7 +61,7 @@ class CPeloraDoc {
 
     // Runs one picture command and returns its status (0 also when its
     // precondition was not met and it did nothing).
-    ImgStatus run_command(PictureCommand command);
+    imaging::ImgStatus run_command(PictureCommand command);
 
     // Takes the last change back, or does the last one taken back again; the
     // title and views follow. False when there is nothing to undo or redo.
@@ -80,10 +79,10 @@ class CPeloraDoc {
     EditHistory& history() { return history_; }
     bool modified() const { return history_.modified(); }
 
-    const ImageDesc& image() const { return image_.desc(); }
+    const imaging::ImageDesc& image() const { return image_.desc(); }
     // The picture for drawing: display gives a palette picture without colours
     // its default gray palette before making a screen palette from it.
-    ImageDesc* image_for_display() { return image_.get(); }
+    imaging::ImageDesc* image_for_display() { return image_.get(); }
     int32_t width() const { return width_; }
     int32_t height() const { return height_; }
     const std::string& name() const { return name_; }
@@ -95,14 +94,14 @@ class CPeloraDoc {
     const OpenOutcome& open_outcome() const { return outcome_; }
 
   private:
-    ImgStatus rgb_to_palette_command();
-    ImgStatus color_to_gray_command();
-    ImgStatus reduce_to_4_colors_command();
-    ImgStatus resize_command();
+    imaging::ImgStatus rgb_to_palette_command();
+    imaging::ImgStatus color_to_gray_command();
+    imaging::ImgStatus reduce_to_4_colors_command();
+    imaging::ImgStatus resize_command();
     static bool allow_large_picture(const imaging::PictureInfo& info, const void* document);
     void report(const std::string& text);
-    void report_open_failure(ImgStatus status);
-    void finish_command(PictureCommand command, ImgStatus status);
+    void report_open_failure(imaging::ImgStatus status);
+    void finish_command(PictureCommand command, imaging::ImgStatus status);
     void replace_picture(ImageHolder& result);
     void picture_replaced();
 
@@ -126,3 +125,5 @@ class CPeloraDoc {
 // Splits a path into the file name with extension (no folder) and the
 // extension: the last '.' of the file name and what follows, or empty.
 void split_file_name(const std::string& path, std::string* name, std::string* extension);
+
+}  // namespace viewer

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+namespace viewer {
+
 // A picture above the document's pixel limit, as it would be opened.
 struct LargePicture {
     std::string name;  // the file name, without its folder
@@ -40,3 +42,5 @@ class DocumentHost {
         return false;
     }
 };
+
+}  // namespace viewer

@@ -1,6 +1,8 @@
-#include "edit_history.h"
+#include "viewer/core/edit_history.h"
 
 #include <utility>
+
+namespace viewer {
 
 void EditHistory::record(ImageHolder& before, size_t current_bytes, const std::string& name) {
     for (const StepPointer& step : redo_) {
@@ -72,3 +74,5 @@ std::string EditHistory::undo_name() const {
 std::string EditHistory::redo_name() const {
     return redo_.empty() ? std::string() : redo_.back()->name;
 }
+
+}  // namespace viewer

@@ -21,7 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "image_holder.h"
+#include "viewer/core/image_holder.h"
+
+namespace viewer {
 
 class EditHistory {
   public:
@@ -88,3 +90,5 @@ class EditHistory {
     uint64_t saved_state_ = 0;
     uint64_t next_state_ = 1;
 };
+
+}  // namespace viewer

@@ -1,11 +1,13 @@
-#include "folder_browse.h"
+#include "viewer/core/folder_browse.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
 
-#include "document.h"
-#include "picture_formats.h"
+#include "viewer/core/document.h"
+#include "viewer/core/picture_formats.h"
+
+namespace viewer {
 
 namespace {
 
@@ -92,7 +94,7 @@ std::vector<std::string> folder_pictures(const std::string& folder) {
         std::string name;
         std::string extension;
         split_file_name(entry->path().filename().string(), &name, &extension);
-        if (viewer::find_picture_reader(extension) != nullptr) {
+        if (find_picture_reader(extension) != nullptr) {
             names.push_back(name);
         }
     }
@@ -121,3 +123,5 @@ std::string neighbour_picture(const std::string& path, int step) {
     index = (index % count + count) % count;
     return (folder / names[static_cast<size_t>(index)]).string();
 }
+
+}  // namespace viewer

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace viewer {
+
 // Natural name order: runs of digits compare by their value (then the shorter
 // run, with fewer leading zeros, first), other bytes compare with ASCII letters
 // folded to one case. Names that tie that way are ordered by their bytes, so
@@ -20,3 +22,5 @@ std::vector<std::string> folder_pictures(const std::string& folder);
 // no longer there keeps its place in the order. Empty when the folder holds no
 // other picture.
 std::string neighbour_picture(const std::string& path, int step);
+
+}  // namespace viewer

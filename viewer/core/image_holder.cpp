@@ -1,6 +1,8 @@
-#include "image_holder.h"
+#include "viewer/core/image_holder.h"
 
 using namespace imaging;
+
+namespace viewer {
 
 namespace {
 
@@ -48,3 +50,5 @@ ImgStatus ImageHolder::copy_from(const ImageDesc& source) {
     image_copy_desc(&copy, &image_);
     return IMG_OK;
 }
+
+}  // namespace viewer

@@ -15,7 +15,7 @@
 
 #include "imaging/image.h"
 
-using imaging::ImageDesc;
+namespace viewer {
 
 class ImageHolder {
   public:
@@ -24,8 +24,8 @@ class ImageHolder {
     ImageHolder(const ImageHolder&) = delete;
     ImageHolder& operator=(const ImageHolder&) = delete;
 
-    ImageDesc* get() { return &image_; }
-    const ImageDesc& desc() const { return image_; }
+    imaging::ImageDesc* get() { return &image_; }
+    const imaging::ImageDesc& desc() const { return image_; }
 
     // Takes the other's picture over, leaving the other holder empty; this
     // holder's old picture goes to `previous`.
@@ -33,7 +33,7 @@ class ImageHolder {
         previous.reset();
         previous.swap(*this);
         swap(other);
-        const ImageDesc& attributes = previous.image_;
+        const imaging::ImageDesc& attributes = previous.image_;
         image_.location_x = attributes.location_x;
         image_.location_y = attributes.location_y;
         image_.depth = attributes.depth;
@@ -53,7 +53,7 @@ class ImageHolder {
 
     // Exchanges the two pictures, attributes and all.
     void swap(ImageHolder& other) {
-        ImageDesc mine;
+        imaging::ImageDesc mine;
         imaging::image_copy_desc(&image_, &mine);
         imaging::image_copy_desc(&other.image_, &image_);
         imaging::image_copy_desc(&mine, &other.image_);
@@ -61,11 +61,13 @@ class ImageHolder {
 
     // Replaces this holder's picture by a copy of `source` with storage of its
     // own. IMG_ERR_MEMORY (and an empty holder) when there is no room for it.
-    imaging::ImgStatus copy_from(const ImageDesc& source);
+    imaging::ImgStatus copy_from(const imaging::ImageDesc& source);
 
     // Bytes of the picture's storage block (0 when empty).
     size_t storage_bytes() const;
 
   private:
-    ImageDesc image_;
+    imaging::ImageDesc image_;
 };
+
+}  // namespace viewer

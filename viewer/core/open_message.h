@@ -5,6 +5,8 @@
 
 #include "imaging/readers/reader_table.h"
 
+namespace viewer {
+
 // For a file of which nothing could be read: "Error: cannot open NAME:
 // STATUS_NAME (CODE)". For one that was read in part (`picture_read`), what
 // happened in words, then the status: "Error: cannot read all of NAME: the file
@@ -14,3 +16,5 @@
 // `reader` is null when no reader was chosen.
 std::string open_failure_text(const std::string& name, const imaging::ReaderEntry* reader,
                               imaging::ImgStatus status, bool picture_read);
+
+}  // namespace viewer

@@ -1,9 +1,11 @@
-#include "picture_command.h"
+#include "viewer/core/picture_command.h"
 
 #include <cinttypes>
 #include <cstdio>
 
 using namespace imaging;
+
+namespace viewer {
 
 namespace {
 
@@ -99,3 +101,5 @@ std::string command_failure_message(PictureCommand command, ImgStatus status,
                                     const ImageDesc& picture) {
     return command_error_text(status) + "\n" + command_failure_advice(command, status, picture);
 }
+
+}  // namespace viewer

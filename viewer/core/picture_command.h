@@ -10,6 +10,8 @@
 
 #include "imaging/image.h"
 
+namespace viewer {
+
 // The picture commands of the Edit menu, by command number.
 enum class PictureCommand : int {
     RGBToPalette = 32771,
@@ -32,3 +34,5 @@ std::string command_failure_advice(PictureCommand command, imaging::ImgStatus st
 // The whole message: the error text, and the advice on the line below.
 std::string command_failure_message(PictureCommand command, imaging::ImgStatus status,
                                     const imaging::ImageDesc& picture);
+
+}  // namespace viewer

@@ -38,8 +38,8 @@ constexpr imaging::ReaderEntry kPhoneImageReader = {".qap",
                                                     {},
                                                     phone_image_signature,
                                                     "application/x-tarvo-phone-image",
-                                                    qap_picture_info,
-                                                    qap_load,
+                                                    phoneimage::qap_picture_info,
+                                                    phoneimage::qap_load,
                                                     nullptr};
 
 // What the viewer knows of a format beyond its row; formats not listed take

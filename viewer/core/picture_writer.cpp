@@ -1,7 +1,7 @@
 // The picture writers: each streams the rows of an allocated picture (1, 8,
 // 16 or 24 bits per pixel) through one row buffer into an output file.
 
-#include "picture_writer.h"
+#include "viewer/core/picture_writer.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,9 +12,12 @@
 
 #include "imaging/simd/byte_rows.h"
 #include "output/output_file.h"
-#include "png_encoder.h"
+#include "viewer/core/png_encoder.h"
 
 using namespace imaging;
+
+namespace viewer {
+
 using output::OutputFile;
 
 namespace {
@@ -473,3 +476,5 @@ std::string export_picture(const ImageDesc& image, const std::string& path, Expo
     }
     return message;
 }
+
+}  // namespace viewer

@@ -23,6 +23,8 @@
 
 #include "imaging/image.h"
 
+namespace viewer {
+
 enum class ExportFormat { Ppm, Bmp, PhoneImage, Png };
 
 // The format for an output path by its extension (.ppm, .bmp, .qap, .png, any case); false
@@ -62,3 +64,5 @@ class ExportProgress {
 // The picture must not change while it is written.
 std::string export_picture(const imaging::ImageDesc& image, const std::string& path,
                            ExportFormat format, ExportProgress* progress = nullptr);
+
+}  // namespace viewer

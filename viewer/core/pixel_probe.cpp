@@ -1,8 +1,10 @@
-#include "pixel_probe.h"
+#include "viewer/core/pixel_probe.h"
 
 #include <cstddef>
 
 using namespace imaging;
+
+namespace viewer {
 
 namespace {
 
@@ -51,3 +53,5 @@ PixelValue pixel_value(const ImageDesc& image, int32_t x, int32_t y) {
             return PixelValue{};
     }
 }
+
+}  // namespace viewer

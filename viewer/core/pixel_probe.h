@@ -7,6 +7,8 @@
 
 #include "imaging/image.h"
 
+namespace viewer {
+
 struct PixelValue {
     enum class Kind {
         None,     // outside the picture, or a depth without pixels to read
@@ -25,3 +27,5 @@ struct PixelValue {
 // The pixel at column x, row y (0 = top) of the picture. An index beyond the
 // colours the palette holds shows black, as the display draws it.
 PixelValue pixel_value(const imaging::ImageDesc& image, int32_t x, int32_t y);
+
+}  // namespace viewer

@@ -1,4 +1,4 @@
-#include "png_encoder.h"
+#include "viewer/core/png_encoder.h"
 
 #define ZLIB_CONST
 #include <zlib.h>
@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+
+namespace viewer {
 
 namespace {
 
@@ -225,3 +227,5 @@ int PngEncoder::finish() {
     stream_.reset();
     return error_;
 }
+
+}  // namespace viewer

@@ -38,6 +38,8 @@
 
 struct z_stream_s;
 
+namespace viewer {
+
 enum class PngColorType : uint8_t { Gray = 0, Rgb = 2, Palette = 3 };
 
 struct PngHeader {
@@ -90,3 +92,5 @@ class PngEncoder {
     std::vector<uint8_t> candidates_[5];  // the filter byte and the row, per filter
     std::vector<uint8_t> out_;            // compressed bytes for the next IDAT chunk
 };
+
+}  // namespace viewer

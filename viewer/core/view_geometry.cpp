@@ -1,8 +1,10 @@
-#include "view_geometry.h"
+#include "viewer/core/view_geometry.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+
+namespace viewer {
 
 namespace {
 
@@ -132,3 +134,5 @@ int32_t zoom_after_fit(double scale, int32_t step) {
     const double next = step > 0 ? std::floor(exponent) + 1 : std::ceil(exponent) - 1;
     return static_cast<int32_t>(std::clamp<double>(next, kZoomMin, kZoomMax));
 }
+
+}  // namespace viewer

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace viewer {
+
 // What a scroll bar asks for.
 enum class ScrollRequest {
     LineBack,       // arrow left / up
@@ -108,3 +110,5 @@ int32_t zoomed_pixel(int32_t client, int32_t position, int32_t exponent, int32_t
 // The zoom exponent one step in (`step` 1) or out (-1) from a fitted view's
 // scale: the next power of two beyond it, kept within kZoomMin..kZoomMax.
 int32_t zoom_after_fit(double scale, int32_t step);
+
+}  // namespace viewer

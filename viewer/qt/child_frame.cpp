@@ -1,8 +1,10 @@
-#include "child_frame.h"
+#include "viewer/qt/child_frame.h"
 
 #include <QMenu>
 
-#include "pelora_view.h"
+#include "viewer/qt/pelora_view.h"
+
+namespace viewer {
 
 CChildFrame::CChildFrame(CPeloraView* view, QWidget* parent) : QMdiSubWindow(parent), view_(view) {
     setAttribute(Qt::WA_DeleteOnClose);
@@ -13,3 +15,5 @@ CChildFrame::CChildFrame(CPeloraView* view, QWidget* parent) : QMdiSubWindow(par
         action->setShortcuts({});
     }
 }
+
+}  // namespace viewer

@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QMdiSubWindow>
 
+namespace viewer {
+
 class CPeloraView;
 
 class CChildFrame : public QMdiSubWindow {
@@ -24,3 +26,5 @@ class CChildFrame : public QMdiSubWindow {
     CPeloraView* view_;
     QByteArray browse_position_;
 };
+
+}  // namespace viewer

@@ -1,8 +1,10 @@
-#include "command_line.h"
+#include "viewer/qt/command_line.h"
 
 #include <QCoreApplication>
 #include <algorithm>
 #include <cstdio>
+
+namespace viewer {
 
 namespace {
 
@@ -147,3 +149,5 @@ int answer_command_line(const CommandLine& line) {
     }
     return 0;
 }
+
+}  // namespace viewer

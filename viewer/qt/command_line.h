@@ -12,6 +12,8 @@
 #include <QByteArray>
 #include <QList>
 
+namespace viewer {
+
 struct CommandLine {
     enum class Request {
         Open,           // open `files` (none: an empty main window)
@@ -40,3 +42,5 @@ CommandLine parse_command_line(const QList<QByteArray>& arguments);
 // an unknown option and the usage on standard error. Returns the exit status:
 // 0, or 2 for an unknown option.
 int answer_command_line(const CommandLine& line);
+
+}  // namespace viewer

@@ -1,11 +1,13 @@
-#include "document_object.h"
+#include "viewer/qt/document_object.h"
 
 #include <QApplication>
 #include <QFile>
 #include <filesystem>
 #include <system_error>
 
-#include "message_sink.h"
+#include "viewer/qt/message_sink.h"
+
+namespace viewer {
 
 DocumentObject::DocumentObject() : document_(this) {
     document_.SetTitle();
@@ -68,3 +70,5 @@ bool DocumentObject::open_large_picture(const LargePicture& picture) {
     return MessageSink::current().ask(QApplication::activeWindow(),
                                       size + QLatin1Char(' ') + tr("Open it all the same?"));
 }
+
+}  // namespace viewer

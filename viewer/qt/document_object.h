@@ -7,7 +7,9 @@
 #include <QString>
 #include <memory>
 
-#include "document.h"
+#include "viewer/core/document.h"
+
+namespace viewer {
 
 class DocumentObject : public QObject, private DocumentHost {
     Q_OBJECT
@@ -45,10 +47,10 @@ class DocumentObject : public QObject, private DocumentHost {
     void set_history_budget(size_t bytes) { document_.history().set_budget(bytes); }
 
     const CPeloraDoc& document() const { return document_; }
-    const ImageDesc& image() const { return document_.image(); }
-    ImageDesc* picture_for_display() { return document_.image_for_display(); }
+    const imaging::ImageDesc& image() const { return document_.image(); }
+    imaging::ImageDesc* picture_for_display() { return document_.image_for_display(); }
     QString title() const;
-    ImgStatus last_status() const { return last_status_; }
+    imaging::ImgStatus last_status() const { return last_status_; }
 
   signals:
     void titleChanged(const QString& title);
@@ -63,5 +65,7 @@ class DocumentObject : public QObject, private DocumentHost {
     CPeloraDoc document_;
     QByteArray identity_;
     QByteArray path_;
-    ImgStatus last_status_ = imaging::IMG_OK;
+    imaging::ImgStatus last_status_ = imaging::IMG_OK;
 };
+
+}  // namespace viewer

@@ -1,4 +1,4 @@
-#include "export_job.h"
+#include "viewer/qt/export_job.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <algorithm>
 #include <system_error>
+
+namespace viewer {
 
 namespace {
 
@@ -113,3 +115,5 @@ void ExportJob::wait_with_dialog(QWidget* window, const QString& label) {
     loop.exec();
     QApplication::restoreOverrideCursor();
 }
+
+}  // namespace viewer

@@ -17,10 +17,12 @@
 #include <future>
 #include <string>
 
-#include "image_holder.h"
-#include "picture_writer.h"
+#include "viewer/core/image_holder.h"
+#include "viewer/core/picture_writer.h"
 
 class QWidget;
+
+namespace viewer {
 
 class ExportJob {
   public:
@@ -57,3 +59,5 @@ class ExportJob {
     ExportProgress progress_;
     std::future<std::string> written_;  // the worker's result
 };
+
+}  // namespace viewer

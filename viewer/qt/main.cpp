@@ -1,16 +1,17 @@
 // Pelora: the desktop picture viewer.
-#include "command_line.h"
-#include "pelora_app.h"
+#include "viewer/qt/command_line.h"
+#include "viewer/qt/pelora_app.h"
 
 int main(int argc, char** argv) {
     // Help, the version and unknown options are answered before any window
     // system is needed, so they work without a display too.
-    const CommandLine line = parse_command_line(without_qt_options(program_arguments(argc, argv)));
-    if (line.request != CommandLine::Request::Open) {
-        return answer_command_line(line);
+    const viewer::CommandLine line = viewer::parse_command_line(
+        viewer::without_qt_options(viewer::program_arguments(argc, argv)));
+    if (line.request != viewer::CommandLine::Request::Open) {
+        return viewer::answer_command_line(line);
     }
 
-    CPeloraApp app(argc, argv);
+    viewer::CPeloraApp app(argc, argv);
     if (!app.InitInstance()) {
         return app.start_status();
     }

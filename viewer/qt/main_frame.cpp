@@ -1,4 +1,4 @@
-#include "main_frame.h"
+#include "viewer/qt/main_frame.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -20,15 +20,17 @@
 #include <algorithm>
 #include <map>
 
-#include "child_frame.h"
-#include "document_object.h"
-#include "folder_browse.h"
-#include "message_sink.h"
-#include "pelora_view.h"
-#include "picture_status_bar.h"
-#include "qt_display_surface.h"
-#include "viewer_settings.h"
+#include "viewer/core/folder_browse.h"
 #include "viewer/core/picture_formats.h"
+#include "viewer/qt/child_frame.h"
+#include "viewer/qt/document_object.h"
+#include "viewer/qt/message_sink.h"
+#include "viewer/qt/pelora_view.h"
+#include "viewer/qt/picture_status_bar.h"
+#include "viewer/qt/qt_display_surface.h"
+#include "viewer/qt/viewer_settings.h"
+
+namespace viewer {
 
 namespace {
 
@@ -67,9 +69,9 @@ struct ExportEntry {
 };
 
 constexpr ExportEntry kExportFormats[] = {
-    {viewer::kPhoneImageFiles, ExportFormat::PhoneImage, ".qap"},
-    {QT_TRANSLATE_NOOP("CMainFrame", "Bitmap Files"), ExportFormat::Bmp, ".bmp"},
-    {QT_TRANSLATE_NOOP("CMainFrame", "PNG Files"), ExportFormat::Png, ".png"},
+    {kPhoneImageFiles, ExportFormat::PhoneImage, ".qap"},
+    {QT_TRANSLATE_NOOP("viewer::CMainFrame", "Bitmap Files"), ExportFormat::Bmp, ".bmp"},
+    {QT_TRANSLATE_NOOP("viewer::CMainFrame", "PNG Files"), ExportFormat::Png, ".png"},
 };
 
 // A pattern that matches files with the extension in any letter case, also in
@@ -93,7 +95,7 @@ QString file_filter(const QString& name, const QStringList& patterns) {
 }
 
 QString export_filter(const ExportEntry& entry) {
-    return file_filter(QCoreApplication::translate("CMainFrame", entry.name),
+    return file_filter(QCoreApplication::translate("viewer::CMainFrame", entry.name),
                        {QStringLiteral("*") + QString::fromLatin1(entry.suffix)});
 }
 
@@ -108,7 +110,7 @@ const ExportEntry& export_entry(ExportFormat format) {
 
 // The type of the last export, by its extension; a phone image at first.
 const ExportEntry& remembered_export_type() {
-    const QString type = viewer_settings::export_type();
+    const QString type = settings::export_type();
     for (const ExportEntry& entry : kExportFormats) {
         if (type == QLatin1String(entry.suffix)) {
             return entry;
@@ -513,13 +515,13 @@ CChildFrame* CMainFrame::new_window() {
 QStringList CMainFrame::open_filters() {
     QStringList every_picture;
     QStringList own_groups;  // formats the dialog also lists on their own
-    for (const imaging::ReaderEntry& reader : viewer::picture_readers()) {
+    for (const imaging::ReaderEntry& reader : picture_readers()) {
         QStringList patterns;
         for (const char* extension : imaging::reader_extensions(reader)) {
             patterns << any_case_pattern(extension);
         }
         every_picture << patterns;
-        if (const char* name = viewer::file_dialog_name(reader)) {
+        if (const char* name = file_dialog_name(reader)) {
             own_groups << file_filter(tr(name), patterns);
         }
     }
@@ -530,10 +532,10 @@ QStringList CMainFrame::open_filters() {
 void CMainFrame::open_with_dialog() {
     // The any-case patterns are for matching; the dialog shows the names only.
     const QStringList paths = QFileDialog::getOpenFileNames(
-        this, tr("Open"), viewer_settings::open_folder(), open_filters().join(QStringLiteral(";;")),
+        this, tr("Open"), settings::open_folder(), open_filters().join(QStringLiteral(";;")),
         nullptr, QFileDialog::HideNameFilterDetails);
     if (!paths.isEmpty()) {
-        viewer_settings::remember_open(paths.first());
+        settings::remember_open(paths.first());
     }
     for (const QString& path : paths) {
         open_file(path);
@@ -567,7 +569,7 @@ void CMainFrame::export_with_dialog() {
     const ExportEntry& type = remembered_export_type();
     const QString identity = view->document().file_identity();
     const QFileInfo source(identity);
-    QString folder = viewer_settings::export_folder();
+    QString folder = settings::export_folder();
     if (folder.isEmpty() && !identity.isEmpty()) {
         folder = source.absolutePath();
     }
@@ -585,7 +587,7 @@ void CMainFrame::export_with_dialog() {
     const QByteArray local = QFile::encodeName(path);
     ExportFormat format = export_format_of_filter(filter);
     if (export_format_for_path(std::string(local.constData(), size_t(local.size())), &format)) {
-        viewer_settings::remember_export(path, QString::fromLatin1(export_entry(format).suffix));
+        settings::remember_export(path, QString::fromLatin1(export_entry(format).suffix));
         export_active(path, format);
         return;
     }
@@ -603,7 +605,7 @@ void CMainFrame::export_with_dialog() {
                                   .arg(QFileInfo(target).fileName())) != QMessageBox::Yes) {
         return;
     }
-    viewer_settings::remember_export(target, QString::fromLatin1(export_entry(format).suffix));
+    settings::remember_export(target, QString::fromLatin1(export_entry(format).suffix));
     export_active(target, format);
 }
 
@@ -749,3 +751,5 @@ void CMainFrame::open_dropped(const QMimeData& data) {
         },
         Qt::QueuedConnection);
 }
+
+}  // namespace viewer

@@ -10,17 +10,20 @@
 #include <chrono>
 #include <memory>
 
-#include "document.h"
-#include "export_job.h"
-#include "picture_writer.h"
+#include "viewer/core/document.h"
+#include "viewer/core/picture_writer.h"
+#include "viewer/qt/export_job.h"
 
-class CChildFrame;
-class CPeloraView;
-class DocumentObject;
 class QAction;
 class QMdiArea;
 class QMenu;
 class QMimeData;
+
+namespace viewer {
+
+class CChildFrame;
+class CPeloraView;
+class DocumentObject;
 class PictureStatusBar;
 
 class CMainFrame : public QMainWindow {
@@ -140,3 +143,5 @@ class CMainFrame : public QMainWindow {
     bool exporting_ = false;     // an export is running: no second one starts
     std::chrono::milliseconds export_moment_ = ExportJob::kMoment;
 };
+
+}  // namespace viewer

@@ -1,6 +1,8 @@
-#include "message_sink.h"
+#include "viewer/qt/message_sink.h"
 
 #include <QMessageBox>
+
+namespace viewer {
 
 namespace {
 
@@ -29,3 +31,5 @@ MessageSink& MessageSink::current() {
 void MessageSink::install(MessageSink* sink) {
     g_sink = sink != nullptr ? sink : &g_message_boxes;
 }
+
+}  // namespace viewer

@@ -6,6 +6,8 @@
 
 class QWidget;
 
+namespace viewer {
+
 class MessageSink {
   public:
     virtual ~MessageSink() = default;
@@ -19,3 +21,5 @@ class MessageSink {
     // Replaces the sink (null restores message boxes). The sink is not owned.
     static void install(MessageSink* sink);
 };
+
+}  // namespace viewer

@@ -1,14 +1,16 @@
-#include "pelora_app.h"
+#include "viewer/qt/pelora_app.h"
 
 #include <QIcon>
 #include <QSettings>
 
-#include "command_line.h"
 #include "imaging/image.h"
-#include "main_frame.h"
-#include "screen_fit.h"
+#include "viewer/qt/command_line.h"
+#include "viewer/qt/main_frame.h"
+#include "viewer/qt/screen_fit.h"
 
 using namespace imaging;
+
+namespace viewer {
 
 namespace {
 
@@ -50,3 +52,5 @@ bool CPeloraApp::InitInstance() {
     }
     return true;
 }
+
+}  // namespace viewer

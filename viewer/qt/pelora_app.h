@@ -7,6 +7,8 @@
 #include <QList>
 #include <memory>
 
+namespace viewer {
+
 class CMainFrame;
 
 class CPeloraApp : public QApplication {
@@ -30,3 +32,5 @@ class CPeloraApp : public QApplication {
     std::unique_ptr<CMainFrame> main_frame_;
     int start_status_ = 1;
 };
+
+}  // namespace viewer

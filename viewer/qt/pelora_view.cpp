@@ -1,4 +1,4 @@
-#include "pelora_view.h"
+#include "viewer/qt/pelora_view.h"
 
 #include <QKeyEvent>
 #include <QMdiSubWindow>
@@ -11,9 +11,11 @@
 #include <algorithm>
 #include <cmath>
 
-#include "qt_display_surface.h"
+#include "viewer/qt/qt_display_surface.h"
 
 using namespace imaging;
+
+namespace viewer {
 
 namespace {
 
@@ -471,3 +473,5 @@ void CPeloraView::picture_changed() {
     update_scroll_ranges();
     viewport()->update();
 }
+
+}  // namespace viewer

@@ -11,14 +11,14 @@
 #include <QImage>
 #include <memory>
 
-#include "document_object.h"
 #include "imaging/display.h"
-#include "view_geometry.h"
-
-using imaging::ImgStatus;
+#include "viewer/core/view_geometry.h"
+#include "viewer/qt/document_object.h"
 
 class QMdiSubWindow;
 class QScrollBar;
+
+namespace viewer {
 
 class CPeloraView : public QAbstractScrollArea {
     Q_OBJECT
@@ -66,7 +66,7 @@ class CPeloraView : public QAbstractScrollArea {
 
     // Runs a picture command on the document; its status is kept.
     void run_command(PictureCommand command);
-    ImgStatus last_status() const { return last_status_; }
+    imaging::ImgStatus last_status() const { return last_status_; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -109,7 +109,7 @@ class CPeloraView : public QAbstractScrollArea {
     imaging::DisplayPalette display_object_ =
         nullptr;  // from the last paint, deleted before the next
     int32_t display_mode_ = imaging::kDisplayDither;
-    ImgStatus last_status_ = imaging::IMG_OK;
+    imaging::ImgStatus last_status_ = imaging::IMG_OK;
     int zoom_ = 0;
     int zoom_wheel_ = 0;  // wheel angle toward the next zoom step
     bool fit_ = false;
@@ -122,3 +122,5 @@ class CPeloraView : public QAbstractScrollArea {
     QPoint pan_start_;
     QPoint pan_origin_;
 };
+
+}  // namespace viewer

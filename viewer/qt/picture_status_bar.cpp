@@ -1,10 +1,12 @@
-#include "picture_status_bar.h"
+#include "viewer/qt/picture_status_bar.h"
 
 #include <QLabel>
 #include <cmath>
 
-#include "pelora_view.h"
-#include "pixel_probe.h"
+#include "viewer/core/pixel_probe.h"
+#include "viewer/qt/pelora_view.h"
+
+namespace viewer {
 
 namespace {
 
@@ -59,11 +61,11 @@ void PictureStatusBar::show_picture() {
         scale_->clear();
         return;
     }
-    const ImageDesc& image = view_->document().image();
+    const imaging::ImageDesc& image = view_->document().image();
     picture_->setText(tr("%1 x %2 pixels, %3 bits")
-                          .arg(image_width(image))
-                          .arg(image_height(image))
-                          .arg(image_bits(image)));
+                          .arg(imaging::image_width(image))
+                          .arg(imaging::image_height(image))
+                          .arg(imaging::image_bits(image)));
     // A fitted view's scale is any number: whole percents are enough.
     const double scale = view_->shown_scale();
     scale_->setText(view_->fit() ? tr("Fit %1 %").arg(qRound(scale * 100.0)) : percent(scale));
@@ -102,3 +104,5 @@ QString PictureStatusBar::scale_text() const {
 QString PictureStatusBar::pointer_text() const {
     return pointer_->text();
 }
+
+}  // namespace viewer

@@ -8,8 +8,11 @@
 #include <QPointer>
 #include <QStatusBar>
 
-class CPeloraView;
 class QLabel;
+
+namespace viewer {
+
+class CPeloraView;
 
 class PictureStatusBar : public QStatusBar {
     Q_OBJECT
@@ -34,3 +37,5 @@ class PictureStatusBar : public QStatusBar {
     QLabel* picture_;
     QLabel* scale_;
 };
+
+}  // namespace viewer

@@ -1,9 +1,11 @@
-#include "qt_display_surface.h"
+#include "viewer/qt/qt_display_surface.h"
 
 #include <QImage>
 #include <QWidget>
 
 using namespace imaging;
+
+namespace viewer {
 
 namespace {
 
@@ -170,3 +172,5 @@ void QtDisplaySurface::delete_palette(DisplayPalette palette) {
 void QtDisplaySurface::release_palette(DisplayPalette palette) {
     delete static_cast<QtPalette*>(palette);
 }
+
+}  // namespace viewer

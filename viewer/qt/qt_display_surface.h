@@ -16,14 +16,11 @@
 
 #include "imaging/display.h"
 
-using imaging::DisplayPalette;
-using imaging::DisplaySurface;
-using imaging::ImageDesc;
-using imaging::PaletteColor;
-
 class QWidget;
 
-class QtDisplaySurface : public DisplaySurface {
+namespace viewer {
+
+class QtDisplaySurface : public imaging::DisplaySurface {
   public:
     // Draws with `painter` into `widget`'s client area.
     QtDisplaySurface(QPainter& painter, QWidget& widget);
@@ -33,25 +30,28 @@ class QtDisplaySurface : public DisplaySurface {
     int32_t bits_per_pixel() override;
     imaging::ClientSize client_size() override;
     void draw_rows(const imaging::SurfaceRows& rows) override;
-    DisplayPalette create_palette(const PaletteColor* colors, uint16_t count) override;
-    DisplayPalette select_palette(DisplayPalette palette) override;
-    void delete_palette(DisplayPalette palette) override;
+    imaging::DisplayPalette create_palette(const imaging::PaletteColor* colors,
+                                           uint16_t count) override;
+    imaging::DisplayPalette select_palette(imaging::DisplayPalette palette) override;
+    void delete_palette(imaging::DisplayPalette palette) override;
 
     // Releases a palette handed back by image_display outside of a paint.
-    static void release_palette(DisplayPalette palette);
+    static void release_palette(imaging::DisplayPalette palette);
 
     // The whole picture in its own colours (no dithering), upright; a null
     // image for an empty descriptor or a depth Qt cannot hold.
-    static QImage picture_image(const ImageDesc& image);
+    static QImage picture_image(const imaging::ImageDesc& image);
 
     // The whole picture in its own colours scaled to `size`, upright: smooth
     // scaling averages the pixels each screen pixel covers, the other takes
     // the nearest pixel. A null image for an empty descriptor or size.
-    static QImage scaled_picture(const ImageDesc& image, QSize size, bool smooth);
+    static QImage scaled_picture(const imaging::ImageDesc& image, QSize size, bool smooth);
 
   private:
     QPainter& painter_;
     QWidget& widget_;
     imaging::ClientSize client_;
-    DisplayPalette selected_ = nullptr;
+    imaging::DisplayPalette selected_ = nullptr;
 };
+
+}  // namespace viewer

@@ -1,10 +1,12 @@
-#include "screen_fit.h"
+#include "viewer/qt/screen_fit.h"
 
 #include <QEvent>
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
+
+namespace viewer {
 
 namespace {
 
@@ -71,3 +73,5 @@ void show_within_screen(QWidget& window) {
     window.show();
     fit_frame_into_screen(window);
 }
+
+}  // namespace viewer

@@ -9,6 +9,8 @@
 
 class QWidget;
 
+namespace viewer {
+
 // Shows `window`, no larger than its screen's available area, and fits it
 // again, frame and all, into that area once the window manager has framed it.
 void show_within_screen(QWidget& window);
@@ -16,3 +18,5 @@ void show_within_screen(QWidget& window);
 // Shrinks and moves a shown window so that its frame lies inside its screen's
 // available area. A maximised or full-screen window is left as it is.
 void fit_frame_into_screen(QWidget& window);
+
+}  // namespace viewer

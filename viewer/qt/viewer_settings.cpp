@@ -1,7 +1,11 @@
-#include "viewer_settings.h"
+#include "viewer/qt/viewer_settings.h"
 
 #include <QFileInfo>
 #include <QSettings>
+
+namespace viewer {
+
+namespace settings {
 
 namespace {
 
@@ -15,8 +19,6 @@ QString existing_folder(const QString& key) {
 }
 
 }  // namespace
-
-namespace viewer_settings {
 
 QString open_folder() {
     return existing_folder(kOpenFolder);
@@ -40,4 +42,6 @@ void remember_export(const QString& file, const QString& type) {
     settings.setValue(kExportType, type);
 }
 
-}  // namespace viewer_settings
+}  // namespace settings
+
+}  // namespace viewer

@@ -10,7 +10,9 @@
 
 #include <QString>
 
-namespace viewer_settings {
+namespace viewer {
+
+namespace settings {
 
 // The Open dialog's first folder; empty when there is none to offer.
 QString open_folder();
@@ -21,4 +23,6 @@ QString export_folder();
 QString export_type();
 void remember_export(const QString& file, const QString& type);
 
-}  // namespace viewer_settings
+}  // namespace settings
+
+}  // namespace viewer
