@@ -534,32 +534,79 @@ void Inflater::State::stored() {
 }
 
 // Decodes symbols until the block ends, the output buffer is full, or the
-// data is damaged or ends. The reader's state lives in locals meanwhile.
+// data is damaged or ends. The bit reader lives in locals meanwhile: a byte
+// written through `out` may alias any member, so members would be read again
+// after every literal.
 void Inflater::State::huffman() {
     uint8_t* const base = output.get();
     uint8_t* out = base + written;
     uint8_t* const limit = base + kOutputLimit;
     const uint32_t* const lit = litlen;
     const uint32_t* const dst = dist;
-    while (out < limit) {
-        refill_bits();
-        uint32_t e = lit[low_bits(bits, kLitlenPrimaryBits)];
-        if (entry_kind(e) == kSubtable) {
-            take(kLitlenPrimaryBits);
-            e = lit[entry_value(e) + low_bits(bits, entry_extra(e))];
+    uint64_t b = bits;
+    uint32_t n = bit_count;
+    const uint8_t* ip = in;
+    const uint8_t* end = in_end;
+    uint32_t zeros = overrun;
+    // At least 56 bits in b: one unaligned load while eight input bytes
+    // remain, else the members' slow refill (which reads more input or
+    // supplies zero bytes past the end of the data).
+    const auto refill = [&] {
+        if (end - ip >= 8) {
+            uint64_t word;
+            std::memcpy(&word, ip, 8);
+            b |= word << n;
+            ip += (63 - n) >> 3;
+            n |= 56;
+            return;
         }
-        take(entry_bits(e));
+        bits = b;
+        bit_count = n;
+        in = ip;
+        refill_bits();
+        b = bits;
+        n = bit_count;
+        ip = in;
+        end = in_end;
+        zeros = overrun;
+    };
+    const auto take_bits = [&](uint32_t count) {
+        const auto value = static_cast<uint32_t>(low_bits(b, count));
+        b >>= count;
+        n -= count;
+        return value;
+    };
+    const auto overrun_used = [&] { return zeros != 0 && n < 8 * zeros; };
+    while (out < limit) {
+        refill();
+        uint32_t e = lit[low_bits(b, kLitlenPrimaryBits)];
+        if (entry_kind(e) == kSubtable) {
+            take_bits(kLitlenPrimaryBits);
+            e = lit[entry_value(e) + low_bits(b, entry_extra(e))];
+        }
+        take_bits(entry_bits(e));
         const uint32_t kind = entry_kind(e);
         if (kind == kLiteral) {
-            if (used_overrun()) {
+            if (overrun_used()) {
                 truncated = true;
                 break;
             }
             *out++ = static_cast<uint8_t>(entry_value(e));
+            // More literals from the bits held, without a refill: a literal of
+            // the primary table takes at most kLitlenPrimaryBits. (Only while no
+            // zero byte past the end was supplied, so none can be used.)
+            while (zeros == 0 && n >= kLitlenPrimaryBits && out < limit) {
+                const uint32_t next = lit[low_bits(b, kLitlenPrimaryBits)];
+                if (entry_kind(next) != kLiteral) {
+                    break;
+                }
+                take_bits(entry_bits(next));
+                *out++ = static_cast<uint8_t>(entry_value(next));
+            }
             continue;
         }
         if (kind == kEndOfBlock) {
-            if (used_overrun()) {
+            if (overrun_used()) {
                 truncated = true;
                 break;
             }
@@ -567,24 +614,24 @@ void Inflater::State::huffman() {
             break;
         }
         if (kind != kLength) {
-            damaged = !used_overrun();
+            damaged = !overrun_used();
             truncated = !damaged;
             break;
         }
-        const uint32_t length = entry_value(e) + take(entry_extra(e));
-        uint32_t d = dst[low_bits(bits, kDistPrimaryBits)];
+        const uint32_t length = entry_value(e) + take_bits(entry_extra(e));
+        uint32_t d = dst[low_bits(b, kDistPrimaryBits)];
         if (entry_kind(d) == kSubtable) {
-            take(kDistPrimaryBits);
-            d = dst[entry_value(d) + low_bits(bits, entry_extra(d))];
+            take_bits(kDistPrimaryBits);
+            d = dst[entry_value(d) + low_bits(b, entry_extra(d))];
         }
-        take(entry_bits(d));
+        take_bits(entry_bits(d));
         if (entry_kind(d) != kDistance) {
-            damaged = !used_overrun();
+            damaged = !overrun_used();
             truncated = !damaged;
             break;
         }
-        const uint32_t distance = entry_value(d) + take(entry_extra(d));
-        if (used_overrun()) {
+        const uint32_t distance = entry_value(d) + take_bits(entry_extra(d));
+        if (overrun_used()) {
             truncated = true;
             break;
         }
@@ -595,10 +642,10 @@ void Inflater::State::huffman() {
             break;
         }
         const uint8_t* from = out - distance;
-        uint8_t* const end = out + length;
+        uint8_t* const copy_end = out + length;
         if (distance >= 8) {
             // Each 8 bytes read lie before the 8 written at the same step.
-            while (out < end) {
+            while (out < copy_end) {
                 uint64_t word;
                 std::memcpy(&word, from, 8);
                 std::memcpy(out, &word, 8);
@@ -608,12 +655,15 @@ void Inflater::State::huffman() {
         } else if (distance == 1) {
             std::memset(out, *from, length);
         } else {
-            while (out < end) {
+            while (out < copy_end) {
                 *out++ = *from++;
             }
         }
-        out = end;
+        out = copy_end;
     }
+    bits = b;
+    bit_count = n;
+    in = ip;
     written = static_cast<size_t>(out - base);
 }
 
