@@ -7,7 +7,7 @@
 //   jpeg_to_ppm_peer --make STEM       writes STEM{baseline420,baseline444,progressive420}.jpg
 //   jpeg_to_ppm_peer FILE.jpg OUT.ppm
 //
-// bench/jpeg_whole_process.sh times both programs on those pictures.
+// bench/whole_process.sh times both programs.
 
 #include <unistd.h>
 

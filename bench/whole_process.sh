@@ -27,10 +27,6 @@ dir=$(mktemp -d "$base/pelora_whole_process.XXXXXX")
 trap 'rm -rf "$dir"' EXIT
 "$bin/whole_process_pictures" "$dir"
 
-# The JPEG benchmark's own peer when it is built, else the minimal one.
-jpeg_peer=$bin/jpeg_to_ppm_peer
-[ -x "$jpeg_peer" ] || jpeg_peer=$bin/libjpeg_to_ppm
-
 # row LABEL FILE PEER-COMMAND...
 row() {
     local label=$1 file=$2
@@ -44,8 +40,8 @@ echo
 "$bin/paired_runs" --header
 row "BMP 24-bit (stb_image)" photo.bmp "$bin/stb_to_ppm"
 row "GIF 256 colours (giflib)" photo.gif "$bin/gif_to_ppm_peer"
-row "JPEG baseline 4:2:0 q90 (libjpeg-turbo)" photo.jpg "$jpeg_peer"
-row "JPEG progressive 4:2:0 q90 (libjpeg-turbo)" photo_progressive.jpg "$jpeg_peer"
+row "JPEG baseline 4:2:0 q90 (libjpeg-turbo)" photo.jpg "$bin/jpeg_to_ppm_peer"
+row "JPEG progressive 4:2:0 q90 (libjpeg-turbo)" photo_progressive.jpg "$bin/jpeg_to_ppm_peer"
 if command -v pcxtoppm >/dev/null; then
     "$bin/paired_runs" --runs "$runs" --label "PCX 24-bit (netpbm pcxtoppm)" \
         --compare "$dir/ours.ppm" "$dir/peer.ppm" --peer-stdout "$dir/peer.ppm" \
