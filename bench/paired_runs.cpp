@@ -100,8 +100,9 @@ int usage() {
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 1 && args[0] == "--header") {
-        std::printf("| Input | Ours: CPU | Peer: CPU | CPU ratio | Ours: wall | Peer: wall | "
-                    "Wall ratio | Same PPM |\n|---|---|---|---|---|---|---|---|\n");
+        std::printf(
+            "| Input | Ours: CPU | Peer: CPU | CPU ratio | Ours: wall | Peer: wall | "
+            "Wall ratio | Same PPM |\n|---|---|---|---|---|---|---|---|\n");
         return 0;
     }
     int runs = 11;
@@ -143,7 +144,7 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    const char* same = ours_out.empty()                       ? "not compared"
+    const char* same = ours_out.empty()                    ? "not compared"
                        : same_contents(ours_out, peer_out) ? "yes"
                                                            : "NO";
     std::vector<double> cpu[2], wall[2];

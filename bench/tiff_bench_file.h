@@ -49,8 +49,8 @@ inline bool write_file(const std::string& path, Kind kind, const std::vector<uin
         // The encoder applies the predictor in place: it gets a copy.
         std::vector<uint8_t> strip(data.begin() + ptrdiff_t(y * row_bytes),
                                    data.begin() + ptrdiff_t((y + rows) * row_bytes));
-        ok = TIFFWriteEncodedStrip(tif, y / rows_per_strip, strip.data(),
-                                   tmsize_t(strip.size())) >= 0;
+        ok = TIFFWriteEncodedStrip(tif, y / rows_per_strip, strip.data(), tmsize_t(strip.size())) >=
+             0;
     }
     TIFFClose(tif);
     return ok;

@@ -29,8 +29,8 @@ bool decode(TIFF* tif, std::vector<uint8_t>* rgb, uint32_t* width, uint32_t* hei
     const uint32_t strips = TIFFNumberOfStrips(tif);
     std::vector<uint8_t> data(size_t(strip_size) * strips);
     for (uint32_t s = 0; s < strips; ++s) {
-        if (TIFFReadEncodedStrip(tif, s, data.data() + size_t(s) * size_t(strip_size),
-                                 strip_size) < 0) {
+        if (TIFFReadEncodedStrip(tif, s, data.data() + size_t(s) * size_t(strip_size), strip_size) <
+            0) {
             return false;
         }
     }

@@ -153,7 +153,8 @@ int main(int argc, char** argv) {
     const std::vector<uint8_t> rgb = whole_process::photo_rgb();
     stbi_write_tga_with_rle = 1;
     const bool ok =
-        write_bmp(dir + "photo.bmp", rgb) && gif_bench::write_picture((dir + "photo.gif").c_str()) &&
+        write_bmp(dir + "photo.bmp", rgb) &&
+        gif_bench::write_picture((dir + "photo.gif").c_str()) &&
         write_jpeg(dir + "photo.jpg", rgb, false) &&
         write_jpeg(dir + "photo_progressive.jpg", rgb, true) &&
         write_bytes(dir + "photo.pcx", pcx_bench::file_bytes(rgb, kWidth, kHeight)) &&

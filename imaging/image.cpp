@@ -22,7 +22,8 @@ namespace {
 // where the system does not follow it, nothing changes.
 void prefer_large_pages(uint8_t* block, size_t bytes) {
     constexpr size_t kLargePage = size_t{2} << 20;
-    const uintptr_t start = (reinterpret_cast<uintptr_t>(block) + kLargePage - 1) & ~(kLargePage - 1);
+    const uintptr_t start =
+        (reinterpret_cast<uintptr_t>(block) + kLargePage - 1) & ~(kLargePage - 1);
     const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + bytes) & ~(kLargePage - 1);
     if (end > start) {
         ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);

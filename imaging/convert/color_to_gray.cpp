@@ -28,16 +28,18 @@ void rgb_rows_to_gray(const ImageDesc& source, ImageDesc& destination) {
     uint32_t rows = 0;
     uint32_t columns = 0;
     image_common_area(&source, &destination, &rows, &columns);
-    run_row_bands(rows, parallel_parts(uint64_t{rows} * columns), [&](uint32_t first, uint32_t end, uint32_t) {
-        for (uint32_t r = first; r < end; ++r) {
-            const uint8_t* in =
-                image_row(source, source.area_top + r) + 3 * size_t{source.area_left};
-            uint8_t* out = image_row(destination, destination.area_top + r) + destination.area_left;
-            for (uint32_t x = 0; x < columns; ++x) {
-                out[x] = gray_level(in[3 * x + 2], in[3 * x + 1], in[3 * x]);
-            }
-        }
-    });
+    run_row_bands(rows, parallel_parts(uint64_t{rows} * columns),
+                  [&](uint32_t first, uint32_t end, uint32_t) {
+                      for (uint32_t r = first; r < end; ++r) {
+                          const uint8_t* in =
+                              image_row(source, source.area_top + r) + 3 * size_t{source.area_left};
+                          uint8_t* out = image_row(destination, destination.area_top + r) +
+                                         destination.area_left;
+                          for (uint32_t x = 0; x < columns; ++x) {
+                              out[x] = gray_level(in[3 * x + 2], in[3 * x + 1], in[3 * x]);
+                          }
+                      }
+                  });
 }
 
 // Whether rows of one image's area may lie where the other's other rows are:
@@ -107,9 +109,8 @@ ImgStatus image_apply_lut(const uint8_t* red_table, const uint8_t* green_table,
     // Within a row each byte is read before it is written, so the lookup also
     // works in place on the values the image had before the call. Bands run
     // at once only where each reads just the rows it writes.
-    const uint32_t parts = rows_interleave(*source, *destination)
-                               ? 1
-                               : parallel_parts(uint64_t{rows} * columns);
+    const uint32_t parts =
+        rows_interleave(*source, *destination) ? 1 : parallel_parts(uint64_t{rows} * columns);
     run_row_bands(rows, parts, [&](uint32_t first, uint32_t end, uint32_t) {
         for (uint32_t r = first; r < end; ++r) {
             const uint8_t* in =

@@ -193,9 +193,9 @@ void add_row(const SampleSource& source, const uint8_t* row, uint32_t* sums) {
 }
 
 // Destination rows [first, end) of a box resample, with sums for one row.
-void box_rows(const SampleSource& source, const SampleTarget& target, int32_t xstep,
-              int32_t ystep, uint32_t box_width, uint32_t box_height, uint32_t first,
-              uint32_t end, uint32_t* sums) {
+void box_rows(const SampleSource& source, const SampleTarget& target, int32_t xstep, int32_t ystep,
+              uint32_t box_width, uint32_t box_height, uint32_t first, uint32_t end,
+              uint32_t* sums) {
     const uint32_t channels = target.channels;
     const size_t sum_count = size_t{source.area.width} * channels;
     // ystep * first fits in 32 bits: it is at most the source height << 15.
@@ -322,11 +322,12 @@ void bilinear_rows(const SampleSource& source, const SampleTarget& target, int32
 // all cores.
 void bilinear_resample(const SampleSource& source, const SampleTarget& target, int32_t xstep,
                        int32_t ystep) {
-    const uint64_t work = std::max(resample_pixels(source),
-                                   uint64_t{target.area.width} * target.area.height);
-    run_row_bands(target.area.height, parallel_parts(work), [&](uint32_t first, uint32_t end, uint32_t) {
-        bilinear_rows(source, target, xstep, ystep, first, end);
-    });
+    const uint64_t work =
+        std::max(resample_pixels(source), uint64_t{target.area.width} * target.area.height);
+    run_row_bands(target.area.height, parallel_parts(work),
+                  [&](uint32_t first, uint32_t end, uint32_t) {
+                      bilinear_rows(source, target, xstep, ystep, first, end);
+                  });
 }
 
 ImgStatus filtered_resize(ImageDesc* source, ImageDesc* destination) {

@@ -55,8 +55,8 @@ size_t ReaderFile::read(uint8_t* destination, size_t size) {
 size_t ReaderFile::read_at(uint64_t offset, uint8_t* destination, size_t size) {
     size_t done = 0;
     while (fd_ >= 0 && done < size && offset + done <= static_cast<uint64_t>(INT64_MAX)) {
-        const ssize_t n = ::pread(fd_, destination + done, size - done,
-                                  static_cast<off_t>(offset + done));
+        const ssize_t n =
+            ::pread(fd_, destination + done, size - done, static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) {
             continue;
         }

@@ -16,8 +16,8 @@
 
 namespace {
 
-using imaging::IMG_OK;
 using imaging::ImageDesc;
+using imaging::IMG_OK;
 using imaging::ImgStatus;
 using picture::Picture;
 
@@ -28,8 +28,9 @@ void fill_photo(Picture& p, uint32_t width, uint32_t height) {
         for (uint32_t x = 0; x < width; ++x) {
             noise = noise * 1103515245u + 12345u;
             const auto n = static_cast<uint8_t>(noise >> 27);
-            p.set_rgb(x, y, {uint8_t(x * 255 / width + n), uint8_t(y * 200 / height + n),
-                             uint8_t((x > width / 3 ? 180 : 20) + n)});
+            p.set_rgb(x, y,
+                      {uint8_t(x * 255 / width + n), uint8_t(y * 200 / height + n),
+                       uint8_t((x > width / 3 ? 180 : 20) + n)});
         }
     }
 }
@@ -40,7 +41,8 @@ std::vector<uint8_t> bytes_of(const ImageDesc& image) {
     std::vector<uint8_t> out(image.pixels, image.pixels + rows);
     if (image.palette != nullptr) {
         const auto* p = reinterpret_cast<const uint8_t*>(image.palette);
-        out.insert(out.end(), p, p + 4 * size_t(imaging::palette_capacity(imaging::image_bits(image))));
+        out.insert(out.end(), p,
+                   p + 4 * size_t(imaging::palette_capacity(imaging::image_bits(image))));
     }
     out.push_back(static_cast<uint8_t>(image.color_count));
     out.push_back(static_cast<uint8_t>(image.type_flags));

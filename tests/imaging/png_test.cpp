@@ -557,8 +557,8 @@ TEST_F(Png, FilteringBesideInflatingGivesTheRowsOfOneThread) {
         Bytes out = file({header(width, height, 8, 2)});
         out.resize(out.size() - 12);
         for (size_t at = 0, k = 0; at < data.size(); at += 1000, ++k) {
-            Bytes c = chunk("IDAT", Bytes(data.begin() + at,
-                                          data.begin() + std::min(data.size(), at + 1000)));
+            Bytes c = chunk(
+                "IDAT", Bytes(data.begin() + at, data.begin() + std::min(data.size(), at + 1000)));
             if (k == bad_crc_chunk) {
                 c.back() ^= 1;
             }

@@ -494,10 +494,10 @@ TEST_F(Tiff, StripsOnThreadsGiveTheRowsOfOneThread) {
         const char* name;
         std::vector<uint8_t> bytes;
     };
-    for (const Case& c : {Case{"regular", file(regular, -1)}, Case{"longer", file(longer, -1)},
-                          Case{"shorter", file(shorter, -1)}, Case{"damaged", file(regular, 4)},
-                          Case{"damaged first", file(regular, 0)},
-                          Case{"too few strips", file(fewer, -1)}}) {
+    for (const Case& c :
+         {Case{"regular", file(regular, -1)}, Case{"longer", file(longer, -1)},
+          Case{"shorter", file(shorter, -1)}, Case{"damaged", file(regular, 4)},
+          Case{"damaged first", file(regular, 0)}, Case{"too few strips", file(fewer, -1)}}) {
         SCOPED_TRACE(c.name);
         std::vector<uint8_t> one_thread;
         ImgStatus one_status = IMG_OK;

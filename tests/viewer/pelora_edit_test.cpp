@@ -65,7 +65,8 @@ Fixture& fixture() {
 
 // Noise that no coder shrinks much: a long PNG export.
 Rgb noise(int32_t x, int32_t y) {
-    const uint32_t h = (static_cast<uint32_t>(x) * 2654435761u) ^ (static_cast<uint32_t>(y) * 40503u);
+    const uint32_t h =
+        (static_cast<uint32_t>(x) * 2654435761u) ^ (static_cast<uint32_t>(y) * 40503u);
     return Rgb{static_cast<uint8_t>(h >> 24), static_cast<uint8_t>(h >> 16),
                static_cast<uint8_t>(h >> 8)};
 }
@@ -183,8 +184,7 @@ TEST_F(EditTest, MemoryBudgetKeepsTheNewestSteps) {
         size_t budget;
         int undo_steps;  // of RGBToPalette, ColorToGray, ReduceTo4Colors
     };
-    for (const Case c : {Case{EditHistory::kDefaultBudget, 3},
-                         Case{kTrueColour + 3 * kPalette, 3},
+    for (const Case c : {Case{EditHistory::kDefaultBudget, 3}, Case{kTrueColour + 3 * kPalette, 3},
                          Case{kTrueColour + 3 * kPalette - 1, 2},  // the first step dropped
                          Case{kTrueColour + kPalette - 1, 2}, Case{2 * kPalette - 1, 0}}) {
         CChildFrame* child = frame.open_file(qpath(dir / "sky.bmp"));

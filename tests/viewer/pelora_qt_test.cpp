@@ -463,7 +463,8 @@ TEST_F(ViewerTest, WindowsShowTheWholePictureAsItIsNow) {
     // So does one larger than a new window's first size, while the workspace has room.
     test_pictures::write_rgb_bmp(path_in("wide.bmp"), 1000, 700, gradient);
     CPeloraView* wide = frame.open_file(qpath(path_in("wide.bmp")))->view();
-    EXPECT_FALSE(wide->horizontalScrollBar()->isVisible() || wide->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(wide->horizontalScrollBar()->isVisible() ||
+                 wide->verticalScrollBar()->isVisible());
     // New Window after Resize: sized for the picture as it is now.
     CPeloraView* big = frame.open_file(qpath(fixture().big))->view();
     big->run_command(PictureCommand::Resize);

@@ -89,15 +89,15 @@ constexpr size_t kCodeLengthTableSize = size_t{1} << kCodeLengthBits;
 
 constexpr uint32_t kLitlenSymbols = 288;
 constexpr uint32_t kDistSymbols = 32;
-constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                      31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                      15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                      67, 83, 99, 115, 131, 163, 195, 227, 258};
 constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                       2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
-                                    33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
-                                    1025, 1537, 2049, 3073, 4097, 6145,  8193,  12289, 16385,
-                                    24577};
-constexpr uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
+constexpr uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                    33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                    1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                     6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 // The order in which a dynamic block gives the code-length code's lengths.
 constexpr uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
@@ -215,8 +215,8 @@ bool build_table(const uint8_t* lengths, uint32_t symbols, uint32_t primary_bits
                 sub_start = next_free;
                 next_free += size;
                 std::fill_n(table + sub_start, size, entry(0, kInvalid, 0, 0));
-                table[prefix] = entry(primary_bits, kSubtable, sub_bits,
-                                      static_cast<uint32_t>(sub_start));
+                table[prefix] =
+                    entry(primary_bits, kSubtable, sub_bits, static_cast<uint32_t>(sub_start));
             }
             const uint32_t rest = len - primary_bits;
             for (size_t i = reversed >> primary_bits; i < (size_t{1} << sub_bits);
@@ -521,8 +521,8 @@ void Inflater::State::stored() {
             refill_input();
             continue;
         }
-        const size_t n = std::min({static_cast<size_t>(in_end - in), size_t{stored_left},
-                                   kOutputLimit - written});
+        const size_t n = std::min(
+            {static_cast<size_t>(in_end - in), size_t{stored_left}, kOutputLimit - written});
         std::memcpy(out + written, in, n);
         in += n;
         written += n;

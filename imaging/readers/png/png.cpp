@@ -20,9 +20,9 @@
 // rows of its own width.
 //
 // png_info walks the chunks through the reader's chunk buffer, seeking over
-// the IDAT data. png_load walks them again, then inflates the IDAT data through one chunk buffer one filtered row
-// at a time, undoes each row's filter (png_rows.cpp), stores the rows into
-// the area of interest from its top row down, and reads the palette last.
+// the IDAT data. png_load walks them again, then inflates the IDAT data through one chunk buffer
+// one filtered row at a time, undoes each row's filter (png_rows.cpp), stores the rows into the
+// area of interest from its top row down, and reads the palette last.
 //
 // A file that ends before IEND, after a whole and valid IHDR, is a picture cut
 // short: the load stores the rows its image data reaches and the palette when
@@ -686,9 +686,8 @@ constexpr Pass kWholeImage = {0, 1, 0, 1};
 // columns pass.column, pass.column + pass.column_step, ... below `columns`.
 uint32_t pass_pixels(const Pass& pass, uint32_t columns) {
     // columns <= 2^31 - 1, so the sum does not wrap.
-    return columns > pass.column
-               ? (columns - pass.column + pass.column_step - 1) / pass.column_step
-               : 0;
+    return columns > pass.column ? (columns - pass.column + pass.column_step - 1) / pass.column_step
+                                 : 0;
 }
 
 // One row of the stream: its pass, its image row, and its bytes.
@@ -728,15 +727,14 @@ bool each_row(const PngInfo& info, const RowPlacement& place, Job&& job) {
 
 // Undoes a row's filter (previous: the unfiltered row above in its pass, or
 // zeros) and stores it when it falls into the area of interest.
-void store_row(const PngInfo& info, const RowPlacement& place, ImageDesc& image,
-               const RowJob& job, uint8_t* row, const uint8_t* previous) {
+void store_row(const PngInfo& info, const RowPlacement& place, ImageDesc& image, const RowJob& job,
+               uint8_t* row, const uint8_t* previous) {
     if (job.row >= place.rows) {
         return;  // below the area: inflated, not stored
     }
     png_unfilter_row(row, previous, job.kept, (info.pixel_bits + 7) / 8);
     const PngRowTarget target{image_row(image, placed_row_index(place, job.row)),
-                              image.area_left + job.pass->column, job.pass->column_step,
-                              job.count};
+                              image.area_left + job.pass->column, job.pass->column_step, job.count};
     png_store_row(kPngFormats[info.format_index], row + 1, target);
 }
 

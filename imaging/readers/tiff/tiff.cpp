@@ -704,8 +704,8 @@ uint32_t read_color_map(ReaderFile& file, const ByteOrder& order, const ListFiel
 }
 
 // Loads the ColorMap into the palette; returns the entries loaded (0 when
-// the image has none) and whether the file cut the ColorMap off. Only palette images (photometric 3, one sample and an
-// optional extra one) with 1 to 768 SHORT values have one; the entries are cut
+// the image has none) and whether the file cut the ColorMap off. Only palette images (photometric
+// 3, one sample and an optional extra one) with 1 to 768 SHORT values have one; the entries are cut
 // to the image's colour table. The caller holds the lock.
 //
 // Tolerance: a ColorMap the file cuts off gives its entries from the values

@@ -342,8 +342,8 @@ size_t parallel_strips(const StripSource& source, size_t strip_count, uint32_t r
         return 0;
     }
     const size_t needed = (size_t{place.rows} + rows_per_strip - 1) / rows_per_strip;
-    const uint32_t parts = static_cast<uint32_t>(std::min<size_t>(
-        parallel_parts(uint64_t{place.rows} * place.columns), needed));
+    const uint32_t parts = static_cast<uint32_t>(
+        std::min<size_t>(parallel_parts(uint64_t{place.rows} * place.columns), needed));
     if (parts < 2 || needed > strip_count) {
         return 0;
     }
@@ -354,7 +354,7 @@ size_t parallel_strips(const StripSource& source, size_t strip_count, uint32_t r
     if (!known) {
         return 0;
     }
-    size_t regular_prefix = 0;              // strips [0, regular_prefix) are regular; guarded
+    size_t regular_prefix = 0;  // strips [0, regular_prefix) are regular; guarded
     std::atomic<size_t> first_irregular{needed};
     std::atomic<size_t> next_strip{0};
 
@@ -412,17 +412,17 @@ size_t parallel_strips(const StripSource& source, size_t strip_count, uint32_t r
         }
     });
     const size_t first = first_irregular;
-    rows.seek_row(static_cast<uint32_t>(std::min<uint64_t>(uint64_t{first} * rows_per_strip,
-                                                           place.rows)));
+    rows.seek_row(
+        static_cast<uint32_t>(std::min<uint64_t>(uint64_t{first} * rows_per_strip, place.rows)));
     return first;
 }
 
 }  // namespace
 
-ImgStatus lzw_pass(StripSource& source, size_t strip_count, uint32_t rows_per_strip,
-                   RowStore& rows, bool predictor, uint32_t samples_per_pixel) {
-    const size_t first = parallel_strips(source, strip_count, rows_per_strip, rows, predictor,
-                                         samples_per_pixel);
+ImgStatus lzw_pass(StripSource& source, size_t strip_count, uint32_t rows_per_strip, RowStore& rows,
+                   bool predictor, uint32_t samples_per_pixel) {
+    const size_t first =
+        parallel_strips(source, strip_count, rows_per_strip, rows, predictor, samples_per_pixel);
     if (rows.done()) {
         return IMG_OK;
     }
@@ -433,8 +433,7 @@ ImgStatus lzw_pass(StripSource& source, size_t strip_count, uint32_t rows_per_st
         return IMG_ERR_MEMORY;
     }
     ImageRows sink(rows, predictor, samples_per_pixel);
-    StripDecoder decoder(tables.table.get(), tables.window.get(), sink,
-                         rows.format().source_bytes);
+    StripDecoder decoder(tables.table.get(), tables.window.get(), sink, rows.format().source_bytes);
     for (size_t strip = first; strip < strip_count && !rows.done(); ++strip) {
         source.select(strip, strip + 1);
         chunk.restart();

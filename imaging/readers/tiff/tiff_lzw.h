@@ -20,7 +20,7 @@ namespace imaging::tiff {
 //
 // A big picture's strips of rows_per_strip rows each decode on all cores,
 // with the same result (see tiff_lzw.cpp).
-ImgStatus lzw_pass(StripSource& source, size_t strip_count, uint32_t rows_per_strip,
-                   RowStore& rows, bool predictor, uint32_t samples_per_pixel);
+ImgStatus lzw_pass(StripSource& source, size_t strip_count, uint32_t rows_per_strip, RowStore& rows,
+                   bool predictor, uint32_t samples_per_pixel);
 
 }  // namespace imaging::tiff
