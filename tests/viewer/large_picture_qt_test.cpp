@@ -7,35 +7,15 @@
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
-#include <QTimer>
 
 #include "tests/support/test_support.h"
 #include "tests/viewer/picture_files.h"
+#include "tests/viewer/qt_test_support.h"
 #include "viewer/qt/document_object.h"
-#include "viewer/qt/message_sink.h"
 
 using namespace viewer;
 
 namespace {
-
-// Messages are counted instead of shown; questions still go to message boxes.
-struct CountingSink : MessageSink {
-    void show(QWidget*, const QString&) override { ++shown; }
-    int shown = 0;
-};
-
-// Clicks `button` of the next message box that comes up; its text goes to *text.
-void answer_next_box(QMessageBox::StandardButton button, QString* text) {
-    QTimer::singleShot(10, [button, text] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box == nullptr) {
-            answer_next_box(button, text);  // not up yet
-            return;
-        }
-        *text = box->text();
-        box->button(button)->click();
-    });
-}
 
 TEST(LargePicture, PeloraAsksBeforeOpeningAndNamesSizeAndMemory) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -49,26 +29,35 @@ TEST(LargePicture, PeloraAsksBeforeOpeningAndNamesSizeAndMemory) {
     const QString path = QString::fromStdString((dir / "huge.bmp").string());
     const QString question =
         "huge.bmp is 17000 x 17000 pixels and needs 276 MiB of memory. Open it all the same?";
-    CountingSink sink;
-    MessageSink::install(&sink);
+    RecordingSink sink;  // questions still go to message boxes
 
     QString asked;
-    answer_next_box(QMessageBox::No, &asked);
+    // Answers the question with `button`, noting its text.
+    const auto answering = [&asked](QMessageBox::StandardButton button) {
+        return [&asked, button](QMessageBox& box) {
+            asked = box.text();
+            box.button(button)->click();
+        };
+    };
     DocumentObject declined;
-    declined.open_local(QFile::encodeName(path));
+    {
+        const ModalAnswer<QMessageBox> answer(answering(QMessageBox::No));
+        declined.open_local(QFile::encodeName(path));
+    }
     EXPECT_EQ(asked, question);
     EXPECT_FALSE(declined.file_was_read());
     EXPECT_EQ(declined.image().header->biWidth, 256);  // the new document's picture
 
     asked.clear();
-    answer_next_box(QMessageBox::Yes, &asked);
     DocumentObject accepted;
-    accepted.open_local(QFile::encodeName(path));
+    {
+        const ModalAnswer<QMessageBox> answer(answering(QMessageBox::Yes));
+        accepted.open_local(QFile::encodeName(path));
+    }
     EXPECT_EQ(asked, question);
     EXPECT_TRUE(accepted.file_was_read());
     EXPECT_EQ(accepted.image().header->biWidth, 17000);
-    EXPECT_EQ(sink.shown, 0);  // declining is not an error to report
-    MessageSink::install(nullptr);
+    EXPECT_TRUE(sink.messages.isEmpty());  // declining is not an error to report
 }
 
 }  // namespace

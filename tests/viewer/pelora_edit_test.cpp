@@ -19,7 +19,7 @@
 
 #include "tests/support/test_support.h"
 #include "tests/viewer/picture_files.h"
-#include "tests/viewer/recording_sink.h"
+#include "tests/viewer/qt_test_support.h"
 #include "viewer/qt/child_frame.h"
 #include "viewer/qt/main_frame.h"
 #include "viewer/qt/pelora_app.h"
@@ -29,19 +29,10 @@
 using namespace imaging;
 using namespace viewer;
 
-// Readable QStrings in failure messages.
-void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
-
 namespace {
 
 using test_pictures::Rgb;
 using test_support::TempDir;
-
-QString qpath(const std::filesystem::path& path) {
-    return QString::fromStdString(path.string());
-}
 
 // The application, with what it remembers kept in a scratch folder.
 struct Fixture {
@@ -74,17 +65,10 @@ Rgb noise(int32_t x, int32_t y) {
 // Reverts the active picture, answering a question with `button`; returns
 // how many were asked.
 int revert_answering(CMainFrame& frame, QMessageBox::StandardButton button) {
-    int asked = 0;
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, [&asked, button] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            ++asked;
-            box->button(button)->click();
-        }
-    });
-    timer.start(5);
+    const ModalAnswer<QMessageBox> answer(
+        [button](QMessageBox& box) { box.button(button)->click(); });
     frame.revert_active();
-    return asked;
+    return answer.count();
 }
 
 // Runs `inspect` on the next file dialog that opens, then accepts or rejects it.
@@ -245,18 +229,18 @@ TEST_F(EditTest, CancelledExportLeavesTheOldFileAndNoTemporaryFile) {
 
     // Cancel as soon as the dialog shows, noting the cursor beside it.
     bool busy = false;
-    QTimer cancel;
-    QObject::connect(&cancel, &QTimer::timeout, [&] {
-        auto* dialog = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
-        if (dialog != nullptr && dialog->isVisible()) {
-            busy = QApplication::overrideCursor() != nullptr &&
-                   QApplication::overrideCursor()->shape() == Qt::BusyCursor;
-            dialog->findChild<QPushButton*>()->click();
-        }
-    });
-    cancel.start(1);
-    EXPECT_EQ(frame.export_active(qpath(out / "old.png"), ExportFormat::Png), QString());
-    cancel.stop();
+    {
+        const ModalAnswer<QProgressDialog> cancel(
+            [&](QProgressDialog& dialog) {
+                if (dialog.isVisible()) {
+                    busy = QApplication::overrideCursor() != nullptr &&
+                           QApplication::overrideCursor()->shape() == Qt::BusyCursor;
+                    dialog.findChild<QPushButton*>()->click();
+                }
+            },
+            1);
+        EXPECT_EQ(frame.export_active(qpath(out / "old.png"), ExportFormat::Png), QString());
+    }
     EXPECT_TRUE(busy);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(test_support::read_text(out / "old.png"), "the old file");

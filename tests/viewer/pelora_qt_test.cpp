@@ -25,7 +25,7 @@
 
 #include "tests/support/test_support.h"
 #include "tests/viewer/picture_files.h"
-#include "tests/viewer/recording_sink.h"
+#include "tests/viewer/qt_test_support.h"
 #include "viewer/core/picture_formats.h"
 #include "viewer/qt/child_frame.h"
 #include "viewer/qt/document_object.h"
@@ -38,11 +38,6 @@
 
 using namespace imaging;
 using namespace viewer;
-
-// Readable QStrings in failure messages.
-void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace {
 
@@ -387,10 +382,6 @@ namespace {
 
 std::string path_in(const std::string& name) {
     return (fixture().dir / name).string();
-}
-
-QString qpath(const std::string& path) {
-    return QString::fromStdString(path);
 }
 
 TEST_F(ViewerTest, MainTitleNamesTheActiveChild) {
@@ -754,13 +745,9 @@ TEST_F(ViewerTest, ExportWritesBitmapAndPng) {
     // A name typed with another export type's extension is written in that type; a bare name
     // that would replace a file with the type's extension asks first.
     test_support::write_text(path_in("kept.qap"), "kept");
-    QTimer answer;  // says No to the question, once it is asked
-    QObject::connect(&answer, &QTimer::timeout, [] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            box->button(QMessageBox::No)->click();
-        }
-    });
-    answer.start(10);
+    // Says No to the question, once it is asked.
+    const ModalAnswer<QMessageBox> answer(
+        [](QMessageBox& box) { box.button(QMessageBox::No)->click(); });
     for (const char* typed : {"typed.png", "kept"}) {
         QApplication::setActiveWindow(&frame);
         ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
